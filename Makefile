@@ -1,0 +1,50 @@
+# Set-up and entry points. `make run` and `make test` install the Debian
+# packages the build needs when they are missing, then configure and build
+# with the CMake presets.
+
+SHELL := /bin/bash
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
+            libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config
+TEST_PRESETS := default asan tsan
+
+.PHONY: all deps build run test format format-check clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -q && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q --no-install-recommends $$missing; \
+	fi
+
+build-%: deps
+	@[ -f build/$*/build.ninja ] || cmake --preset $*
+	cmake --build --preset $*
+
+build: build-default
+
+run: build-default
+	./build/default/tools/bluefin capture
+
+test: deps
+	@set -e; for p in $(TEST_PRESETS); do \
+	  echo "== $$p =="; \
+	  [ -f build/$$p/build.ninja ] || cmake --preset $$p; \
+	  cmake --build --preset $$p; \
+	  ctest --preset $$p; \
+	done
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+format-check:
+	git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror
+
+clean:
+	rm -rf build
