@@ -1,0 +1,179 @@
+// Opening and closing device records, stopping a capture, and relaying the
+// image transfer's progress to the host.
+#include "module/device_record.h"
+
+#include <new>
+
+#include "bluefin/bluefin.h"
+#include "module/module_state.h"
+
+namespace vdm {
+namespace {
+
+constexpr VUInt32 kIdleStatus = 0;
+constexpr wchar_t kOpeningExchangeFailedMessage[] = L"The scanner did not complete the opening exchange";
+
+VResult ReleaseInto(VResult result, HVObject *slot) {
+  const VResult released = VObjectSet(nullptr, slot);
+  return VFailed(released) && VSucceeded(result) ? released : result;
+}
+
+// Keeps the thread's last error across a sequence whose own failures are
+// suppressed, so that the caller's error survives whatever happens inside.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : saved_(VErrorGetLastEx(0, &hSavedError_)) {}
+  ~LastErrorKeeper() {
+    if (VSucceeded(saved_)) {
+      VErrorSetLastEx(hSavedError_, 2);
+      if (hSavedError_) {
+        VObjectUnref(hSavedError_);
+      }
+    }
+  }
+  LastErrorKeeper(const LastErrorKeeper &) = delete;
+  LastErrorKeeper &operator=(const LastErrorKeeper &) = delete;
+
+ private:
+  HVError hSavedError_ = nullptr;
+  VResult saved_;
+};
+
+// Waits for the running capture to end once a stop has been requested. The
+// capture signals hIdleEvent as its very last step.
+VResult StopAndWait(DeviceRecord *record) {
+  record->stopRequested.store(1, std::memory_order_release);
+  const VResult result = VWaitObjectWaitFor(record->hIdleEvent);
+  if (VFailed(result)) {
+    return result;
+  }
+  record->stopRequested.store(0, std::memory_order_release);
+  return V_OK;
+}
+
+// Polls hIdleEvent without blocking: true while a capture runs.
+VResult IsCapturing(const DeviceRecord *record, bool *capturing) {
+  VBool signalled = V_FALSE;
+  const VResult result = VWaitObjectWaitForTimed(record->hIdleEvent, 0, &signalled);
+  if (VFailed(result)) {
+    return result;
+  }
+  *capturing = !signalled;
+  return V_OK;
+}
+
+}  // namespace
+
+bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool *keySwitched) {
+  LastErrorKeeper keeper;
+  *keySwitched = false;
+  VResult result = BlueFinGetDeviceInfo(hBlueFinDevice, record->model, &record->serialNumber, nullptr, nullptr,
+                                        nullptr);
+  if (VSucceeded(result)) {
+    result = BlueFinSetRandomKey(hBlueFinDevice);
+    *keySwitched = VSucceeded(result);
+  }
+  if (VSucceeded(result)) {
+    result = BlueFinSetStatus(hBlueFinDevice, kIdleStatus);
+  }
+  if (VFailed(result)) {
+    VErrorSuppress(result);
+  }
+  return VSucceeded(result);
+}
+
+VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice) {
+  if (!hBlueFinDevice) {
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"hBlueFinDevice is NULL", L"hBlueFinDevice", nullptr, nullptr, nullptr);
+  }
+  if (!ppDevice) {
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"ppDevice is NULL", L"ppDevice", nullptr, nullptr, nullptr);
+  }
+  DeviceRecord *record = nullptr;
+  void *memory = nullptr;
+  VResult result = VCAlloc(sizeof(DeviceRecord), &memory);
+  if (VSucceeded(result)) {
+    record = new (memory) DeviceRecord{};
+    result = VSyncEventCreate(V_TRUE, V_TRUE, &record->hIdleEvent);
+  }
+  if (VSucceeded(result)) {
+    result = BlueFinGetAddress(hBlueFinDevice, &record->hAddress);
+  }
+  if (VSucceeded(result)) {
+    result = BlueFinSetProgressCallback(hBlueFinDevice, DeviceRecordProgress, record);
+  }
+  if (VSucceeded(result)) {
+    bool keySwitched = false;
+    if (DeviceRecordHandshake(hBlueFinDevice, record, &keySwitched)) {
+      record->hBlueFinDevice = hBlueFinDevice;  // the caller's reference passes to the record
+      record->restoreKeyOnClose = V_TRUE;
+      *ppDevice = record;
+      return V_OK;
+    }
+    // A scanner left on the session key would refuse every later connection,
+    // which starts under the default key: put it back while we still can.
+    if (keySwitched) {
+      LastErrorKeeper keeper;
+      const VResult restored = BlueFinRestoreDefaultKey(hBlueFinDevice);
+      if (VFailed(restored)) {
+        VErrorSuppress(restored);
+      }
+    }
+    result = VErrorSetLastW(V_E_FAILED, kOpeningExchangeFailedMessage, nullptr, nullptr, nullptr, nullptr);
+  }
+  if (record) {
+    const VResult closed = DeviceRecordClose(record);
+    if (VFailed(closed)) {
+      result = closed;
+    }
+  }
+  return result;
+}
+
+VResult DeviceRecordStopCapture(DeviceRecord *record, void *captureParam) {
+  bool capturing = false;
+  const VResult result = IsCapturing(record, &capturing);
+  if (VFailed(result) || !capturing || captureParam != record->pCaptureParam) {
+    return VFailed(result) ? result : V_OK;
+  }
+  return StopAndWait(record);
+}
+
+VResult DeviceRecordClose(DeviceRecord *pDevice) {
+  if (!pDevice) {
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pDevice is NULL", L"pDevice", nullptr, nullptr, nullptr);
+  }
+  // A half-built record may have no event yet; then no capture can run.
+  if (pDevice->hIdleEvent) {
+    const VResult stopped = DeviceRecordStopCapture(pDevice, pDevice->pCaptureParam);
+    if (VFailed(stopped)) {
+      return stopped;  // a capture may still run on the record: keep it
+    }
+  }
+  VResult result = V_OK;
+  if (pDevice->hBlueFinDevice && pDevice->restoreKeyOnClose) {
+    // A scanner that no longer answers cannot be given its key back; the
+    // record goes all the same and the caller learns of the failure.
+    result = BlueFinRestoreDefaultKey(pDevice->hBlueFinDevice);
+  }
+  result = ReleaseInto(result, &pDevice->hBlueFinDevice);
+  result = ReleaseInto(result, &pDevice->hCaptureObject);
+  result = ReleaseInto(result, &pDevice->hIdleEvent);
+  result = ReleaseInto(result, &pDevice->hAddress);
+  pDevice->~DeviceRecord();
+  VFree(pDevice);
+  return VFailed(result) ? result : V_OK;
+}
+
+VResult V_CALL DeviceRecordProgress(HVBlueFin /*hBlueFin*/, VInt32 /*percent*/, HVImage hImage, void *param) {
+  auto *record = static_cast<DeviceRecord *>(param);
+  if (record->stopRequested.load(std::memory_order_acquire)) {
+    return 1;  // stops the transfer
+  }
+  VBiometricStatus status = V_BIOMETRIC_STATUS_NONE;
+  const VResult result =
+      record->pCaptureCallback(record, record->hCaptureObject, &hImage, 1, &status, record->pCaptureParam);
+  return VFailed(result) ? result : V_OK;
+}
+
+}  // namespace vdm

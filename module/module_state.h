@@ -1,0 +1,78 @@
+// Module-wide state of the plug-in, and the guard every device slot passes.
+//
+// ModuleMonitor is the module's one lock: it guards the plug state and
+// DeviceList. IsModuleInitialized is read without it (init and uninit do not
+// take it), so it is atomic.
+#ifndef VDM_MODULE_STATE_H
+#define VDM_MODULE_STATE_H
+
+#include <v_core.h>
+#include <v_devices.h>
+
+#include <atomic>
+
+namespace vdm {
+
+struct DeviceRecord;
+
+inline constexpr wchar_t kMake[] = L"TopLink Pacific";
+inline constexpr wchar_t kTraceSourceName[] = L"Devices.BlueFin";
+inline constexpr wchar_t kNotInitializedMessage[] = L"VdmBlueFin is not initialized";
+inline constexpr wchar_t kNotPluggedMessage[] = L"VdmBlueFin is not plugged";
+// The only interface major version whose callback table the module knows.
+inline constexpr VUInt32 kSupportedMajorVersion = 1;
+
+extern HVModule ModuleHandle;
+extern std::atomic<VBool> IsModuleInitialized;
+extern VMonitor ModuleMonitor;
+extern HVTraceSource ModuleTraceSource;
+extern VBool IsPlugged;
+extern VUInt16 PluggedInterfaceVersion;
+extern const VDeviceManagerCallbacks *HostCallbacks;
+extern HVPlugin PluginHandle;
+// DeviceList holds DeviceRecord pointers. IsDeviceListInitialized tells
+// whether a plug initialised it and no unplug disposed it since: a plug that
+// failed early leaves the module plugged with no list to read.
+extern VList DeviceList;
+extern bool IsDeviceListInitialized;
+extern VDeviceManagerInterface DeviceManagerInterface;
+extern HVParameterDescriptor *ParameterDescriptors;
+extern VInt32 ParameterDescriptorCount;
+
+inline VUInt32 MajorVersion(VUInt32 interfaceVersion) { return (interfaceVersion >> 8) & 0xFF; }
+
+// Holds ModuleMonitor from the plug guard to the end of the scope, unless
+// left early with Leave().
+class PlugGuard {
+ public:
+  // Not initialised: fails without taking the monitor. Otherwise enters the
+  // monitor; not plugged: fails and leaves it again.
+  PlugGuard();
+  ~PlugGuard() { Leave(); }
+  PlugGuard(const PlugGuard &) = delete;
+  PlugGuard &operator=(const PlugGuard &) = delete;
+
+  VResult result() const { return result_; }
+  void Leave();
+
+ private:
+  VResult result_;
+  bool held_ = false;
+};
+
+// Holds ModuleMonitor for a scope.
+class MonitorLock {
+ public:
+  MonitorLock() { VMonitorEnter(&ModuleMonitor); }
+  ~MonitorLock() { VMonitorExit(&ModuleMonitor); }
+  MonitorLock(const MonitorLock &) = delete;
+  MonitorLock &operator=(const MonitorLock &) = delete;
+};
+
+// Accepts hDevice only if it is an entry of DeviceList. Call with
+// ModuleMonitor held (after the plug guard).
+VResult LookupDevice(HVDevice hDevice, DeviceRecord **ppRecord);
+
+}  // namespace vdm
+
+#endif  // VDM_MODULE_STATE_H
