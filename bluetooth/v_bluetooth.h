@@ -24,13 +24,17 @@ typedef HVObject HVBluetoothSocket;
 #pragma pack(push, 1)
 typedef struct VBluetoothSocketAddress_ {
   VUInt16 addressFamily;
-  VUInt64 btAddr;               /* the 48-bit device address, low byte last on the air */
-  VUInt8 serviceClassId[16];    /* service class GUID, little-endian GUID layout */
-  VUInt32 port;                 /* RFCOMM channel; 0: find it by service discovery */
+  VUInt64 btAddr;            /* the 48-bit device address, low byte last on the air */
+  VUInt8 serviceClassId[16]; /* service class GUID, little-endian GUID layout */
+  VUInt32 port;              /* RFCOMM channel; 0: find it by service discovery */
 } VBluetoothSocketAddress;
 #pragma pack(pop)
 
 #define V_BLUETOOTH_ADDRESS_SIZE 30
+
+/* The address family the record carries on every platform (AF_BTH), whatever
+ * the platform's own Bluetooth family number is. */
+#define V_BLUETOOTH_ADDRESS_FAMILY 32
 
 /* Serial Port profile service class 00001101-0000-1000-8000-00805F9B34FB in
  * the little-endian GUID layout. */
@@ -51,7 +55,8 @@ VResult V_CALL VBluetoothDeviceTypeOf(HVType *phType);
 VResult V_CALL VBluetoothDeviceTypeInit(VTypeDescriptor **ppType);
 
 /* VBluetoothSocket */
-VResult V_CALL VBluetoothSocketConnect(const VBluetoothSocketAddress *pAddr, HVBluetoothSocket *phBluetoothSocket);
+VResult V_CALL VBluetoothSocketConnect(const VBluetoothSocketAddress *pAddr,
+                                       HVBluetoothSocket *phBluetoothSocket);
 VResult V_CALL VBluetoothSocketReceive(HVBluetoothSocket hBluetoothSocket, void *pBuffer, VUInt32 size,
                                        VUInt32 timeout);
 VResult V_CALL VBluetoothSocketSend(HVBluetoothSocket hBluetoothSocket, const void *pBuffer, VUInt32 size,

@@ -1,0 +1,69 @@
+#include "bluetooth/bluetooth_types.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <iterator>
+#include <mutex>
+
+#include "module/vdm_bluefin_module_of.h"
+
+namespace vdm::bluetooth {
+namespace {
+
+// The type slots are read and written by whichever thread first asks for a
+// type; one lock keeps the read of a slot from racing its registration.
+std::mutex gTypeRegistrationLock;
+
+}  // namespace
+
+VResult NewTypeDescriptor(const wchar_t *szName, VSizeType instanceSize, VObjectDisposeProc pDispose,
+                          VObjectCompareProc pCompare, VTypeDescriptor **ppType) {
+  if (ppType == nullptr)
+    return ArgumentNull(L"ppType");
+  void *pMemory = nullptr;
+  VResult result = VCAlloc(sizeof(VTypeDescriptor), &pMemory);
+  if (VFailed(result)) {
+    VFree(pMemory);
+    return result;
+  }
+  auto *pType = static_cast<VTypeDescriptor *>(pMemory);
+  pType->pModuleOf = VdmBlueFinModuleOf;
+  pType->pBaseTypeOf = VObjectTypeOf;
+  pType->descriptorSize = static_cast<VInt32>(sizeof(VTypeDescriptor));
+  pType->descriptorSize2 = static_cast<VInt32>(sizeof(VTypeDescriptor));
+  pType->baseInstanceSize = static_cast<VInt32>(sizeof(VObjectBase));
+  pType->instanceSize = static_cast<VInt32>(instanceSize);
+  pType->field84 = V_TYPE_FIELD84;
+  pType->flags = V_TYPE_FLAGS_OBJECT;
+  pType->field92 = V_TYPE_FIELD92;
+  pType->szName = szName;
+  pType->pDispose = pDispose;
+  pType->pCompare = pCompare;
+  *ppType = pType;
+  return V_OK;
+}
+
+VResult TypeOf(VTypeInitProc pInit, HVType *pTypeSlot, HVType *phType) {
+  if (phType == nullptr)
+    return ArgumentNull(L"ppType");
+  std::lock_guard<std::mutex> lock(gTypeRegistrationLock);
+  if (*pTypeSlot == nullptr) {
+    VResult result = VTypeRegister(pInit, pTypeSlot);
+    if (VFailed(result))
+      return result;
+  }
+  return VObjectGet(*pTypeSlot, phType);
+}
+
+// Built in a fixed buffer: nothing here may throw into a C caller.
+VResult ArgumentNull(const wchar_t *szParameterName) {
+  constexpr wchar_t kSuffix[] = L" is NULL";
+  constexpr size_t kSuffixLength = sizeof(kSuffix) / sizeof(kSuffix[0]) - 1;
+  wchar_t message[64];
+  size_t length = std::min(std::wcslen(szParameterName), std::size(message) - kSuffixLength - 1);
+  std::wmemcpy(message, szParameterName, length);
+  std::wmemcpy(message + length, kSuffix, kSuffixLength + 1);
+  return VErrorSetLastW(V_E_ARGUMENT_NULL, message, szParameterName, nullptr, nullptr, nullptr);
+}
+
+}  // namespace vdm::bluetooth

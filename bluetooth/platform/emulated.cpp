@@ -1,0 +1,73 @@
+// The emulated link: the socket is an AF_UNIX stream to the abstract name
+// of the device and service class (emulated_link.h), so a scanner emulator
+// can stand in for the radio. Only opening and connecting differ from BlueZ;
+// waits, receives, sends, shutdown and close are the shared POSIX calls.
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <string>
+
+#include "bluetooth/platform/emulated_link.h"
+#include "bluetooth/platform/posix_common.h"
+
+namespace vdm::platform {
+namespace {
+
+constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
+constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
+
+bool Open(SocketHandle *pSocket, Failure *pFailure) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0)
+    return posix::FailWithErrno(kAtSocket, pFailure);
+  *pSocket = posix::HandleFromDescriptor(fd);
+  return true;
+}
+
+bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failure *pFailure) {
+  wchar_t text[64];
+  VUInt32 length = 64;
+  Failure textFailure;
+  if (!posix::AddressToString(pAddress, text, &length, &textFailure)) {
+    pFailure->code = textFailure.code;
+    pFailure->szAt = kAtConnect;
+    return false;
+  }
+  // The text is plain ASCII hexadecimal and colons.
+  std::string addressText(text, text + length - 1);
+  std::string name = EmulatedLinkName(addressText, pAddress->serviceClassId);
+
+  sockaddr_un peer{};
+  peer.sun_family = AF_UNIX;
+  if (name.size() + 1 > sizeof(peer.sun_path)) {
+    pFailure->code = ENAMETOOLONG;
+    pFailure->szAt = kAtConnect;
+    return false;
+  }
+  std::memcpy(peer.sun_path + 1, name.data(), name.size());
+  auto peerLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (connect(posix::DescriptorFromHandle(socket), reinterpret_cast<const sockaddr *>(&peer), peerLength) !=
+      0) {
+    return posix::FailWithErrno(kAtConnect, pFailure);
+  }
+  return true;
+}
+
+PlatformCalls MakeCalls() {
+  PlatformCalls calls = posix::CommonCalls();
+  calls.open = Open;
+  calls.connect = Connect;
+  return calls;
+}
+
+}  // namespace
+
+const PlatformCalls &PlatformDefault() {
+  static const PlatformCalls kCalls = MakeCalls();
+  return kCalls;
+}
+
+}  // namespace vdm::platform

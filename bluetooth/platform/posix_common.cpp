@@ -1,0 +1,230 @@
+// The POSIX half of the Linux backends, written once for BlueZ and the
+// emulated link.
+#include "bluetooth/platform/posix_common.h"
+
+#include <poll.h>
+#include <sys/random.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+#include <cwchar>
+
+namespace vdm::platform::posix {
+namespace {
+
+// The host error names the readiness wait after the call the messages have
+// always used, whichever POSIX call does the waiting.
+constexpr wchar_t kAtSelect[] = L"   at select\r\n";
+constexpr wchar_t kAtRecv[] = L"   at recv\r\n";
+constexpr wchar_t kAtSend[] = L"   at send\r\n";
+constexpr wchar_t kAtShutdown[] = L"   at shutdown\r\n";
+constexpr wchar_t kAtClose[] = L"   at closesocket\r\n";
+constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
+constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
+constexpr wchar_t kAtGetrandom[] = L"   at getrandom\r\n";
+
+constexpr long kNanosecondsPerSecond = 1000000000L;
+constexpr VUInt64 kLargestDeviceAddress = 0xFFFFFFFFFFFFull;
+// "XX:XX:XX:XX:XX:XX"
+constexpr int kAddressTextLength = 17;
+constexpr int kAddressBytes = 6;
+
+bool Fail(int code, const wchar_t *szAt, Failure *pFailure) {
+  pFailure->code = code;
+  pFailure->szAt = szAt;
+  return false;
+}
+
+timespec Now() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now;
+}
+
+// later - earlier, never below zero.
+timespec Remaining(const timespec &later, const timespec &earlier) {
+  timespec left{later.tv_sec - earlier.tv_sec, later.tv_nsec - earlier.tv_nsec};
+  if (left.tv_nsec < 0) {
+    left.tv_nsec += kNanosecondsPerSecond;
+    --left.tv_sec;
+  }
+  if (left.tv_sec < 0) {
+    left = timespec{};
+  }
+  return left;
+}
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9')
+    return c - L'0';
+  if (c >= L'A' && c <= L'F')
+    return c - L'A' + 10;
+  if (c >= L'a' && c <= L'f')
+    return c - L'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool FailWithErrno(const wchar_t *szAt, Failure *pFailure) {
+  return Fail(errno, szAt, pFailure);
+}
+
+bool Startup(Failure *) {
+  return true;
+}
+bool Cleanup(Failure *) {
+  return true;
+}
+
+// ppoll rather than select: an fd_set cannot hold a descriptor at or above
+// FD_SETSIZE, which a busy host process easily hands out, and FD_SET past it
+// writes outside the set. A signal only restarts the wait for what is left of
+// the limit.
+int Wait(SocketHandle socket, Readiness readiness, WaitLimit limit, Failure *pFailure) {
+  pollfd entry{DescriptorFromHandle(socket),
+               static_cast<short>(readiness == Readiness::kReadable ? POLLIN : POLLOUT), 0};
+  timespec left{static_cast<time_t>(limit.seconds), static_cast<long>(limit.microseconds) * 1000L};
+  timespec deadline = Now();
+  deadline.tv_sec += left.tv_sec;
+  deadline.tv_nsec += left.tv_nsec;
+  if (deadline.tv_nsec >= kNanosecondsPerSecond) {
+    deadline.tv_nsec -= kNanosecondsPerSecond;
+    ++deadline.tv_sec;
+  }
+  for (;;) {
+    int ready = ppoll(&entry, 1, &left, nullptr);
+    if (ready >= 0) {
+      return ready > 0 ? 1 : 0;
+    }
+    if (errno != EINTR) {
+      FailWithErrno(kAtSelect, pFailure);
+      return -1;
+    }
+    left = Remaining(deadline, Now());
+  }
+}
+
+std::int64_t Receive(SocketHandle socket, void *pBuffer, VUInt32 size, Failure *pFailure) {
+  for (;;) {
+    ssize_t count = recv(DescriptorFromHandle(socket), pBuffer, size, 0);
+    if (count >= 0) {
+      return count;
+    }
+    if (errno != EINTR) {
+      FailWithErrno(kAtRecv, pFailure);
+      return -1;
+    }
+  }
+}
+
+// Non-blocking per call, so that the caller's readiness wait is the only
+// place a send can stall: a blocking send of more than the socket buffer
+// holds would wait for the peer without any limit. MSG_NOSIGNAL: a peer that
+// went away must give EPIPE, not a SIGPIPE that ends the host process.
+std::int64_t Send(SocketHandle socket, const void *pBuffer, VUInt32 size, Failure *pFailure) {
+  for (;;) {
+    ssize_t count = send(DescriptorFromHandle(socket), pBuffer, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (count >= 0) {
+      return count;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      return 0;
+    }
+    if (errno != EINTR) {
+      FailWithErrno(kAtSend, pFailure);
+      return -1;
+    }
+  }
+}
+
+bool Shutdown(SocketHandle socket, Failure *pFailure) {
+  return shutdown(DescriptorFromHandle(socket), SHUT_RDWR) == 0 || FailWithErrno(kAtShutdown, pFailure);
+}
+
+// No retry on EINTR: Linux has released the descriptor by then, and a second
+// close could hit one another thread has just been given.
+bool Close(SocketHandle socket, Failure *pFailure) {
+  return close(DescriptorFromHandle(socket)) == 0 || FailWithErrno(kAtClose, pFailure);
+}
+
+bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, Failure *pFailure) {
+  VUInt64 value = 0;
+  for (int i = 0; i < kAddressTextLength; ++i) {
+    wchar_t c = szText[i];
+    if (i % 3 == 2) {
+      if (c != L':')
+        return Fail(EINVAL, kAtStringToAddress, pFailure);
+      continue;
+    }
+    int digit = HexDigit(c);
+    if (digit < 0)
+      return Fail(EINVAL, kAtStringToAddress, pFailure);
+    value = value << 4 | static_cast<VUInt64>(digit);
+  }
+  if (szText[kAddressTextLength] != L'\0') {
+    return Fail(EINVAL, kAtStringToAddress, pFailure);
+  }
+  *pAddress = VBluetoothSocketAddress{};
+  pAddress->addressFamily = V_BLUETOOTH_ADDRESS_FAMILY;
+  pAddress->btAddr = value;
+  return true;
+}
+
+bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, VUInt32 *pLength,
+                     Failure *pFailure) {
+  VUInt64 value = pAddress->btAddr;
+  if (pAddress->addressFamily != V_BLUETOOTH_ADDRESS_FAMILY || value > kLargestDeviceAddress) {
+    return Fail(EINVAL, kAtAddressToString, pFailure);
+  }
+  if (*pLength < kAddressTextLength + 1) {
+    return Fail(EFAULT, kAtAddressToString, pFailure);
+  }
+  constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
+  wchar_t *p = szText;
+  for (int i = kAddressBytes - 1; i >= 0; --i) {
+    unsigned byte = static_cast<unsigned>(value >> (8 * i)) & 0xFFu;
+    *p++ = kDigits[byte >> 4];
+    *p++ = kDigits[byte & 0xFu];
+    if (i != 0)
+      *p++ = L':';
+  }
+  *p = L'\0';
+  *pLength = kAddressTextLength + 1;
+  return true;
+}
+
+// getrandom may return less than asked when a signal arrives during a large
+// request; keep going until the buffer is full.
+bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
+  VUInt32 filled = 0;
+  while (filled < size) {
+    ssize_t count = getrandom(pBuffer + filled, size - filled, 0);
+    if (count < 0) {
+      if (errno == EINTR)
+        continue;
+      return FailWithErrno(kAtGetrandom, pFailure);
+    }
+    filled += static_cast<VUInt32>(count);
+  }
+  return true;
+}
+
+PlatformCalls CommonCalls() {
+  PlatformCalls calls{};
+  calls.startup = Startup;
+  calls.cleanup = Cleanup;
+  calls.wait = Wait;
+  calls.receive = Receive;
+  calls.send = Send;
+  calls.shutdown = Shutdown;
+  calls.close = Close;
+  calls.stringToAddress = StringToAddress;
+  calls.addressToString = AddressToString;
+  calls.secureRandom = SecureRandom;
+  return calls;
+}
+
+}  // namespace vdm::platform::posix
