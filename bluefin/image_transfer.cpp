@@ -1,0 +1,125 @@
+/*
+ * The image transfer: twelve image-part exchanges, each decoded straight
+ * into the image's pixel buffer before the next is asked for, with a
+ * progress report after each that may stop or fail the transfer.
+ *
+ * Nothing is allocated but the image: one part buffer on the stack serves all
+ * twelve parts, and the decoder writes into the image in place.
+ */
+#include <array>
+#include <cassert>
+
+#include "bluefin/bluefin.h"
+#include "bluefin/device_access.h"
+#include "bluefin/errors.h"
+#include "bluefin/exchange.h"
+#include "bluefin/protocol.h"
+
+using namespace bluefin;
+
+namespace {
+
+// Turns 3-bit delta codes into pixels. The scanner sends the image from its
+// last pixel to its first, so the decoder writes backwards; the running
+// value carries from each group to the next and across parts, and wraps
+// modulo 256 (the scanner's coder relies on the wrap, so no clamping).
+class DeltaDecoder {
+ public:
+  explicit DeltaDecoder(VUInt8 *pPixels) : pFirst_(pPixels), pNext_(pPixels + kImagePixelCount) {}
+
+  void Decode(const VUInt8 *pGroups, int groupCount) {
+    assert(pNext_ - pFirst_ >= static_cast<std::ptrdiff_t>(groupCount) * kCodesPerGroup);
+    for (int group = 0; group < groupCount; ++group, pGroups += kGroupSize) {
+      // Eight codes in a 24-bit little-endian number, the first in the low bits.
+      VUInt32 codes = static_cast<VUInt32>(pGroups[0]) | static_cast<VUInt32>(pGroups[1]) << 8 |
+                      static_cast<VUInt32>(pGroups[2]) << 16;
+      for (int k = 0; k < kCodesPerGroup; ++k, codes >>= kCodeBits) {
+        value_ = static_cast<VUInt8>(value_ + kDeltaTable[codes & (kDeltaTable.size() - 1)]);
+        *--pNext_ = value_;
+      }
+    }
+  }
+
+ private:
+  VUInt8 *pFirst_;
+  VUInt8 *pNext_;
+  VUInt8 value_ = kDecoderStartValue;
+};
+
+enum class Outcome { kComplete, kStopped };
+
+VResult TransferParts(HVBlueFin hBlueFin, HVImage hImage, VUInt8 *pPixels, Outcome &outcome) {
+  BlueFinDevice *pDevice = DeviceOf(hBlueFin);
+  DeltaDecoder decoder(pPixels);
+  std::array<VUInt8, kImagePartCapacity> part{};
+  for (int index = 0; index < kImagePartCount; ++index) {
+    const std::array<VUInt8, kGetImagePartCommandLength - 1> arguments = {static_cast<VUInt8>(index)};
+    const VResult payloadLength = ExchangeShortCommand(pDevice, Command::kGetImagePart, arguments, part);
+    if (VFailed(payloadLength)) {
+      return payloadLength;
+    }
+    if (payloadLength != kImagePartPayloadSize) {
+      return Fail(V_E_CORRUPTED, L"Received compressed image part of unexpected size");
+    }
+    if (part[0] != ResponseCodeOf(Command::kGetImagePart) || part[kImagePartValidOffset] != kImagePartValid) {
+      return Fail(V_E_INVALID_DATA, L"Received invalid image part");
+    }
+    const bool isLast = index == kImagePartCount - 1;
+    decoder.Decode(part.data() + kImagePartDataOffset, isLast ? kGroupsInLastPart : kGroupsPerPart);
+
+    // The callback may be swapped between parts; read it afresh each time.
+    if (pDevice->pProgressCallback != nullptr) {
+      const VInt32 percent = 100 * (index + 1) / kImagePartCount;
+      const VResult verdict = pDevice->pProgressCallback(hBlueFin, percent, hImage, pDevice->pProgressParam);
+      if (VFailed(verdict)) {
+        return verdict;
+      }
+      if (verdict > 0) {
+        outcome = Outcome::kStopped;
+        return V_OK;
+      }
+    }
+  }
+  outcome = Outcome::kComplete;
+  return V_OK;
+}
+
+}  // namespace
+
+VResult V_CALL BlueFinGetImage(HVBlueFin hBlueFin, HVImage *phImage) {
+  if (hBlueFin == nullptr) {
+    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+  }
+  if (phImage == nullptr) {
+    return FailNull(L"phImage is NULL", L"phImage");
+  }
+  if (DeviceOf(hBlueFin)->isSecureMode == 0) {
+    return Fail(V_E_INVALID_OPERATION, L"Device is not in secure mode");
+  }
+
+  HVImage hImage = nullptr;
+  VResult result = BlueFinCreateImage(&hImage);
+  if (VFailed(result)) {
+    return result;
+  }
+  void *pPixels = nullptr;
+  Outcome outcome = Outcome::kComplete;
+  if (VSucceeded(result = VImageGetPixelsPtr(hImage, &pPixels)) &&
+      VSucceeded(result = TransferParts(hBlueFin, hImage, static_cast<VUInt8 *>(pPixels), outcome)) &&
+      outcome == Outcome::kComplete) {
+    *phImage = hImage;
+    hImage = nullptr;
+  }
+  // Releases the image of a failed or stopped transfer.
+  const VResult releaseResult = VObjectSet(nullptr, &hImage);
+  if (VFailed(releaseResult)) {
+    return releaseResult;
+  }
+  if (VFailed(result)) {
+    return result;
+  }
+  if (outcome == Outcome::kStopped) {
+    *phImage = nullptr;
+  }
+  return V_OK;
+}
