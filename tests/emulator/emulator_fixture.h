@@ -1,0 +1,80 @@
+// Commands as a host sends them and a running emulator on an address of
+// its own, so that test processes running side by side never collide.
+#ifndef BLUEFIN_TESTS_EMULATOR_EMULATOR_FIXTURE_H
+#define BLUEFIN_TESTS_EMULATOR_EMULATOR_FIXTURE_H
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "emulator/emulator.h"
+#include "tests/emulator/scanner_client.h"
+
+namespace bluefin::emu::test {
+
+inline std::string UniqueAddress() {
+  static std::atomic<unsigned> counter{0};
+  const unsigned pid = static_cast<unsigned>(::getpid());
+  const unsigned n = counter++;
+  char text[18];
+  std::snprintf(text, sizeof(text), "0A:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
+                pid & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
+  return text;
+}
+
+inline std::unique_ptr<Emulator> StartEmulator(Options options = {}) {
+  options.address = UniqueAddress();
+  auto emulator = std::make_unique<Emulator>(std::move(options));
+  std::string error;
+  EXPECT_TRUE(emulator->Start(&error)) << error;
+  return emulator;
+}
+
+inline Bytes EchoCommand() {
+  Bytes command = {0x01};
+  for (std::uint8_t i = 0; i < 15; ++i) {
+    command.push_back(i);
+  }
+  return command;
+}
+inline Bytes KeyCommand(const ClientKey &key) {
+  Bytes command = {0x05};
+  command.insert(command.end(), key.begin(), key.end());
+  return command;
+}
+inline Bytes StatusCommand(std::uint8_t status) {
+  return {0x0C, status};
+}
+inline Bytes QueryCommand() {
+  return {0x09};
+}
+inline Bytes PartCommand(std::uint8_t part) {
+  return {0x11, part};
+}
+
+inline ClientKey OtherKey(std::uint8_t seed) {
+  ClientKey key{};
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    key[i] = static_cast<std::uint8_t>(seed + 7 * i);
+  }
+  return key;
+}
+
+// Arms the scanner and polls until it reports an image ready.
+inline void ArmUntilReady(ScannerClient &client) {
+  ASSERT_EQ(client.Exchange(StatusCommand(1)).value_or(Bytes(16)).at(12), 1);
+  for (int poll = 0; poll < 100; ++poll) {
+    if (client.Exchange(QueryCommand()).value_or(Bytes(16)).at(13) == 2) {
+      return;
+    }
+  }
+  FAIL() << "the scanner never got an image ready";
+}
+
+}  // namespace bluefin::emu::test
+
+#endif  // BLUEFIN_TESTS_EMULATOR_EMULATOR_FIXTURE_H

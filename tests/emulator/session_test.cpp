@@ -1,0 +1,261 @@
+// The scanner as a host meets it over the emulated link: answers, state
+// across connections, readiness, transcript and the emulator's life cycle.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "tests/emulator/emulator_fixture.h"
+
+namespace bluefin::emu::test {
+namespace {
+
+std::vector<std::uint8_t> Capture(ScannerClient &client) {
+  ArmUntilReady(client);
+  std::vector<Bytes> parts;
+  for (std::uint8_t part = 0; part < 12; ++part) {
+    std::optional<Bytes> payload = client.Exchange(PartCommand(part));
+    if (!payload || payload->size() != 3085 || payload->at(0) != 0x91 || payload->at(12) != 1) {
+      ADD_FAILURE() << "part " << int{part} << " is not a valid image part";
+      return {};
+    }
+    parts.push_back(std::move(*payload));
+  }
+  return DecodeParts(parts);
+}
+
+TEST(EmulatorSession, OpensSwitchesKeyAndTransfersTheImage) {
+  Options options;
+  options.model = "BF-X1";
+  options.serial = 0x12345678;
+  auto emulator = StartEmulator(options);
+  ScannerClient client(emulator->ListenName());
+  ASSERT_TRUE(client.connected());
+
+  EXPECT_EQ(client.Exchange(EchoCommand()), Bytes({0x81, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+  const Bytes identity = client.Exchange({0x03}).value_or(Bytes(16));
+  EXPECT_EQ(Bytes(identity.begin(), identity.begin() + 12),
+            Bytes({0x83, 'B', 'F', '-', 'X', '1', 0, 0, 0x12, 0x34, 0x56, 0x78}));
+
+  // The key answer still comes under the old key; the next frame needs the
+  // new one.
+  const ClientKey session = OtherKey(3);
+  const Bytes keyAnswer = client.Exchange(KeyCommand(session)).value_or(Bytes(16));
+  EXPECT_EQ(keyAnswer[0], 0x85);
+  EXPECT_EQ(keyAnswer[12], 1);
+  EXPECT_EQ(emulator->CurrentKey(), session);
+  client.key = session;
+  EXPECT_EQ(client.Exchange(StatusCommand(0)).value_or(Bytes(16))[12], 0);
+
+  EXPECT_EQ(Capture(client), emulator->ExpectedImage());
+  // All twelve parts served: idle again, no image to ask for.
+  EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 0);
+  EXPECT_EQ(client.Exchange(PartCommand(0)).value_or(Bytes(16))[12], 0);
+}
+
+TEST(EmulatorSession, ReportsReadyAfterTheConfiguredPolls) {
+  for (unsigned polls : {0u, 1u, 3u}) {
+    SCOPED_TRACE(polls);
+    Options options;
+    options.readyAfterPolls = polls;
+    auto emulator = StartEmulator(options);
+    ScannerClient client(emulator->ListenName());
+    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 0);
+    EXPECT_EQ(client.Exchange(StatusCommand(1)).value_or(Bytes(16))[12], 1);
+    for (unsigned i = 0; i < polls; ++i) {
+      EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 1);
+    }
+    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 2);
+    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 2);
+    // Status 0 drops the ready image.
+    EXPECT_EQ(client.Exchange(StatusCommand(0)).value_or(Bytes(16))[12], 0);
+    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 0);
+  }
+}
+
+TEST(EmulatorSession, KeepsItsStateAcrossConnectionsUntilPowerCycled) {
+  auto emulator = StartEmulator();
+  const ClientKey session = OtherKey(9);
+  {
+    ScannerClient first(emulator->ListenName());
+    ASSERT_TRUE(first.Exchange(KeyCommand(session)));
+    first.key = session;
+    ASSERT_TRUE(first.Exchange(StatusCommand(1)));
+  }
+  ScannerClient second(emulator->ListenName());
+  second.key = session;
+  EXPECT_EQ(second.Exchange(QueryCommand()).value_or(Bytes(16))[12], 1);
+
+  const std::vector<TranscriptEntry> transcript = emulator->Transcript();
+  ASSERT_EQ(transcript.size(), 3u);
+  EXPECT_EQ(transcript[0].code, 0x05);
+  EXPECT_EQ(transcript[0].arguments, Bytes(session.begin(), session.end()));
+  EXPECT_EQ(transcript[0].key, DefaultKey());
+  EXPECT_EQ(transcript[1].code, 0x0C);
+  EXPECT_EQ(transcript[1].arguments, Bytes({1}));
+  EXPECT_EQ(transcript[1].key, session);
+  EXPECT_EQ(transcript[2].connection, 2u);
+  EXPECT_LE(transcript[0].time, transcript[2].time);
+
+  // A power cycle drops the link and puts the scanner back on its
+  // power-on key.
+  emulator->ResetState();
+  EXPECT_TRUE(second.ReadToEnd().empty());
+  ScannerClient third(emulator->ListenName());
+  EXPECT_TRUE(third.Exchange(EchoCommand()));
+  EXPECT_EQ(emulator->Snapshot().status, 0);
+}
+
+TEST(EmulatorSession, StartsUnderItsPowerOnKeyAndAForcedKey) {
+  Options options;
+  options.powerOnKey = OtherKey(1);
+  auto emulator = StartEmulator(options);
+  ScannerClient client(emulator->ListenName());
+  // Under the default key the scanner reads garbage and answers with a code
+  // the host does not expect.
+  ASSERT_TRUE(client.SendCommand(EchoCommand()));
+  const std::optional<Frame> garbled = client.ReadFrame();
+  ASSERT_TRUE(garbled);
+  EXPECT_NE(garbled->code(), 0x81);
+  client.key = OtherKey(1);
+  EXPECT_TRUE(client.Exchange(EchoCommand()));
+  emulator->ForceKey(OtherKey(2));
+  client.key = OtherKey(2);
+  EXPECT_EQ(client.Exchange(EchoCommand()).value_or(Bytes(1))[0], 0x81);
+}
+
+TEST(EmulatorSession, DeclinesWhatItCannotDo) {
+  struct Case {
+    const char *name;
+    bool ready;
+    Bytes command;
+    std::size_t length;
+    std::uint8_t byte12;
+  };
+  const Case cases[] = {
+      {"unknown command", false, {0x42, 1, 2}, 16, 0},
+      {"image part while idle", false, PartCommand(0), 3085, 0},
+      {"image part past the last", true, PartCommand(12), 3085, 0},
+      {"status other than 0 and 1", true, StatusCommand(7), 16, 1},
+      {"key command without a whole key", false, {0x05, 1, 2, 3}, 16, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto emulator = StartEmulator();
+    ScannerClient client(emulator->ListenName());
+    if (c.ready) {
+      ArmUntilReady(client);
+    }
+    const Bytes answer = client.Exchange(c.command).value_or(Bytes());
+    ASSERT_EQ(answer.size(), c.length);
+    EXPECT_EQ(answer[0], c.command[0] | 0x80);
+    EXPECT_EQ(answer[12], c.byte12);
+    EXPECT_EQ(emulator->CurrentKey(), DefaultKey());
+  }
+}
+
+TEST(EmulatorSession, DropsFramesThatFailTheirChecksumsAndClosesOnABadLength) {
+  auto emulator = StartEmulator();
+  ScannerClient client(emulator->ListenName());
+  Bytes badData = ScannerClient::CommandFrame(StatusCommand(1), client.key);
+  badData[3] ^= 1;
+  Bytes badHeader = ScannerClient::CommandFrame(StatusCommand(1), client.key);
+  badHeader[5] ^= 1;
+  ASSERT_TRUE(client.Send(badData) && client.Send(badHeader));
+  EXPECT_EQ(client.Exchange(EchoCommand()).value_or(Bytes(1))[0], 0x81);
+  ASSERT_EQ(emulator->Transcript().size(), 1u);
+  EXPECT_EQ(emulator->Snapshot().status, 0);
+
+  Bytes tooLong = ScannerClient::CommandFrame(EchoCommand(), client.key);
+  tooLong[1] = 44;
+  ASSERT_TRUE(client.Send(tooLong));
+  EXPECT_TRUE(client.ReadToEnd().empty());
+}
+
+TEST(EmulatorSession, ServesAGivenImageOrAFreshFingerPerCapture) {
+  Image gradient(kImagePixels);
+  for (std::size_t i = 0; i < gradient.size(); ++i) {
+    gradient[i] = static_cast<std::uint8_t>(20 + (i % kImageWidth) / 4 + (i / kImageWidth) / 3);
+  }
+  Options given;
+  given.image = gradient;
+  given.readyAfterPolls = 0;
+  auto emulator = StartEmulator(given);
+  ScannerClient client(emulator->ListenName());
+  const std::vector<std::uint8_t> captured = Capture(client);
+  EXPECT_EQ(captured, emulator->ExpectedImage());
+  // Past the first row sent (the bottom one), where the coder climbs from
+  // 128, a smooth image is followed within the smallest step.
+  for (std::size_t i = 0; i < captured.size() - kImageWidth; ++i) {
+    ASSERT_LE(std::abs(captured[i] - gradient[i]), 3) << "pixel " << i;
+  }
+
+  Options fresh;
+  fresh.freshImagePerCapture = true;
+  auto fingers = StartEmulator(fresh);
+  ScannerClient host(fingers->ListenName());
+  const std::vector<std::uint8_t> first = Capture(host);
+  EXPECT_EQ(first, fingers->ExpectedImage());
+  const std::vector<std::uint8_t> second = Capture(host);
+  EXPECT_EQ(second, fingers->ExpectedImage());
+  EXPECT_NE(first, second);
+}
+
+TEST(EmulatorLifecycle, StartsStopsRestartsAndRefusesATakenAddress) {
+  auto emulator = StartEmulator();
+  std::string error;
+  EXPECT_FALSE(emulator->Start(&error));
+  EXPECT_NE(error.find("already running"), std::string::npos) << error;
+
+  Options same;
+  same.address = emulator->ListenName().substr(8, 17);
+  Emulator twin(same);
+  EXPECT_FALSE(twin.Start(&error));
+  EXPECT_NE(error.find("Another scanner already listens on @bluefin/0A:"), std::string::npos) << error;
+
+  const ClientKey session = OtherKey(5);
+  {
+    ScannerClient client(emulator->ListenName());
+    ASSERT_TRUE(client.Exchange(KeyCommand(session)));
+    emulator->Stop();
+    EXPECT_TRUE(client.ReadToEnd().empty());
+    EXPECT_FALSE(ScannerClient(emulator->ListenName()).connected());
+  }
+  emulator->Stop();
+  ASSERT_TRUE(emulator->Start(&error)) << error;
+  ScannerClient client(emulator->ListenName());
+  client.key = session;
+  EXPECT_TRUE(client.Exchange(EchoCommand()));
+  // Stopping with a client connected and in the middle of nothing joins.
+  emulator->Stop();
+  EXPECT_FALSE(emulator->Running());
+}
+
+TEST(EmulatorLifecycle, RefusesBadOptions) {
+  struct Case {
+    const char *name;
+    Options options;
+    const char *message;
+  };
+  Options shortAddress, notHex, longModel, smallImage;
+  shortAddress.address = "00:11:22:33:44";
+  notHex.address = "00:11:22:33:44:5G";
+  longModel.model = "BF-20001";
+  smallImage.image = Image(100);
+  const Case cases[] = {
+      {"short address", shortAddress, "Scanner address must be"},
+      {"address not hex", notHex, "Scanner address must be"},
+      {"model of 8", longModel, "Model text must be at most 7"},
+      {"small image", smallImage, "Image must hold 256 x 360"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Emulator emulator(c.options);
+    std::string error;
+    EXPECT_FALSE(emulator.Start(&error));
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace bluefin::emu::test
