@@ -21,7 +21,7 @@ const VUInt8 kVBluetoothSerialPortServiceClass[16] = {0x01, 0x11, 0x00, 0x00, 0x
 
 namespace {
 
-HVType gDeviceType = nullptr;
+vdm::bluetooth::TypeSlot gDeviceType;
 
 // The address text buffer, and the form in which the platform may bracket
 // the address: "(XX:XX:XX:XX:XX:XX)" reported as 38 long.
@@ -92,7 +92,7 @@ VResult V_CALL VBluetoothDeviceToString(HVBluetoothDevice hBluetoothDevice, HVSt
     return ArgumentNull(L"hBluetoothDevice");
   if (phString == nullptr)
     return ArgumentNull(L"phString");
-  wchar_t text[kAddressTextCapacity];
+  wchar_t text[kAddressTextCapacity] = {};
   VUInt32 textLength = kAddressTextCapacity;
   Failure failure;
   if (!Platform().addressToString(&DeviceOf(hBluetoothDevice)->address, text, &textLength, &failure)) {

@@ -20,7 +20,7 @@ namespace {
 
 constexpr VUInt32 kLargestTransfer = 0x7FFFFFFF;
 
-HVType gSocketType = nullptr;
+vdm::bluetooth::TypeSlot gSocketType;
 
 BluetoothSocketInstance *SocketOf(HVBluetoothSocket hBluetoothSocket) {
   return InstanceOf<BluetoothSocketInstance>(hBluetoothSocket);

@@ -10,8 +10,8 @@
 namespace vdm::bluetooth {
 namespace {
 
-// The type slots are read and written by whichever thread first asks for a
-// type; one lock keeps the read of a slot from racing its registration.
+// Two threads asking for a type for the first time must not both register
+// it; the lock is taken only until the type is published.
 std::mutex gTypeRegistrationLock;
 
 }  // namespace
@@ -43,16 +43,21 @@ VResult NewTypeDescriptor(const wchar_t *szName, VSizeType instanceSize, VObject
   return V_OK;
 }
 
-VResult TypeOf(VTypeInitProc pInit, HVType *pTypeSlot, HVType *phType) {
+VResult TypeOf(VTypeInitProc pInit, TypeSlot *pSlot, HVType *phType) {
   if (phType == nullptr)
     return ArgumentNull(L"ppType");
-  std::lock_guard<std::mutex> lock(gTypeRegistrationLock);
-  if (*pTypeSlot == nullptr) {
-    VResult result = VTypeRegister(pInit, pTypeSlot);
-    if (VFailed(result))
-      return result;
+  HVType hType = pSlot->published.load(std::memory_order_acquire);
+  if (hType == nullptr) {
+    std::lock_guard<std::mutex> lock(gTypeRegistrationLock);
+    if (pSlot->handle == nullptr) {
+      VResult result = VTypeRegister(pInit, &pSlot->handle);
+      if (VFailed(result))
+        return result;
+      pSlot->published.store(pSlot->handle, std::memory_order_release);
+    }
+    hType = pSlot->handle;
   }
-  return VObjectGet(*pTypeSlot, phType);
+  return VObjectGet(hType, phType);
 }
 
 // Built in a fixed buffer: nothing here may throw into a C caller.

@@ -5,6 +5,8 @@
 
 #include <v_core.h>
 
+#include <atomic>
+
 #include "bluetooth/platform/platform.h"
 #include "bluetooth/v_bluetooth.h"
 
@@ -37,9 +39,16 @@ Instance *InstanceOf(HVObject hObject) {
 VResult NewTypeDescriptor(const wchar_t *szName, VSizeType instanceSize, VObjectDisposeProc pDispose,
                           VObjectCompareProc pCompare, VTypeDescriptor **ppType);
 
-// The body of a type-of function: registers the type in *pTypeSlot on first
-// use and hands out a new reference to it.
-VResult TypeOf(VTypeInitProc pInit, HVType *pTypeSlot, HVType *phType);
+// A module-wide type handle, registered on first use. handle is written only
+// under the registration lock; published lets later readers skip the lock.
+struct TypeSlot {
+  HVType handle = nullptr;
+  std::atomic<HVType> published{nullptr};
+};
+
+// The body of a type-of function: registers the type on first use and hands
+// out a new reference to it.
+VResult TypeOf(VTypeInitProc pInit, TypeSlot *pSlot, HVType *phType);
 
 // VErrorSetLastW(V_E_ARGUMENT_NULL, "<name> is NULL", name).
 VResult ArgumentNull(const wchar_t *szParameterName);
