@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "emulator/cipher.h"
+#include "emulator/fault_book.h"
 #include "emulator/frame.h"
+#include "emulator/link.h"
 #include "emulator/scanner.h"
 
 namespace bluefin::emu {

@@ -7,7 +7,9 @@
 // Port service class ("00001101-0000-1000-8000-00805f9b34fb"), and serves
 // connections one after another on its own thread. Like a real scanner it
 // keeps its state across connections: its key (the default key after
-// power-on), its status and capture, its model text and serial number.
+// power-on), its status and capture, its model text and serial number. It
+// serves one host at a time, as a scanner's single link does: a second
+// connection waits in the listen queue, unanswered, until the first closes.
 //
 // What the scanner answers (byte offsets are into the plaintext payload):
 //   echo 0x01        0x81 and the command's argument bytes, as long as the
@@ -47,6 +49,11 @@
 // every capture after the first serves a new finger (seed + capture count).
 // A given image is served unchanged at every capture.
 //
+// Faults (fault.h) are aimed at one occurrence of a command, or at one
+// image part; several that hit the same command act together. The
+// transcript lists every command the scanner took, with the key it came
+// under, before its answer goes out.
+//
 // Thread safety: every public method may be called from any thread while
 // the emulator runs; Start and Stop must not race each other.
 #ifndef BLUEFIN_EMULATOR_EMULATOR_H
@@ -61,8 +68,8 @@
 
 #include "emulator/delta_encoder.h"
 #include "emulator/fault.h"
-#include "emulator/link.h"
 #include "emulator/protocol.h"
+#include "emulator/shaping.h"
 
 namespace bluefin::emu {
 
@@ -136,8 +143,8 @@ class Emulator {
   // Puts the scanner on another key, as a host that died before restoring
   // the default key would have left it.
   void ForceKey(const Key &key);
-  // What a complete transfer of the current image decodes to. Empty before
-  // the first Start.
+  // What a complete transfer decodes to: the image of the capture armed
+  // last (before any, the first capture's). Empty when the options are bad.
   Image ExpectedImage() const;
   ScannerSnapshot Snapshot() const;
   // Power cycle: the power-on key, idle, and the live connection (if any)

@@ -1,4 +1,4 @@
-#include "emulator/fault.h"
+#include "emulator/fault_book.h"
 
 #include <algorithm>
 
@@ -26,6 +26,11 @@ bool FaultTarget::Matches(std::uint8_t code, std::span<const std::uint8_t> argum
 
 bool FaultBook::Add(const Fault &fault) {
   switch (fault.kind) {
+    case FaultKind::kStrayFrames:
+      if (fault.value > kMaxStrayFrames) {
+        return false;
+      }
+      break;
     case FaultKind::kPayloadLength:
       if (fault.value < 1 || fault.value > kMaxFaultPayload) {
         return false;

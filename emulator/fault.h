@@ -6,9 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 
-#include "emulator/frame.h"
 #include "emulator/protocol.h"
 
 namespace bluefin::emu {
@@ -33,8 +31,9 @@ inline FaultTarget OnPart(std::uint8_t part, unsigned occurrence = 1) {
 }
 
 enum class FaultKind : std::uint8_t {
-  // `value` well-formed frames under the answer's key, whose response code
-  // is another command's, go out before the answer.
+  // `value` (up to kMaxStrayFrames) well-formed frames under the answer's
+  // key, whose response code is another command's, go out before the
+  // answer.
   kStrayFrames,
   kBadDataChecksum,
   kBadHeaderChecksum,
@@ -49,7 +48,8 @@ enum class FaultKind : std::uint8_t {
   kWrongEcho,
   // The scanner declines: byte 12 of the answer is `value` and the command
   // has no effect (the key stays, the status stays, the part is not
-  // counted as served). Three names for the commands they suit.
+  // counted as served). Three names for the commands they suit; an image
+  // part of the wrong length is kPayloadLength.
   kRefuseKey,
   kWrongStatusEcho,
   kInvalidImagePart,
@@ -63,6 +63,7 @@ enum class FaultKind : std::uint8_t {
 };
 
 inline constexpr std::uint32_t kMaxFaultPayload = 65535;
+inline constexpr std::uint32_t kMaxStrayFrames = 64;
 
 struct Fault {
   FaultKind kind = FaultKind::kSilence;
@@ -103,45 +104,6 @@ struct Fault {
     return {FaultKind::kForeignKey, target, 0, key};
   }
 };
-
-// What the faults that hit one command do to it, all of them together.
-struct FaultEffects {
-  std::uint32_t strayFrames = 0;
-  FrameDefects defects;
-  std::optional<std::uint32_t> payloadLength;
-  std::optional<std::uint32_t> wrongEchoByte;
-  std::optional<std::uint8_t> declineWith;
-  bool silence = false;
-  std::optional<std::uint32_t> closeAfter;
-  std::optional<Key> answerKey;
-};
-
-// The pending faults. Not thread-safe: the emulator guards it.
-class FaultBook {
- public:
-  // Returns false (and keeps nothing) for a fault whose value is out of
-  // range for its kind.
-  bool Add(const Fault &fault);
-  void Clear() { pending_.clear(); }
-  std::size_t Pending() const { return pending_.size(); }
-
-  // Counts this command against every pending fault and takes the ones
-  // that fire.
-  FaultEffects Take(std::uint8_t code, std::span<const std::uint8_t> arguments);
-
- private:
-  struct Entry {
-    Fault fault;
-    unsigned seen = 0;
-  };
-  std::vector<Entry> pending_;
-};
-
-// The bytes that go on the wire for one answer: stray frames, then the
-// answer's frame, with the payload and frame faults applied. answerKey is
-// the scanner's key when the command came in.
-std::vector<std::uint8_t> ComposeAnswer(const FaultEffects &effects, std::uint8_t responseCode,
-                                        std::vector<std::uint8_t> payload, const Key &answerKey);
 
 }  // namespace bluefin::emu
 

@@ -1,17 +1,17 @@
 // The scanner's end of the emulated link: a listening AF_UNIX stream socket
-// on the Linux abstract name "bluefin/<ADDRESS>/<service class>", byte
-// transfers that a stop request interrupts, and optional shaping that
-// makes the link as slow as a radio.
+// on the Linux abstract name "bluefin/<ADDRESS>/<service class>", and byte
+// transfers that a stop request interrupts, paced when the link is shaped.
 #ifndef BLUEFIN_EMULATOR_LINK_H
 #define BLUEFIN_EMULATOR_LINK_H
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "emulator/shaping.h"
 
 namespace bluefin::emu {
 
@@ -74,34 +74,11 @@ Io WriteAll(int fd, const Waker &waker, std::span<const std::uint8_t> bytes);
 // Sleeps until the deadline unless the waker fires first.
 Io SleepUntil(const Waker &waker, std::chrono::steady_clock::time_point deadline);
 
-// Link shaping, off by default. The emulator stands for the whole radio
-// link: a command counts as arriving one latency plus its own airtime after
-// its last byte reached the emulator, and each answer byte arrives one
-// latency plus the airtime of the bytes before it later, so one exchange
-// takes what a stop-and-wait link would need (ExchangeTime).
-struct LinkShaping {
-  std::uint64_t bitsPerSecond = 0;       // 0: no pacing
-  std::chrono::microseconds latency{0};  // one way
-  // Stands in for the emulator's own sleep, for tests: called with the time
-  // the next bytes are due. Returning false stops the delivery as a Stop
-  // would.
-  std::function<bool(std::chrono::steady_clock::time_point)> sleepUntil;
-
-  bool Enabled() const { return bitsPerSecond != 0 || latency.count() != 0; }
-};
-
-std::chrono::nanoseconds Airtime(const LinkShaping &shaping, std::size_t bytes);
-
-// The modeled time from a command frame's last byte leaving the host to
-// its answer's last byte arriving.
-std::chrono::nanoseconds ExchangeTime(const LinkShaping &shaping, std::size_t commandFrameBytes,
-                                      std::size_t answerBytes);
-
 // Bytes are paced in pieces of about a millisecond of airtime each, and
 // never fewer than this.
 inline constexpr std::size_t kMinPaceChunk = 64;
 
-// Sends bytes shaped as above; commandArrived is when the command's last
+// Sends bytes shaped as LinkShaping describes; commandArrived is when the command's last
 // byte was read, commandFrameBytes its size.
 Io WriteShaped(int fd, const Waker &waker, const LinkShaping &shaping, std::span<const std::uint8_t> bytes,
                std::chrono::steady_clock::time_point commandArrived, std::size_t commandFrameBytes);

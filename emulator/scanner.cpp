@@ -57,7 +57,7 @@ std::vector<std::uint8_t> Scanner::Handle(std::uint8_t code, std::span<const std
       payload = SetStatus(arguments, decline);
       break;
     case Code(Command::kGetStatus):
-      payload = GetStatus();
+      payload = GetStatus(decline);
       break;
     case Code(Command::kImagePart):
       payload = ImagePart(arguments, decline);
@@ -121,8 +121,8 @@ std::vector<std::uint8_t> Scanner::SetStatus(std::span<const std::uint8_t> argum
   return ShortAnswer(Code(Command::kSetStatus), status_);
 }
 
-std::vector<std::uint8_t> Scanner::GetStatus() {
-  if (capture_ == CaptureState::kWaiting) {
+std::vector<std::uint8_t> Scanner::GetStatus(bool decline) {
+  if (!decline && capture_ == CaptureState::kWaiting) {
     if (polls_ >= config_.readyAfterPolls) {
       capture_ = CaptureState::kReady;
     } else {

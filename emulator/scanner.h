@@ -53,7 +53,7 @@ class Scanner {
   std::vector<std::uint8_t> Identity() const;
   std::vector<std::uint8_t> SetKey(std::span<const std::uint8_t> arguments, bool decline);
   std::vector<std::uint8_t> SetStatus(std::span<const std::uint8_t> arguments, bool decline);
-  std::vector<std::uint8_t> GetStatus();
+  std::vector<std::uint8_t> GetStatus(bool decline);
   std::vector<std::uint8_t> ImagePart(std::span<const std::uint8_t> arguments, bool decline);
   void Arm();
   void GoIdle();

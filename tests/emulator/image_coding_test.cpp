@@ -33,7 +33,7 @@ Image Filled(std::uint8_t (*pixel)(std::size_t index)) {
   return image;
 }
 
-TEST(ImageCoding, DecodesToTheReconstructionWithTheClosestCodeAtEveryPixel) {
+TEST(EmulatorImageCoding, DecodesToTheReconstructionWithTheClosestCodeAtEveryPixel) {
   const std::pair<const char *, Image> images[] = {
       {"synthetic finger", MakeSyntheticFinger(4)},
       {"flat", Filled([](std::size_t) -> std::uint8_t { return 128; })},
@@ -62,7 +62,7 @@ TEST(ImageCoding, DecodesToTheReconstructionWithTheClosestCodeAtEveryPixel) {
   }
 }
 
-TEST(ImageCoding, PacksCodesLowBitsFirstInWireOrder) {
+TEST(EmulatorImageCoding, PacksCodesLowBitsFirstInWireOrder) {
   struct Case {
     const char *name;
     std::array<std::uint8_t, 8> streamPixels;  // targets of stream pixels 0..7
@@ -89,7 +89,7 @@ TEST(ImageCoding, PacksCodesLowBitsFirstInWireOrder) {
   }
 }
 
-TEST(ImageCoding, SyntheticFingerHasRidgesInAFingerOnLightGround) {
+TEST(EmulatorImageCoding, SyntheticFingerHasRidgesInAFingerOnLightGround) {
   const Image finger = MakeSyntheticFinger(0);
   EXPECT_EQ(finger, MakeSyntheticFinger(0));
   EXPECT_NE(finger, MakeSyntheticFinger(1));

@@ -119,13 +119,13 @@ std::optional<Frame> ScannerClient::ReadFrame() {
   return frame;
 }
 
-Bytes ScannerClient::ReadToEnd() {
+std::optional<Bytes> ScannerClient::ReadToEnd() {
   Bytes out;
   std::uint8_t buffer[4096];
   for (;;) {
     pollfd ready = {fd_, POLLIN, 0};
     if (::poll(&ready, 1, kHungPeerMs) != 1) {
-      return out;
+      return std::nullopt;
     }
     const ssize_t got = ::recv(fd_, buffer, sizeof(buffer), 0);
     if (got <= 0) {

@@ -44,8 +44,9 @@ class ScannerClient {
   std::optional<Bytes> Read(std::size_t n);
   // Reads a header and the blocks its length calls for.
   std::optional<Frame> ReadFrame();
-  // Reads until the peer closes; returns everything read.
-  Bytes ReadToEnd();
+  // Reads until the peer closes and returns everything read; nullopt if the
+  // peer stayed open.
+  std::optional<Bytes> ReadToEnd();
   // One command, one good frame back; the payload or nullopt.
   std::optional<Bytes> Exchange(const Bytes &command);
 

@@ -100,7 +100,7 @@ TEST(EmulatorSession, KeepsItsStateAcrossConnectionsUntilPowerCycled) {
   // A power cycle drops the link and puts the scanner back on its
   // power-on key.
   emulator->ResetState();
-  EXPECT_TRUE(second.ReadToEnd().empty());
+  EXPECT_EQ(second.ReadToEnd(), Bytes());
   ScannerClient third(emulator->ListenName());
   EXPECT_TRUE(third.Exchange(EchoCommand()));
   EXPECT_EQ(emulator->Snapshot().status, 0);
@@ -169,7 +169,7 @@ TEST(EmulatorSession, DropsFramesThatFailTheirChecksumsAndClosesOnABadLength) {
   Bytes tooLong = ScannerClient::CommandFrame(EchoCommand(), client.key);
   tooLong[1] = 44;
   ASSERT_TRUE(client.Send(tooLong));
-  EXPECT_TRUE(client.ReadToEnd().empty());
+  EXPECT_EQ(client.ReadToEnd(), Bytes());
 }
 
 TEST(EmulatorSession, ServesAGivenImageOrAFreshFingerPerCapture) {
@@ -218,7 +218,7 @@ TEST(EmulatorLifecycle, StartsStopsRestartsAndRefusesATakenAddress) {
     ScannerClient client(emulator->ListenName());
     ASSERT_TRUE(client.Exchange(KeyCommand(session)));
     emulator->Stop();
-    EXPECT_TRUE(client.ReadToEnd().empty());
+    EXPECT_EQ(client.ReadToEnd(), Bytes());
     EXPECT_FALSE(ScannerClient(emulator->ListenName()).connected());
   }
   emulator->Stop();
