@@ -108,13 +108,14 @@ struct ScannerSnapshot {
 
 class Emulator {
  public:
+  // Makes the scanner and its first image; bad options are reported by
+  // Start.
   explicit Emulator(Options options = {});
   ~Emulator();  // Stops.
   Emulator(const Emulator &) = delete;
   Emulator &operator=(const Emulator &) = delete;
 
-  // Checks the options, makes the image on first start, binds the listen
-  // name and starts the thread. Returns false with the reason in *error
+  // Binds the listen name and starts the thread. Returns false with the reason in *error
   // (when error is not null): bad options, already running, or another
   // scanner on the same address. State survives Stop and Start; only
   // ResetState powers the scanner off and on.
@@ -135,7 +136,8 @@ class Emulator {
   std::size_t PendingFaults() const;
 
   // A copy, safe to read while the emulator runs. The entry for a command
-  // is written before anything of its answer is sent.
+  // is written before anything of its answer is sent. It grows with every
+  // command until cleared, which long benchmark runs should do.
   std::vector<TranscriptEntry> Transcript() const;
   void ClearTranscript();
 
