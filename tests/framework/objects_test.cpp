@@ -1,0 +1,269 @@
+// Object lifetime, the dispose chain, type registration and equality.
+#include <atomic>
+#include <functional>
+#include <latch>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/v_builtin_types.h"
+#include "framework_test.h"
+
+namespace {
+
+struct Base {
+  VObjectBase header;
+  VInt32 id;
+};
+struct Leaf {
+  Base base;
+  VInt32 extra;
+};
+
+std::vector<std::string> gDisposed;
+VResult gBaseDisposeResult = V_OK;
+VResult gLeafDisposeResult = V_OK;
+
+VResult V_CALL BaseDispose(HVObject) {
+  gDisposed.push_back("base");
+  return VFailed(gBaseDisposeResult)
+             ? VErrorSetLastW(gBaseDisposeResult, L"base", nullptr, nullptr, nullptr, nullptr)
+             : V_OK;
+}
+VResult V_CALL LeafDispose(HVObject) {
+  gDisposed.push_back("leaf");
+  return VFailed(gLeafDisposeResult)
+             ? VErrorSetLastW(gLeafDisposeResult, L"leaf", nullptr, nullptr, nullptr, nullptr)
+             : V_OK;
+}
+VResult V_CALL BaseCompare(HVObject hObject, HVObject hOther, VBool *pResult) {
+  *pResult = reinterpret_cast<Base *>(hObject)->id == reinterpret_cast<Base *>(hOther)->id;
+  return V_OK;
+}
+
+VTypeDescriptor *NewDescriptor(const wchar_t *name, VTypeOfProc baseTypeOf, std::size_t baseSize,
+                               std::size_t size) {
+  VTypeDescriptor *d = nullptr;
+  if (VFailed(VCAlloc(sizeof *d, reinterpret_cast<void **>(&d)))) {
+    return nullptr;
+  }
+  d->pBaseTypeOf = baseTypeOf;
+  d->descriptorSize = d->descriptorSize2 = sizeof(VTypeDescriptor);
+  d->baseInstanceSize = static_cast<VInt32>(baseSize);
+  d->instanceSize = static_cast<VInt32>(size);
+  d->field84 = V_TYPE_FIELD84;
+  d->flags = V_TYPE_FLAGS_OBJECT;
+  d->field92 = V_TYPE_FIELD92;
+  d->szName = name;
+  return d;
+}
+
+HVType gBaseType = nullptr;
+HVType gLeafType = nullptr;
+
+VResult V_CALL BaseInit(VTypeDescriptor **pp) {
+  *pp = NewDescriptor(L"TestBase", VObjectTypeOf, sizeof(VObjectBase), sizeof(Base));
+  (*pp)->pDispose = BaseDispose;
+  (*pp)->pCompare = BaseCompare;
+  return V_OK;
+}
+VResult V_CALL BaseTypeOf(HVType *ph) {
+  VResult result = VTypeRegister(BaseInit, &gBaseType);
+  return VFailed(result) ? result : VObjectGet(gBaseType, ph);
+}
+VResult V_CALL LeafInit(VTypeDescriptor **pp) {
+  *pp = NewDescriptor(L"TestLeaf", BaseTypeOf, sizeof(Base), sizeof(Leaf));
+  (*pp)->pDispose = LeafDispose;
+  return V_OK;
+}
+VResult V_CALL LeafTypeOf(HVType *ph) {
+  VResult result = VTypeRegister(LeafInit, &gLeafType);
+  return VFailed(result) ? result : VObjectGet(gLeafType, ph);
+}
+
+class ObjectsTest : public FrameworkTest {
+ protected:
+  void SetUp() override {
+    FrameworkTest::SetUp();
+    gDisposed.clear();
+    gBaseDisposeResult = gLeafDisposeResult = V_OK;
+  }
+};
+
+TEST_F(ObjectsTest, LastReleaseDisposesMostDerivedFirstAndFrees) {
+  const VInt64 live = VTestGetLiveObjectCount();
+  HVObject leaf = nullptr;
+  ASSERT_EQ(V_OK, VTypeAllocInstanceP(LeafTypeOf, &leaf));
+  EXPECT_EQ(live + 1, VTestGetLiveObjectCount()) << "types are not live objects";
+  auto *fields = reinterpret_cast<Leaf *>(leaf);
+  EXPECT_EQ(0, fields->base.id);
+  EXPECT_EQ(0, fields->extra);
+
+  HVObject second = nullptr;
+  ASSERT_EQ(V_OK, VObjectGet(leaf, &second));
+  ASSERT_EQ(V_OK, VObjectUnref(second));
+  EXPECT_TRUE(gDisposed.empty()) << "a reference was still held";
+
+  HVObject slot = leaf;  // the slot now owns the only reference
+  ASSERT_EQ(V_OK, VObjectSet(leaf, &slot)) << "storing the slot's own object must keep it alive";
+  EXPECT_TRUE(gDisposed.empty());
+  ASSERT_EQ(V_OK, VObjectSet(nullptr, &slot));
+  EXPECT_EQ((std::vector<std::string>{"leaf", "base"}), gDisposed);
+  EXPECT_EQ(live, VTestGetLiveObjectCount());
+}
+
+TEST_F(ObjectsTest, FailingDisposeReturnsItsCodeButStillFrees) {
+  struct Row {
+    VResult leaf, base, expected;
+  };
+  for (const Row &row : {Row{-7, V_OK, -7}, Row{V_OK, -14, -14}, Row{-7, -14, -7}}) {
+    gDisposed.clear();
+    gLeafDisposeResult = row.leaf;
+    gBaseDisposeResult = row.base;
+    const VInt64 live = VTestGetLiveObjectCount();
+    HVObject leaf = nullptr;
+    ASSERT_EQ(V_OK, VTypeAllocInstanceP(LeafTypeOf, &leaf));
+    EXPECT_EQ(row.expected, VObjectSet(nullptr, &leaf));
+    EXPECT_EQ(nullptr, leaf);
+    EXPECT_EQ(2u, gDisposed.size()) << "every dispose of the chain runs";
+    EXPECT_EQ(live, VTestGetLiveObjectCount());
+  }
+}
+
+TEST_F(ObjectsTest, InstanceOfFollowsTheBaseChain) {
+  vfw::Handle leaf, base;
+  ASSERT_EQ(V_OK, VTypeAllocInstanceP(LeafTypeOf, leaf.put()));
+  ASSERT_EQ(V_OK, VTypeAllocInstanceP(BaseTypeOf, base.put()));
+  struct Row {
+    HVObject object;
+    VTypeOfProc typeOf;
+    VBool expected;
+  };
+  for (const Row &row :
+       {Row{leaf.get(), LeafTypeOf, 1}, Row{leaf.get(), BaseTypeOf, 1}, Row{leaf.get(), VObjectTypeOf, 1},
+        Row{base.get(), LeafTypeOf, 0}, Row{base.get(), VStringTypeOf, 0}}) {
+    VBool result = 2;
+    ASSERT_EQ(V_OK, VObjectIsInstanceOfP(row.object, row.typeOf, &result));
+    EXPECT_EQ(row.expected, result);
+  }
+  vfw::Handle type;
+  ASSERT_EQ(V_OK, VObjectGetType(leaf.get(), type.put()));
+  const wchar_t *name = nullptr;
+  ASSERT_EQ(V_OK, VTypeGetNameW(type.get(), &name));
+  EXPECT_STREQ(L"TestLeaf", name);
+  VBool isType = 0;
+  ASSERT_EQ(V_OK, VObjectIsInstanceOfP(type.get(), VTypeTypeOf, &isType));
+  EXPECT_TRUE(isType);
+}
+
+TEST_F(ObjectsTest, EqualsUsesTheTypesCompareOnlyForItsOwnInstances) {
+  vfw::Handle a, b, text;
+  ASSERT_EQ(V_OK, VTypeAllocInstanceP(BaseTypeOf, a.put()));
+  ASSERT_EQ(V_OK, VTypeAllocInstanceP(LeafTypeOf, b.put()));
+  text = vfw::MakeString(L"x");
+  auto equals = [](HVObject x, HVObject y) {
+    VBool result = 2;
+    EXPECT_EQ(V_OK, VObjectEquals(x, y, &result));
+    return result;
+  };
+  EXPECT_TRUE(equals(a.get(), b.get())) << "both ids are 0";
+  reinterpret_cast<Base *>(b.get())->id = 9;
+  EXPECT_FALSE(equals(a.get(), b.get()));
+  EXPECT_FALSE(equals(a.get(), text.get())) << "the compare must not read a string as a Base";
+  EXPECT_TRUE(equals(nullptr, nullptr));
+  EXPECT_FALSE(equals(a.get(), nullptr));
+  vfw::Handle sameText = vfw::MakeString(L"x");
+  EXPECT_TRUE(equals(text.get(), sameText.get()));
+}
+
+// One init proc, its descriptor spoilt by the row under test.
+std::function<void(VTypeDescriptor &)> gSpoil;
+VResult V_CALL SpoiltInit(VTypeDescriptor **pp) {
+  *pp = NewDescriptor(L"Spoilt", VObjectTypeOf, sizeof(VObjectBase), sizeof(VObjectBase) + 8);
+  gSpoil(**pp);
+  return V_OK;
+}
+
+TEST_F(ObjectsTest, BadDescriptorIsRefusedAndFreed) {
+  const std::vector<std::function<void(VTypeDescriptor &)>> spoilers = {
+      [](VTypeDescriptor &d) { d.descriptorSize = 384 + 4; },
+      [](VTypeDescriptor &d) { d.descriptorSize2 = 0; },
+      [](VTypeDescriptor &d) { d.baseInstanceSize = 36 - 4; },
+      [](VTypeDescriptor &d) { d.instanceSize = d.baseInstanceSize - 1; },
+      [](VTypeDescriptor &d) { d.flags = 0x20; },
+      [](VTypeDescriptor &d) { d.field92 = 0; },
+      [](VTypeDescriptor &d) { d.szName = nullptr; },
+      [](VTypeDescriptor &d) { d.pBaseTypeOf = VStringTypeOf; },  // built-in types are sealed
+  };
+  for (std::size_t i = 0; i < spoilers.size(); ++i) {
+    gSpoil = spoilers[i];
+    HVType slot = nullptr;
+    EXPECT_EQ(V_E_ARGUMENT, VTypeRegister(SpoiltInit, &slot)) << "row " << i;
+    EXPECT_EQ(nullptr, slot);
+  }
+  // The fixture checks that every refused descriptor was freed.
+}
+
+TEST_F(ObjectsTest, RegistrationFailureOfInitIsReturned) {
+  HVType slot = nullptr;
+  auto failingInit = [](VTypeDescriptor **) -> VResult {
+    return VErrorSetLastW(V_E_OUT_OF_MEMORY, nullptr, nullptr, nullptr, nullptr, nullptr);
+  };
+  EXPECT_EQ(V_E_OUT_OF_MEMORY, VTypeRegister(failingInit, &slot));
+  EXPECT_EQ(nullptr, slot);
+}
+
+std::atomic<int> gRaceInits{0};
+VResult V_CALL RaceInit(VTypeDescriptor **pp) {
+  ++gRaceInits;
+  *pp = NewDescriptor(L"Race", VObjectTypeOf, sizeof(VObjectBase), sizeof(VObjectBase));
+  return V_OK;
+}
+
+TEST_F(ObjectsTest, TwoThreadsRegisteringOneSlotRegisterOnce) {
+  for (int round = 0; round < 50; ++round) {
+    gRaceInits = 0;
+    HVType slot = nullptr;
+    std::latch start(2);
+    VResult results[2] = {-1, -1};
+    auto worker = [&](int i) {
+      start.arrive_and_wait();
+      results[i] = VTypeRegister(RaceInit, &slot);
+    };
+    std::thread first(worker, 0), second(worker, 1);
+    first.join();
+    second.join();
+    ASSERT_EQ(V_OK, results[0]);
+    ASSERT_EQ(V_OK, results[1]);
+    ASSERT_EQ(1, gRaceInits.load()) << "round " << round;
+    ASSERT_NE(nullptr, slot);
+  }
+}
+
+TEST_F(ObjectsTest, HandleArraysHoldTheirOwnReferences) {
+  vfw::Handle a = vfw::MakeString(L"a");
+  vfw::Handle b = vfw::MakeString(L"b");
+  const HVObject source[] = {a.get(), nullptr, b.get()};
+  HVObject *array = nullptr;
+  VInt32 count = 0;
+  ASSERT_EQ(V_OK, VObjectGetArray(source, 3, &array, &count));
+  ASSERT_EQ(3, count);
+  const VInt64 live = VTestGetLiveObjectCount();
+  a.reset();
+  b.reset();
+  EXPECT_EQ(live, VTestGetLiveObjectCount()) << "the array keeps both strings";
+  EXPECT_EQ(L"b", vfw::ToWString(array[2]));
+  EXPECT_EQ(V_OK, VObjectFreeArray(array, count));
+  EXPECT_EQ(live - 2, VTestGetLiveObjectCount());
+}
+
+TEST_F(ObjectsTest, ForeignPointersAreRefusedNotFollowed) {
+  VObjectBase notAnObject{};
+  HVObject out = nullptr;
+  EXPECT_EQ(V_E_ARGUMENT, VObjectGet(&notAnObject, &out));
+  EXPECT_EQ(V_E_ARGUMENT_NULL, VObjectSet(nullptr, nullptr));
+  EXPECT_EQ(V_E_ARGUMENT, VTypeAllocInstanceP(VStringTypeOf, &out)) << "strings are made by their own calls";
+  EXPECT_EQ(nullptr, out);
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// Values and their conversions, parameter descriptors and bags, object properties.
+#include "framework_test.h"
+
+namespace {
+
+using ParametersTest = FrameworkTest;
+
+vfw::Handle TypeOf(VTypeOfProc typeOf) {
+  vfw::Handle type;
+  typeOf(type.put());
+  return type;
+}
+
+vfw::Handle StringValue(const wchar_t *text) {
+  vfw::Handle string = vfw::MakeString(text);
+  HVString handle = string.get();
+  vfw::Handle value;
+  EXPECT_EQ(V_OK, VValueCreate(TypeOf(VStringTypeOf).get(), &handle, sizeof handle, 1, 0, value.put()));
+  return value;
+}
+
+vfw::Handle NumberValue(VTypeOfProc typeOf, VInt32 number) {
+  vfw::Handle value;
+  EXPECT_EQ(V_OK, VValueCreate(TypeOf(typeOf).get(), &number, sizeof number, 1, 0, value.put()));
+  return value;
+}
+
+TEST_F(ParametersTest, ValuesConvertBetweenStringBooleanAndInteger) {
+  struct Row {
+    vfw::Handle value;
+    VTypeOfProc target;
+    VResult expectedResult;
+    VInt32 expectedNumber;
+    const wchar_t *expectedText;
+  };
+  Row rows[] = {
+      {NumberValue(VInt32TypeOf, -42), VStringTypeOf, V_OK, 0, L"-42"},
+      {NumberValue(VBooleanTypeOf, 7), VStringTypeOf, V_OK, 0, L"true"},
+      {StringValue(L"as is"), VStringTypeOf, V_OK, 0, L"as is"},
+      {StringValue(L"123"), VInt32TypeOf, V_OK, 123, nullptr},
+      {StringValue(L"-2147483648"), VInt32TypeOf, V_OK, INT32_MIN, nullptr},
+      {StringValue(L"2147483648"), VInt32TypeOf, V_E_OVERFLOW, 0, nullptr},
+      {StringValue(L"12a"), VInt32TypeOf, V_E_ARGUMENT, 0, nullptr},
+      {StringValue(L""), VInt32TypeOf, V_E_ARGUMENT, 0, nullptr},
+      {StringValue(L"TRUE"), VBooleanTypeOf, V_OK, 1, nullptr},
+      {StringValue(L"maybe"), VBooleanTypeOf, V_E_ARGUMENT, 0, nullptr},
+      {NumberValue(VInt32TypeOf, 5), VBooleanTypeOf, V_OK, 1, nullptr},
+      {NumberValue(VBooleanTypeOf, 1), VInt32TypeOf, V_OK, 1, nullptr},
+  };
+  for (Row &row : rows) {
+    SCOPED_TRACE(row.expectedText != nullptr ? vfw::ToUtf8(row.expectedText)
+                                             : std::to_string(row.expectedNumber));
+    if (row.expectedText != nullptr) {
+      HVString text = nullptr;
+      ASSERT_EQ(row.expectedResult,
+                VValueToValueP(row.value.get(), row.target, nullptr, 0, &text, sizeof text));
+      vfw::Handle owned(text);
+      EXPECT_EQ(row.expectedText, vfw::ToWString(text));
+    } else {
+      VInt32 number = -1;
+      ASSERT_EQ(row.expectedResult,
+                VValueToValueP(row.value.get(), row.target, nullptr, 0, &number, sizeof number));
+      if (VSucceeded(row.expectedResult)) {
+        EXPECT_EQ(row.expectedNumber, number);
+      }
+    }
+  }
+}
+
+TEST_F(ParametersTest, ValueSizesMustMatchTheType) {
+  VInt32 number = 1;
+  HVValue value = nullptr;
+  EXPECT_EQ(V_E_ARGUMENT, VValueCreate(TypeOf(VInt32TypeOf).get(), &number, 2, 1, 0, &value));
+  HVString string = nullptr;
+  EXPECT_EQ(V_E_ARGUMENT, VValueCreate(TypeOf(VStringTypeOf).get(), &string, 2, 1, 0, &value));
+  EXPECT_EQ(nullptr, value);
+  vfw::Handle text = StringValue(L"x");
+  HVString out = nullptr;
+  EXPECT_EQ(V_E_ARGUMENT, VValueToValueP(text.get(), VStringTypeOf, nullptr, 0, &out, 1));
+  EXPECT_EQ(nullptr, out);
+}
+
+class ParameterBagTest : public ParametersTest {
+ protected:
+  void SetUp() override {
+    ParametersTest::SetUp();
+    vfw::Handle name = vfw::MakeString(L"DisplayName");
+    vfw::Handle defaultText = StringValue(L"TopLink Pacific Device");
+    ASSERT_EQ(V_OK, VCustomParameterDescriptorCreate(name.get(), TypeOf(VStringTypeOf).get(), 0x10000000u, 0,
+                                                     defaultText.get(), nullptr, nullptr, nullptr, nullptr,
+                                                     nullptr, descriptors_[0].put()));
+    name = vfw::MakeString(L"Count");
+    vfw::Handle defaultCount = StringValue(L"3");  // converted to the parameter's type
+    ASSERT_EQ(V_OK, VCustomParameterDescriptorCreate(name.get(), TypeOf(VInt32TypeOf).get(), 0, 0,
+                                                     defaultCount.get(), nullptr, nullptr, nullptr, nullptr,
+                                                     nullptr, descriptors_[1].put()));
+    const HVParameterDescriptor handles[] = {descriptors_[0].get(), descriptors_[1].get()};
+    ASSERT_EQ(V_OK, VParameterBagCreate(handles, 2, bag_.put()));
+    ASSERT_EQ(V_OK, VPropertyBagCreate(properties_.put()));
+  }
+  void TearDown() override {
+    bag_.reset();
+    properties_.reset();
+    descriptors_[0].reset();
+    descriptors_[1].reset();
+    ParametersTest::TearDown();
+  }
+
+  std::wstring Text(const wchar_t *name) {
+    vfw::Handle value;
+    EXPECT_EQ(V_OK, VParameterBagGetW(bag_.get(), name, value.put()));
+    vfw::Handle text;
+    EXPECT_EQ(V_OK, VValueToString(value.get(), nullptr, 0, text.put()));
+    return vfw::ToWString(text.get());
+  }
+  VInt32 Count() {
+    vfw::Handle value;
+    EXPECT_EQ(V_OK, VParameterBagGetW(bag_.get(), L"Count", value.put()));
+    VInt32 count = -1;
+    EXPECT_EQ(V_OK, VValueToValueP(value.get(), VInt32TypeOf, nullptr, 0, &count, sizeof count));
+    vfw::Handle type;
+    VValueGetType(value.get(), type.put());
+    EXPECT_EQ(TypeOf(VInt32TypeOf).get(), type.get()) << "bag values have the parameter's type";
+    return count;
+  }
+
+  vfw::Handle descriptors_[2];
+  vfw::Handle bag_;
+  vfw::Handle properties_;
+};
+
+TEST_F(ParameterBagTest, NewBagHoldsTheDefaults) {
+  EXPECT_EQ(L"TopLink Pacific Device", Text(L"DisplayName"));
+  EXPECT_EQ(3, Count());
+  VUInt32 attributes = 0;
+  ASSERT_EQ(V_OK, VParameterDescriptorGetAttributes(descriptors_[0].get(), &attributes));
+  EXPECT_EQ(0x10000000u, attributes);
+  vfw::Handle value;
+  EXPECT_EQ(V_E_ARGUMENT, VParameterBagGetW(bag_.get(), L"Unknown", value.put()));
+}
+
+TEST_F(ParameterBagTest, ApplyReplacesDefaultsConvertedToTheParameterType) {
+  ASSERT_EQ(V_OK, VPropertyBagSetStringW(properties_.get(), L"DisplayName", L"Desk scanner"));
+  ASSERT_EQ(V_OK, VPropertyBagSetStringW(properties_.get(), L"Count", L"7"));
+  ASSERT_EQ(V_OK, VParameterBagApplyPropertyBag(bag_.get(), properties_.get(), V_FALSE));
+  EXPECT_EQ(L"Desk scanner", Text(L"DisplayName"));
+  EXPECT_EQ(7, Count());
+}
+
+TEST_F(ParameterBagTest, FailedApplyChangesNothing) {
+  struct Row {
+    const wchar_t *name;
+    const wchar_t *value;
+    VBool ignoreUnknown;
+    VResult expected;
+  };
+  for (const Row &row :
+       {Row{L"Bogus", L"x", V_FALSE, V_E_ARGUMENT}, Row{L"Count", L"seven", V_TRUE, V_E_ARGUMENT}}) {
+    ASSERT_EQ(V_OK, VPropertyBagCreate(properties_.put()));
+    ASSERT_EQ(V_OK, VPropertyBagSetStringW(properties_.get(), L"DisplayName", L"Changed"));
+    ASSERT_EQ(V_OK, VPropertyBagSetStringW(properties_.get(), row.name, row.value));
+    EXPECT_EQ(row.expected, VParameterBagApplyPropertyBag(bag_.get(), properties_.get(), row.ignoreUnknown));
+    EXPECT_EQ(L"TopLink Pacific Device", Text(L"DisplayName")) << vfw::ToUtf8(row.name);
+    EXPECT_EQ(3, Count());
+  }
+  ASSERT_EQ(V_OK, VPropertyBagCreate(properties_.put()));
+  ASSERT_EQ(V_OK, VPropertyBagSetStringW(properties_.get(), L"Bogus", L"x"));
+  EXPECT_EQ(V_OK, VParameterBagApplyPropertyBag(bag_.get(), properties_.get(), V_TRUE));
+}
+
+TEST_F(ParametersTest, DuplicateParameterNamesAreRefused) {
+  vfw::Handle name = vfw::MakeString(L"Same");
+  vfw::Handle descriptor;
+  ASSERT_EQ(V_OK,
+            VCustomParameterDescriptorCreate(name.get(), TypeOf(VBooleanTypeOf).get(), 0, 0, nullptr, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, descriptor.put()));
+  const HVParameterDescriptor twice[] = {descriptor.get(), descriptor.get()};
+  HVParameterBag bag = nullptr;
+  EXPECT_EQ(V_E_ARGUMENT, VParameterBagCreate(twice, 2, &bag));
+  EXPECT_EQ(nullptr, bag);
+}
+
+TEST_F(ParametersTest, ObjectPropertiesLiveAndDieWithTheObject) {
+  vfw::Handle object;
+  ASSERT_EQ(V_OK, VTypeAllocInstanceP(VObjectTypeOf, object.put()));
+  const VInt64 live = VTestGetLiveObjectCount();
+  const VBool value = V_FALSE;
+  ASSERT_EQ(V_OK, VObjectSetPropertyPW(object.get(), L"Fingers.CheckDetectObjectsCleared", VBooleanTypeOf, 0,
+                                       &value, sizeof value, 1, V_TRUE));
+  VBool read = V_TRUE;
+  ASSERT_EQ(V_OK, VObjectGetPropertyPW(object.get(), L"Fingers.CheckDetectObjectsCleared", VBooleanTypeOf,
+                                       &read, sizeof read));
+  EXPECT_EQ(V_FALSE, read);
+  EXPECT_EQ(V_E_NOT_FOUND, VObjectGetPropertyPW(object.get(), L"Other", VBooleanTypeOf, &read, sizeof read));
+  EXPECT_GT(VTestGetLiveObjectCount(), live);
+  object.reset();  // the fixture checks the property's value went with it
+}
+
+}  // namespace

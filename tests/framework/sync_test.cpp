@@ -1,0 +1,109 @@
+// Sync events, waits, monitors and the sleep hook.
+#include <thread>
+#include <vector>
+
+#include "framework_test.h"
+
+namespace {
+
+using SyncTest = FrameworkTest;
+
+VBool Poll(HVObject event) {
+  VBool signalled = 2;
+  EXPECT_EQ(V_OK, VWaitObjectWaitForTimed(event, 0, &signalled));
+  return signalled;
+}
+
+TEST_F(SyncTest, EventsSignalResetAndConsumeAsTheirModeSays) {
+  struct Row {
+    VBool manual, initial;
+    std::vector<VBool> polls;  // initial state polled twice, then after set twice, then after set+reset
+  };
+  const Row rows[] = {
+      {V_TRUE, V_TRUE, {1, 1, 1, 1, 0}},
+      {V_TRUE, V_FALSE, {0, 0, 1, 1, 0}},
+      {V_FALSE, V_TRUE, {1, 0, 1, 0, 0}},
+      {V_FALSE, V_FALSE, {0, 0, 1, 0, 0}},
+  };
+  for (const Row &row : rows) {
+    vfw::Handle event;
+    ASSERT_EQ(V_OK, VSyncEventCreate(row.manual, row.initial, event.put()));
+    std::vector<VBool> polls;
+    polls.push_back(Poll(event.get()));
+    polls.push_back(Poll(event.get()));
+    ASSERT_EQ(V_OK, VSyncEventSet(event.get()));
+    polls.push_back(Poll(event.get()));
+    polls.push_back(Poll(event.get()));
+    ASSERT_EQ(V_OK, VSyncEventSet(event.get()));
+    ASSERT_EQ(V_OK, VObjectReset(event.get()));
+    polls.push_back(Poll(event.get()));
+    EXPECT_EQ(row.polls, polls) << "manual " << row.manual << ", initial " << row.initial;
+  }
+}
+
+TEST_F(SyncTest, WaitEndsWhenAnotherThreadSignals) {
+  vfw::Handle event;
+  ASSERT_EQ(V_OK, VSyncEventCreate(V_TRUE, V_FALSE, event.put()));
+  vfw::Handle done;
+  ASSERT_EQ(V_OK, VSyncEventCreate(V_TRUE, V_FALSE, done.put()));
+  std::thread waiter([&] {
+    EXPECT_EQ(V_OK, VWaitObjectWaitFor(event.get()));
+    EXPECT_EQ(V_OK, VSyncEventSet(done.get()));
+  });
+  EXPECT_FALSE(Poll(done.get()));
+  ASSERT_EQ(V_OK, VSyncEventSet(event.get()));
+  waiter.join();
+  EXPECT_TRUE(Poll(done.get()));
+}
+
+TEST_F(SyncTest, OnlyEventsCanBeWaitedOnOrReset) {
+  vfw::Handle text = vfw::MakeString(L"not an event");
+  VBool signalled = 2;
+  EXPECT_EQ(V_E_ARGUMENT, VObjectReset(text.get()));
+  EXPECT_EQ(V_E_ARGUMENT, VWaitObjectWaitForTimed(text.get(), 0, &signalled));
+  EXPECT_EQ(V_E_ARGUMENT_NULL, VWaitObjectWaitFor(nullptr));
+}
+
+TEST_F(SyncTest, MonitorIsRecursiveAndExcludesOtherThreads) {
+  VMonitor monitor{};
+  ASSERT_EQ(V_OK, VMonitorInit(&monitor));
+  EXPECT_EQ(monitors_ + 1, VTestGetLiveMonitorCount());
+  VMonitorEnter(&monitor);
+  VMonitorEnter(&monitor);  // a second enter on the same thread must not deadlock
+  VMonitorExit(&monitor);
+  VMonitorExit(&monitor);
+
+  int counter = 0;  // deliberately plain: the monitor is its only guard
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) {
+        VMonitorEnter(&monitor);
+        VMonitorEnter(&monitor);
+        ++counter;
+        VMonitorExit(&monitor);
+        VMonitorExit(&monitor);
+      }
+    });
+  }
+  for (std::thread &thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(4000, counter);
+  EXPECT_EQ(V_OK, VMonitorDispose(&monitor));
+  EXPECT_EQ(V_OK, VMonitorDispose(&monitor)) << "disposing twice is harmless";
+}
+
+TEST_F(SyncTest, SleepHookStandsInForSleeping) {
+  std::vector<VInt32> slept;
+  VTestSetSleepHook(
+      [](VInt32 ms, void *context) { static_cast<std::vector<VInt32> *>(context)->push_back(ms); }, &slept);
+  VThreadSleep(2000);
+  VThreadSleep(2000);
+  EXPECT_EQ((std::vector<VInt32>{2000, 2000}), slept);
+  VTestSetSleepHook(nullptr, nullptr);
+  VThreadSleep(0);
+  EXPECT_EQ(2u, slept.size());
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// Failure injection, call counting and logging, leak counters and the memory calls they watch.
+#include <string>
+#include <vector>
+
+#include "framework_test.h"
+
+namespace {
+
+using TestControlsTest = FrameworkTest;
+
+// Creates a string and reports the result, leaving nothing behind.
+VResult CreateString() {
+  HVString text = nullptr;
+  VResult result = VStringCreateFromStrOrCharsW(L"x", -1, &text);
+  if (VSucceeded(result)) {
+    EXPECT_NE(nullptr, text);
+    VObjectUnref(text);
+  } else {
+    EXPECT_EQ(nullptr, text) << "an injected failure does nothing else";
+  }
+  return result;
+}
+
+TEST_F(TestControlsTest, NthCallFailsOnceOrFromThenOn) {
+  struct Row {
+    VBool persistent;
+    std::vector<VResult> expected;  // five string creations, each two counted calls
+  };
+  // Creation n is counted call 2n - 1 (its VObjectUnref is 2n): failing call 3 hits creation 2.
+  for (const Row &row : {Row{V_FALSE, {0, -7, 0, 0, 0}}, Row{V_TRUE, {0, -7, -7, -7, -7}}}) {
+    VTestResetCalls();
+    VTestFailCall(3, -7, row.persistent);
+    std::vector<VResult> results;
+    for (int i = 0; i < 5; ++i) {
+      results.push_back(CreateString());
+    }
+    VTestClearFailures();
+    EXPECT_EQ(row.expected, results) << "persistent " << row.persistent;
+    const vfw::LastError last = vfw::GetLastError();
+    EXPECT_EQ(-7, last.code);
+    EXPECT_EQ(L"Injected failure in VStringCreateFromStrOrCharsW", last.message);
+  }
+}
+
+TEST_F(TestControlsTest, NamedFunctionFailsOnItsNthCallOnly) {
+  char buffer[4] = {};
+  VTestFailFunction("VCopy", 2, V_E_OUT_OF_MEMORY, V_FALSE);
+  EXPECT_EQ(V_OK, VCopy(buffer, "abc", 4));
+  EXPECT_EQ(V_OK, CreateString()) << "other functions are not affected";
+  EXPECT_EQ(V_E_OUT_OF_MEMORY, VCopy(buffer, "xyz", 4));
+  EXPECT_STREQ("abc", buffer);
+  EXPECT_EQ(V_OK, VCopy(buffer, "xyz", 4));
+  EXPECT_STREQ("xyz", buffer);
+}
+
+TEST_F(TestControlsTest, LogNamesCountedCallsOnly) {
+  VTestSetCallLog(V_TRUE);
+  VMonitor monitor{};
+  VMonitorInit(&monitor);
+  VMonitorEnter(&monitor);
+  VMonitorExit(&monitor);
+  VMonitorDispose(&monitor);
+  VErrorSetLastW(-1, nullptr, nullptr, nullptr, nullptr, nullptr);
+  vfw::Handle value;
+  {
+    vfw::Handle type;
+    VInt32TypeOf(type.put());
+    VInt32 number = 5;
+    VValueCreate(type.get(), &number, sizeof number, 1, 0, value.put());
+  }
+  // The framework calling its own type-of function on the caller's behalf is not the caller's call.
+  VInt32 out = 0;
+  VValueToValueP(value.get(), VInt32TypeOf, nullptr, 0, &out, sizeof out);
+  VTestSetCallLog(V_FALSE);
+
+  const VInt32 logged = VTestGetCallLog(nullptr, 0);
+  std::vector<const char *> names(static_cast<std::size_t>(logged));
+  ASSERT_EQ(logged, VTestGetCallLog(names.data(), logged));
+  std::vector<std::string> actual(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{"VInt32TypeOf", "VValueCreate", "VObjectSet", "VValueToValueP"}),
+            actual);
+  EXPECT_EQ(static_cast<VUInt64>(logged), VTestGetCallCount());
+}
+
+TEST_F(TestControlsTest, AllocationsAreCountedUntilFreed) {
+  const VUInt64 total = VTestGetAllocationTotal();
+  void *block = nullptr;
+  void *zeroed = nullptr;
+  ASSERT_EQ(V_OK, VAlloc(10, &block));
+  ASSERT_EQ(V_OK, VCAlloc(64, &zeroed));
+  EXPECT_EQ(allocations_ + 2, VTestGetOutstandingAllocationCount());
+  EXPECT_EQ(total + 2, VTestGetAllocationTotal());
+  VInt32 order = 1;
+  const unsigned char zeros[64] = {};
+  ASSERT_EQ(V_OK, VCompare(zeroed, zeros, sizeof zeros, &order));
+  EXPECT_EQ(0, order);
+  VFree(block);
+  VFree(zeroed);
+  VFree(nullptr);
+}
+
+TEST_F(TestControlsTest, MemoryCallsRefuseNullWithACount) {
+  char byte = 0;
+  VInt32 order = 0;
+  struct Row {
+    VResult result;
+    const wchar_t *parameter;
+  };
+  const Row rows[] = {
+      {VCopy(nullptr, &byte, 1), L"pDestination"},
+      {VCopy(&byte, nullptr, 1), L"pSource"},
+      {VCompare(nullptr, &byte, 1, &order), L"pFirst"},
+      {VCompare(&byte, &byte, 1, nullptr), L"pOrder"},
+  };
+  for (const Row &row : rows) {
+    EXPECT_EQ(V_E_ARGUMENT_NULL, row.result) << vfw::ToUtf8(row.parameter);
+  }
+  EXPECT_EQ(V_OK, VCopy(nullptr, nullptr, 0)) << "nothing to copy needs no buffers";
+  const char a[] = "ab", b[] = "ac";
+  ASSERT_EQ(V_OK, VCompare(a, b, 2, &order));
+  EXPECT_LT(order, 0);
+}
+
+}  // namespace

@@ -1,0 +1,26 @@
+// What the test module exposes to the tests that load it: its call counts, what the host handed
+// it, and switches that make its life-cycle procs fail.
+#ifndef VFW_TESTS_TEST_MODULE_H
+#define VFW_TESTS_TEST_MODULE_H
+
+#include "v_devices.h"
+
+struct TestModuleControl {
+  int initCalls;
+  int uninitCalls;
+  int plugCalls;
+  int unplugCalls;
+  VResult initFailure;    // negative: init fails with it
+  VResult unplugFailure;  // negative: unplug fails with it
+  VBool isPlugged;
+  VUInt32 pluggedVersion;
+  void *pluggedFirst;
+  const VDeviceManagerCallbacks *callbacks;
+  HVPlugin plugin;
+};
+
+typedef TestModuleControl *(*TestModuleGetControlProc)(void);
+// Makes an instance of the module's own object type "TestWidget".
+typedef VResult (*TestModuleCreateWidgetProc)(HVObject *phWidget);
+
+#endif  // VFW_TESTS_TEST_MODULE_H
