@@ -15,13 +15,12 @@ struct ListState {
   VInt32 count;
   VInt32 capacity;
   VInt16 elementSize;
-  VUInt16 kind;  // kUninitialised in zero-filled storage
+  VUInt16 kind;  // 0 in zero-filled storage, one of the list marks below once initialised
 };
 static_assert(sizeof(ListState) <= sizeof(VList), "the list state must fit in the caller's VList");
 static_assert(alignof(ListState) <= alignof(VList));
 
 // Marks that tell an initialised list from zero-filled (or stray) storage.
-constexpr VUInt16 kUninitialised = 0;
 constexpr VUInt16 kPlainList = 0x4C31;   // "L1"
 constexpr VUInt16 kHandleList = 0x4C32;  // "L2"
 

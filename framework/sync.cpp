@@ -158,11 +158,11 @@ V_API VResult V_CALL VSyncEventSet(HVSyncEvent hEvent) {
     if (VFailed(result)) {
       return result;
     }
-    {
-      std::lock_guard lock(event->mutex);
-      event->isSignalled = true;
-    }
+    // Notified under the lock: a woken waiter may release the last reference to the event as soon
+    // as it can take the lock, so nothing may touch the event after the lock is given up.
     // Every waiter re-checks under the lock; an auto-reset event lets exactly one of them through.
+    std::lock_guard lock(event->mutex);
+    event->isSignalled = true;
     event->changed.notify_all();
     return V_OK;
   });
@@ -175,7 +175,9 @@ V_API VResult V_CALL VWaitObjectWaitFor(HVObject hWaitObject) {
     if (VFailed(result)) {
       return result;
     }
+    NoteWaitBlocking();
     event->Wait(-1);
+    NoteWaitDone();
     return V_OK;
   });
 }
@@ -190,7 +192,13 @@ V_API VResult V_CALL VWaitObjectWaitForTimed(HVObject hWaitObject, VInt32 timeou
     if (pSignalled == nullptr) {
       return ArgumentNull(L"pSignalled");
     }
+    if (timeout != 0) {
+      NoteWaitBlocking();
+    }
     *pSignalled = event->Wait(timeout) ? V_TRUE : V_FALSE;
+    if (timeout != 0) {
+      NoteWaitDone();
+    }
     return V_OK;
   });
 }

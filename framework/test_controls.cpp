@@ -12,6 +12,7 @@ namespace {
 std::atomic<VInt64> gLiveMonitors{0};
 std::atomic<VInt64> gLiveEvents{0};
 std::atomic<VInt64> gErrorReports{0};
+std::atomic<VInt64> gBlockingWaits{0};
 
 struct SleepHook {
   std::mutex lock;  // the hook and its context change together
@@ -40,6 +41,13 @@ void NoteEventCreated() noexcept {
 }
 void NoteEventFreed() noexcept {
   gLiveEvents.fetch_sub(1, std::memory_order_relaxed);
+}
+
+void NoteWaitBlocking() noexcept {
+  gBlockingWaits.fetch_add(1, std::memory_order_seq_cst);
+}
+void NoteWaitDone() noexcept {
+  gBlockingWaits.fetch_sub(1, std::memory_order_seq_cst);
 }
 
 bool RunSleepHook(VInt32 milliseconds) noexcept {
@@ -74,6 +82,10 @@ V_API VUInt64 V_CALL VTestGetAllocationTotal(void) {
 V_API VInt64 V_CALL VTestGetLiveMonitorCount(void) {
   return gLiveMonitors.load(std::memory_order_relaxed);
 }
+V_API VInt64 V_CALL VTestGetBlockedWaitCount(void) {
+  return gBlockingWaits.load(std::memory_order_seq_cst);
+}
+
 V_API VInt64 V_CALL VTestGetLiveEventCount(void) {
   return gLiveEvents.load(std::memory_order_relaxed);
 }

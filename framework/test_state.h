@@ -13,6 +13,9 @@ void NoteEventCreated() noexcept;
 void NoteEventFreed() noexcept;
 // Runs the test sleep hook when one is set; returns false when the caller must sleep for real.
 bool RunSleepHook(VInt32 milliseconds) noexcept;
+// Brackets a wait that may block, so tests can tell when a thread is parked.
+void NoteWaitBlocking() noexcept;
+void NoteWaitDone() noexcept;
 
 }  // namespace vfw::detail
 

@@ -47,6 +47,9 @@ V_API VInt64 V_CALL VTestGetOutstandingAllocationCount(void);
 V_API VUInt64 V_CALL VTestGetAllocationTotal(void);
 V_API VInt64 V_CALL VTestGetLiveMonitorCount(void);
 V_API VInt64 V_CALL VTestGetLiveEventCount(void);
+/* Threads inside a wait that may block (an untimed wait, or a timed one with
+ * a nonzero time-out): a test can tell that a thread is parked on a wait. */
+V_API VInt64 V_CALL VTestGetBlockedWaitCount(void);
 V_API VInt64 V_CALL VTestGetErrorReportCount(void);
 
 /* Called instead of sleeping by VThreadSleep, on the sleeping thread. */

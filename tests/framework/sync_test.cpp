@@ -41,19 +41,21 @@ TEST_F(SyncTest, EventsSignalResetAndConsumeAsTheirModeSays) {
   }
 }
 
-TEST_F(SyncTest, WaitEndsWhenAnotherThreadSignals) {
-  vfw::Handle event;
-  ASSERT_EQ(V_OK, VSyncEventCreate(V_TRUE, V_FALSE, event.put()));
-  vfw::Handle done;
-  ASSERT_EQ(V_OK, VSyncEventCreate(V_TRUE, V_FALSE, done.put()));
-  std::thread waiter([&] {
-    EXPECT_EQ(V_OK, VWaitObjectWaitFor(event.get()));
-    EXPECT_EQ(V_OK, VSyncEventSet(done.get()));
+TEST_F(SyncTest, ParkedWaiterIsSeenAndWokenBySet) {
+  HVSyncEvent event = nullptr;
+  ASSERT_EQ(V_OK, VSyncEventCreate(V_FALSE, V_FALSE, &event));
+  const VInt64 parked = VTestGetBlockedWaitCount();
+  std::thread waiter([event] {
+    EXPECT_EQ(V_OK, VWaitObjectWaitFor(event));
+    // The woken waiter drops the last reference at once; the setter must be done with the event.
+    EXPECT_EQ(V_OK, VObjectUnref(event));
   });
-  EXPECT_FALSE(Poll(done.get()));
-  ASSERT_EQ(V_OK, VSyncEventSet(event.get()));
+  while (VTestGetBlockedWaitCount() == parked) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(V_OK, VSyncEventSet(event));
   waiter.join();
-  EXPECT_TRUE(Poll(done.get()));
+  EXPECT_EQ(parked, VTestGetBlockedWaitCount());
 }
 
 TEST_F(SyncTest, OnlyEventsCanBeWaitedOnOrReset) {
