@@ -72,8 +72,8 @@ void ScannerTest::TearDown() {
   EXPECT_EQ(VTestGetOutstandingAllocationCount(), allocations_) << "host memory left behind";
 }
 
-VResult ScannerTest::Open() {
-  const std::wstring address(peer.address().begin(), peer.address().end());
+VResult ScannerTest::OpenAt(const std::string &addressText) {
+  const std::wstring address(addressText.begin(), addressText.end());
   HVString hName = nullptr;
   HVString hAddress = nullptr;
   HVBluetoothDevice hBluetoothDevice = nullptr;

@@ -27,7 +27,8 @@ class ScannerTest : public ::testing::Test {
   void TearDown() override;
 
   // BlueFinCreate on the peer; the peer's script must answer the echo.
-  VResult Open();
+  VResult Open() { return OpenAt(peer.address()); }
+  VResult OpenAt(const std::string &addressText);
   // Open, then switch to TestKey(1); the script must answer both.
   void OpenSecure();
   void Close() { EXPECT_EQ(VObjectSet(nullptr, &device), V_OK); }

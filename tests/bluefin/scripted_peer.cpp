@@ -53,6 +53,16 @@ Key DefaultKey() {
   return key;
 }
 
+std::string UniqueAddress() {
+  static std::atomic<unsigned> counter{0};
+  const unsigned pid = static_cast<unsigned>(getpid());
+  const unsigned n = counter++;
+  char text[18];
+  std::snprintf(text, sizeof text, "B1:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
+                pid & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
+  return text;
+}
+
 Bytes Payload(std::uint8_t commandCode, std::size_t size,
               std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes) {
   Bytes payload(size);
@@ -152,15 +162,7 @@ bool PeerConnection::EndsWithoutMore() {
   return recv(fd_, &byte, 1, 0) == 0;
 }
 
-ScriptedPeer::ScriptedPeer() {
-  static std::atomic<unsigned> counter{0};
-  const unsigned pid = static_cast<unsigned>(getpid());
-  const unsigned n = counter++;
-  char text[18];
-  std::snprintf(text, sizeof text, "B1:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
-                pid & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
-  address_ = text;
-
+ScriptedPeer::ScriptedPeer() : address_(UniqueAddress()) {
   const std::string name = EmulatedLinkName(address_, kSerialPortClass);
   sockaddr_un local{};
   local.sun_family = AF_UNIX;

@@ -18,6 +18,10 @@ namespace bluefin_test {
 
 Key DefaultKey();
 
+// An address no other peer of any process uses ("B1:..."), so that tests can
+// run side by side.
+std::string UniqueAddress();
+
 // A plaintext response payload: the response code for commandCode, zeros up
 // to size, and the given bytes at their offsets.
 Bytes Payload(std::uint8_t commandCode, std::size_t size,
