@@ -75,7 +75,7 @@ VResult V_CALL VBluetoothDeviceCreate(HVString hName, const VBluetoothSocketAddr
     *phBluetoothDevice = hLocal;  // the allocation's reference moves out
     hLocal = nullptr;
   }
-  VResult released = VObjectSet(nullptr, &hLocal);
+  VResult released = hLocal != nullptr ? VObjectSet(nullptr, &hLocal) : V_OK;
   return VFailed(released) ? released : result;
 }
 

@@ -111,8 +111,10 @@ VResult V_CALL VBluetoothSocketConnect(const VBluetoothSocketAddress *pAddr,
     *phBluetoothSocket = hLocal;  // the allocation's reference moves out
     hLocal = nullptr;
   }
-  // On failure this disposes the half-made object, closing its socket.
-  VResult released = VObjectSet(nullptr, &hLocal);
+  // On failure this disposes the half-made object, closing its socket. On
+  // success there is nothing left to release, and no release whose failure
+  // could report a failure for an object already handed out.
+  VResult released = hLocal != nullptr ? VObjectSet(nullptr, &hLocal) : V_OK;
   return VFailed(released) ? released : result;
 }
 

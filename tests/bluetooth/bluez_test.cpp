@@ -8,16 +8,11 @@ namespace {
 using BlueZTest = TransportTest;
 
 TEST_F(BlueZTest, ConnectWithoutBluetoothFailsCleanly) {
-  Handle name = MakeString(L"Scanner");
-  Handle address = MakeString(L"00:11:22:33:44:55");
-  Handle device;
-  ASSERT_EQ(VBluetoothDeviceCreateFromString(name.get(), address.get(), device.put()), V_OK);
-  Handle socket;
+  Handle device = MakeDevice(L"00:11:22:33:44:55"), socket;
   EXPECT_EQ(VBluetoothDeviceConnect(device.get(), kVBluetoothSerialPortServiceClass, socket.put()),
             V_E_WIN32);
   EXPECT_EQ(socket.get(), nullptr);
-  const LastError error = GetLastError();
-  EXPECT_EQ(error.code, V_E_WIN32);
+  const vfw::LastError error = GetLastError();
   if (error.callStack == L"   at socket\r\n") {
     EXPECT_EQ(error.platformCode, EAFNOSUPPORT);
   } else {

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
+#include <type_traits>
 
 #include "bluetooth/platform/emulated_link.h"
 #include "framework/v_test_controls.h"
@@ -21,50 +23,13 @@ using platform::Readiness;
 using platform::SocketHandle;
 using platform::WaitLimit;
 
-Handle MakeString(const wchar_t *szText) {
-  Handle string;
-  EXPECT_EQ(VStringCreateFromStrOrCharsW(szText, -1, string.put()), V_OK);
-  return string;
+VResult Release(Handle &handle) {
+  HVObject hObject = handle.release();
+  return VObjectSet(nullptr, &hObject);
 }
 
-std::wstring TextOf(HVString hString) {
-  VInt32 length = 0;
-  const wchar_t *szChars = nullptr;
-  if (VFailed(VStringGetBufferW(hString, &length, &szChars)) || szChars == nullptr)
-    return {};
-  return std::wstring(szChars, static_cast<size_t>(length));
-}
-
-LastError GetLastError() {
-  LastError error;
-  Handle hError;
-  if (VFailed(VErrorGetLastEx(0, hError.put())) || hError.get() == nullptr)
-    return error;
-  VErrorGetCode(hError.get(), &error.code);
-  VErrorGetPlatformCode(hError.get(), &error.platformCode);
-  Handle text;
-  if (VSucceeded(VErrorGetMessageW(hError.get(), text.put())))
-    error.message = TextOf(text.get());
-  if (VSucceeded(VErrorGetParameterNameW(hError.get(), text.put())))
-    error.parameter = TextOf(text.get());
-  if (VSucceeded(VErrorGetExternalCallStackW(hError.get(), text.put())))
-    error.callStack = TextOf(text.get());
-  return error;
-}
-
-HostFootprint TakeFootprint() {
+std::pair<VInt64, VInt64> HostFootprint() {
   return {VTestGetLiveObjectCount(), VTestGetOutstandingAllocationCount()};
-}
-
-std::ostream &operator<<(std::ostream &out, const HostFootprint &footprint) {
-  return out << "{objects " << footprint.objects << ", allocations " << footprint.allocations << "}";
-}
-
-Outcome Fails(VInt32 code, const wchar_t *szAt) {
-  return Outcome{true, Failure{code, szAt}, -1};
-}
-Outcome Gives(std::int64_t value) {
-  return Outcome{false, Failure{}, value};
 }
 
 // --- FakePlatform ----------------------------------------------------------
@@ -75,144 +40,82 @@ FakePlatform &Fake() {
   return FakePlatform::Get();
 }
 
-void Record(PlatformCall call) {
-  Fake().calls.push_back(std::move(call));
+void Note(PlatformCall &call, WaitLimit limit) {
+  call.limit = limit;
 }
-
-// A scripted boolean call: true when it was scripted, with *pResult its
-// outcome.
-bool Scripted(const std::string &name, Failure *pFailure, bool *pResult) {
-  Outcome outcome;
-  if (!Fake().TakeScript(name, &outcome))
-    return false;
-  if (outcome.fails)
-    *pFailure = outcome.failure;
-  *pResult = !outcome.fails;
-  return true;
+void Note(PlatformCall &call, Readiness readiness) {
+  call.readiness = readiness;
 }
-
-bool ScriptedCount(const std::string &name, Failure *pFailure, std::int64_t *pResult) {
-  Outcome outcome;
-  if (!Fake().TakeScript(name, &outcome))
-    return false;
-  if (outcome.fails)
-    *pFailure = outcome.failure;
-  *pResult = outcome.fails ? -1 : outcome.value;
-  return true;
+void Note(PlatformCall &call, VUInt32 size) {
+  call.size = size;
 }
+template <typename T>
+void Note(PlatformCall &, const T &) {}
 
-bool RecordedStartup(Failure *pFailure) {
-  Record({"startup"});
-  bool result;
-  return Scripted("startup", pFailure, &result) ? result : Fake().inner->startup(pFailure);
-}
+template <typename Member>
+struct Recorder;
 
-bool RecordedCleanup(Failure *pFailure) {
-  Record({"cleanup"});
-  bool result;
-  return Scripted("cleanup", pFailure, &result) ? result : Fake().inner->cleanup(pFailure);
-}
-
-bool RecordedOpen(SocketHandle *pSocket, Failure *pFailure) {
-  Record({"open"});
-  bool result;
-  return Scripted("open", pFailure, &result) ? result : Fake().inner->open(pSocket, pFailure);
-}
-
-bool RecordedConnect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failure *pFailure) {
-  Record({"connect"});
-  bool result;
-  return Scripted("connect", pFailure, &result) ? result : Fake().inner->connect(socket, pAddress, pFailure);
-}
-
-int RecordedWait(SocketHandle socket, Readiness readiness, WaitLimit limit, Failure *pFailure) {
-  Record({"wait", limit, readiness});
-  std::int64_t result;
-  if (ScriptedCount("wait", pFailure, &result))
-    return static_cast<int>(result);
-  return Fake().inner->wait(socket, readiness, limit, pFailure);
-}
-
-std::int64_t RecordedReceive(SocketHandle socket, void *pBuffer, VUInt32 size, Failure *pFailure) {
-  Record({"receive", {}, {}, size});
-  std::int64_t result;
-  if (!ScriptedCount("receive", pFailure, &result))
-    result = Fake().inner->receive(socket, pBuffer, size, pFailure);
-  if (Fake().afterReceive)
-    Fake().afterReceive(result);
-  return result;
-}
-
-std::int64_t RecordedSend(SocketHandle socket, const void *pBuffer, VUInt32 size, Failure *pFailure) {
-  Record({"send", {}, {}, size});
-  std::int64_t result;
-  if (ScriptedCount("send", pFailure, &result))
-    return result;
-  return Fake().inner->send(socket, pBuffer, size, pFailure);
-}
-
-bool RecordedShutdown(SocketHandle socket, Failure *pFailure) {
-  Record({"shutdown"});
-  bool result;
-  return Scripted("shutdown", pFailure, &result) ? result : Fake().inner->shutdown(socket, pFailure);
-}
-
-bool RecordedClose(SocketHandle socket, Failure *pFailure) {
-  Record({"close"});
-  bool result;
-  if (Scripted("close", pFailure, &result)) {
-    // The descriptor is gone even when close reports a failure.
-    Failure ignored;
-    Fake().inner->close(socket, &ignored);
+// One recording wrapper per table member: records the call with its limit,
+// readiness and size, then plays the scripted outcome or the inner table's.
+template <typename R, typename... Args>
+struct Recorder<R (*PlatformCalls::*)(Args...)> {
+  template <auto kMember, const char *kName>
+  static R Call(Args... args) {
+    PlatformCall call{kName};
+    (Note(call, args), ...);
+    Fake().calls.push_back(call);
+    Failure *pFailure = std::get<sizeof...(Args) - 1>(std::tie(args...));
+    Outcome outcome;
+    R result;
+    if (!Fake().TakeScript(kName, &outcome)) {
+      result = (Fake().inner->*kMember)(args...);
+    } else {
+      if (outcome.fails)
+        *pFailure = outcome.failure;
+      if constexpr (std::is_same_v<R, bool>) {
+        result = !outcome.fails;
+      } else {
+        result = static_cast<R>(outcome.value);
+      }
+    }
+    if (Fake().after)
+      Fake().after(kName);
     return result;
   }
-  return Fake().inner->close(socket, pFailure);
-}
+};
 
-bool RecordedStringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, Failure *pFailure) {
-  Record({"stringToAddress"});
-  return Fake().inner->stringToAddress(szText, pAddress, pFailure);
-}
+template <auto kMember, const char *kName>
+constexpr auto kRecorded = &Recorder<decltype(kMember)>::template Call<kMember, kName>;
 
-bool RecordedAddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, VUInt32 *pLength,
-                             Failure *pFailure) {
-  Record({"addressToString"});
-  if (Fake().addressText.empty())
-    return Fake().inner->addressToString(pAddress, szText, pLength, pFailure);
-  std::wmemcpy(szText, Fake().addressText.c_str(), Fake().addressText.size() + 1);
-  *pLength = Fake().addressTextLength;
-  return true;
-}
-
-bool RecordedSecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
-  Record({"secureRandom", {}, {}, size});
-  bool result;
-  return Scripted("secureRandom", pFailure, &result) ? result
-                                                     : Fake().inner->secureRandom(pBuffer, size, pFailure);
-}
+constexpr char kStartup[] = "startup", kCleanup[] = "cleanup", kOpen[] = "open", kConnect[] = "connect",
+               kWait[] = "wait", kReceive[] = "receive", kSend[] = "send", kShutdown[] = "shutdown",
+               kClose[] = "close", kToAddress[] = "stringToAddress", kToString[] = "addressToString",
+               kRandom[] = "secureRandom";
 
 constexpr PlatformCalls kRecording{
-    RecordedStartup,         RecordedCleanup,     RecordedOpen,     RecordedConnect, RecordedWait,
-    RecordedReceive,         RecordedSend,        RecordedShutdown, RecordedClose,   RecordedStringToAddress,
-    RecordedAddressToString, RecordedSecureRandom};
-
-// A made-up socket for the table without a platform.
-constexpr SocketHandle kMadeUpSocket = 0x5A5A;
+    kRecorded<&PlatformCalls::startup, kStartup>,
+    kRecorded<&PlatformCalls::cleanup, kCleanup>,
+    kRecorded<&PlatformCalls::open, kOpen>,
+    kRecorded<&PlatformCalls::connect, kConnect>,
+    kRecorded<&PlatformCalls::wait, kWait>,
+    kRecorded<&PlatformCalls::receive, kReceive>,
+    kRecorded<&PlatformCalls::send, kSend>,
+    kRecorded<&PlatformCalls::shutdown, kShutdown>,
+    kRecorded<&PlatformCalls::close, kClose>,
+    kRecorded<&PlatformCalls::stringToAddress, kToAddress>,
+    kRecorded<&PlatformCalls::addressToString, kToString>,
+    kRecorded<&PlatformCalls::secureRandom, kRandom>,
+};
 
 PlatformCalls MakeAlwaysSucceeds() {
   PlatformCalls calls = platform::PlatformDefault();  // address text and random stay real
-  calls.startup = [](Failure *) { return true; };
-  calls.cleanup = [](Failure *) { return true; };
-  calls.open = [](SocketHandle *pSocket, Failure *) {
-    *pSocket = kMadeUpSocket;
-    return true;
-  };
+  calls.startup = calls.cleanup = [](Failure *) { return true; };
+  calls.open = [](SocketHandle *pSocket, Failure *) { return *pSocket = 0x5A5A, true; };
   calls.connect = [](SocketHandle, const VBluetoothSocketAddress *, Failure *) { return true; };
   calls.wait = [](SocketHandle, Readiness, WaitLimit, Failure *) { return 1; };
   calls.receive = [](SocketHandle, void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
   calls.send = [](SocketHandle, const void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
-  calls.shutdown = [](SocketHandle, Failure *) { return true; };
-  calls.close = [](SocketHandle, Failure *) { return true; };
+  calls.shutdown = calls.close = [](SocketHandle, Failure *) { return true; };
   return calls;
 }
 
@@ -236,12 +139,7 @@ void FakePlatform::Install(const PlatformCalls &innerCalls) {
 
 void FakePlatform::Uninstall() {
   platform::SetPlatformCalls(nullptr);
-  inner = nullptr;
-  calls.clear();
-  scripts_.clear();
-  afterReceive = nullptr;
-  addressText.clear();
-  addressTextLength = 0;
+  *this = FakePlatform{};
 }
 
 bool FakePlatform::TakeScript(const std::string &name, Outcome *pOutcome) {
@@ -253,8 +151,8 @@ bool FakePlatform::TakeScript(const std::string &name, Outcome *pOutcome) {
   return true;
 }
 
-std::vector<std::string> FakePlatform::Names() const {
-  std::vector<std::string> names;
+Names FakePlatform::CallNames() const {
+  Names names;
   for (const PlatformCall &call : calls)
     names.push_back(call.name);
   return names;
@@ -277,22 +175,30 @@ VUInt64 UniqueDeviceAddress() {
   return 0xF00000000000ull | pid << 8 | (counter++ & 0xFFu);
 }
 
-std::string AddressText(VUInt64 btAddr) {
-  char text[18];
-  std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", unsigned(btAddr >> 40 & 0xFF),
+std::wstring AddressText(VUInt64 btAddr) {
+  wchar_t text[18];
+  std::swprintf(text, 18, L"%02X:%02X:%02X:%02X:%02X:%02X", unsigned(btAddr >> 40 & 0xFF),
                 unsigned(btAddr >> 32 & 0xFF), unsigned(btAddr >> 24 & 0xFF), unsigned(btAddr >> 16 & 0xFF),
                 unsigned(btAddr >> 8 & 0xFF), unsigned(btAddr & 0xFF));
   return text;
 }
 
+Handle MakeDevice(const std::wstring &addressText, const wchar_t *szName) {
+  Handle name = MakeString(szName), address = MakeString(addressText.c_str()), device;
+  EXPECT_EQ(VBluetoothDeviceCreateFromString(name.get(), address.get(), device.put()), V_OK);
+  return device;
+}
+
 TestPeer::TestPeer(VUInt64 btAddr, const VUInt8 serviceClass[16]) {
-  const std::string name = EmulatedLinkName(AddressText(btAddr), serviceClass);
-  listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  EXPECT_GE(listener_, 0) << std::strerror(errno);
+  const std::wstring text = AddressText(btAddr);
+  const std::string name = EmulatedLinkName(std::string(text.begin(), text.end()), serviceClass);
+  // The contract spelled out again here rather than shared with the backend:
+  // abstract name after a leading NUL, no trailing NUL counted.
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path + 1, name.data(), name.size());
   const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   EXPECT_EQ(bind(listener_, reinterpret_cast<const sockaddr *>(&address), length), 0) << std::strerror(errno);
   EXPECT_EQ(listen(listener_, 8), 0) << std::strerror(errno);
 }
@@ -300,12 +206,11 @@ TestPeer::TestPeer(VUInt64 btAddr, const VUInt8 serviceClass[16]) {
 TestPeer::~TestPeer() {
   for (int fd : accepted_)
     close(fd);
-  if (listener_ >= 0)
-    close(listener_);
+  close(listener_);
 }
 
 int TestPeer::Accept() {
-  int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
   EXPECT_GE(fd, 0) << std::strerror(errno);
   accepted_.push_back(fd);
   return fd;
@@ -319,7 +224,7 @@ std::vector<VUInt8> TestPeer::Read(int fd, size_t count) {
   std::vector<VUInt8> bytes(count);
   size_t done = 0;
   while (done < count) {
-    ssize_t n = recv(fd, bytes.data() + done, count - done, 0);
+    const ssize_t n = recv(fd, bytes.data() + done, count - done, 0);
     if (n <= 0)
       break;
     done += static_cast<size_t>(n);
@@ -346,13 +251,13 @@ void TransportTest::SetUp() {
   ASSERT_EQ(VBluetoothSocketTypeOf(type.put()), V_OK);
   type.reset();
   VErrorClearLast();
-  baseline_ = TakeFootprint();
+  baseline_ = HostFootprint();
 }
 
 void TransportTest::TearDown() {
   FakePlatform::Get().Uninstall();
   VErrorClearLast();
-  EXPECT_EQ(TakeFootprint(), baseline_) << "host objects or memory left behind";
+  EXPECT_EQ(HostFootprint(), baseline_) << "host objects or memory left behind (objects, allocations)";
 }
 
 }  // namespace vdm::test
