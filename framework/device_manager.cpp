@@ -181,10 +181,15 @@ VResult DeviceModule::Plug(VUInt32 interfaceVersion) {
 }
 
 VResult DeviceModule::Unplug() {
-  if (plugin_ == nullptr) {
-    return SetLastError(V_E_INVALID_OPERATION, L"The module has not been plugged");
+  if (plugin_ != nullptr) {
+    return UnplugPlugin(*static_cast<PluginObject *>(FromHandle(plugin_)));
   }
-  return UnplugPlugin(*static_cast<PluginObject *>(FromHandle(plugin_)));
+  // Never plugged: a host may still call unplug, and the module must cope.
+  if (module_ == nullptr) {
+    return SetLastError(V_E_INVALID_OPERATION, L"The module is not loaded");
+  }
+  const VPluginUnplugProc unplug = ModuleOf(module_).GetProcs().unplug;
+  return unplug != nullptr ? unplug() : V_OK;
 }
 
 VResult DeviceModule::Unload() {

@@ -27,11 +27,12 @@ VResult CheckCaptureArguments(HVImage *arhImages, VInt32 imagesLength, const VIn
                           nullptr);
   }
   if (!pImageCount) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pImageCount is NULL", L"pImageCount", nullptr, nullptr, nullptr);
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pImageCount is NULL", L"pImageCount", nullptr, nullptr,
+                          nullptr);
   }
   if (!isAutomatic) {
-    return VErrorSetLastW(V_E_NOT_SUPPORTED, L"Module does not support non-automatic capturing", nullptr, nullptr,
-                          nullptr, nullptr);
+    return VErrorSetLastW(V_E_NOT_SUPPORTED, L"Module does not support non-automatic capturing", nullptr,
+                          nullptr, nullptr, nullptr);
   }
   return V_OK;
 }
@@ -102,11 +103,11 @@ VResult PollUntilReady(DeviceRecord *record, HVObject hCaptureObject, VBiometric
 
 }  // namespace
 
-VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void * /*pArg3*/, void * /*pArg4*/,
-                                 void * /*pArg5*/, void * /*pArg6*/, VBool isAutomatic, void * /*pArg8*/,
-                                 void * /*pArg9*/, void * /*pArg10*/, HVImage *arhImages, VInt32 imagesLength,
-                                 VInt32 *pImageCount, VBiometricStatus *pStatus, VCaptureCallback pCaptureCallback,
-                                 void *pCaptureParam) {
+VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void * /*pArg3*/,
+                                 void * /*pArg4*/, void * /*pArg5*/, void * /*pArg6*/, VBool isAutomatic,
+                                 void * /*pArg8*/, void * /*pArg9*/, void * /*pArg10*/, HVImage *arhImages,
+                                 VInt32 imagesLength, VInt32 *pImageCount, VBiometricStatus *pStatus,
+                                 VCaptureCallback pCaptureCallback, void *pCaptureParam) {
   VResult result = CheckCaptureArguments(arhImages, imagesLength, pImageCount, pStatus, isAutomatic);
   if (VFailed(result)) {
     return result;

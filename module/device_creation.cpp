@@ -25,12 +25,16 @@ VResult BuildDescriptorsLocked() {
 // plug-in to notify.
 VResult AddToDeviceList(DeviceRecord *record, const VDeviceManagerCallbacks **callbacks, HVPlugin *hPlugin) {
   MonitorLock lock;
+  // The host may have unplugged while the scanner was being opened; a record
+  // added now would never be closed.
+  if (!IsPlugged) {
+    return VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr);
+  }
   if (MajorVersion(PluggedInterfaceVersion) != kSupportedMajorVersion) {
     return VErrorSetLastMPNA(V_E_NOT_SUPPORTED_VERSION, nullptr, nullptr, nullptr, nullptr, nullptr);
   }
-  // The host may have unplugged while the scanner was being opened; a record
-  // added now would never be closed.
-  if (!IsPlugged || !IsDeviceListInitialized) {
+  // A plug that failed after recording itself left no list to add to.
+  if (!IsDeviceListInitialized) {
     return VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr);
   }
   const VResult result = VListAdd(&DeviceList, 0, &record, sizeof(record));

@@ -15,7 +15,8 @@ VResult CreateStringParameterDescriptor(const wchar_t *name, VTypeOfProc typeOf,
     return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pTypeOf is NULL", L"pTypeOf", nullptr, nullptr, nullptr);
   }
   if (!pDefaultValue && defaultValueSize != 0) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pDefaultValue is NULL", L"pDefaultValue", nullptr, nullptr, nullptr);
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pDefaultValue is NULL", L"pDefaultValue", nullptr, nullptr,
+                          nullptr);
   }
   VStringWrapper wrapper;
   HVString hName = nullptr;
@@ -29,8 +30,8 @@ VResult CreateStringParameterDescriptor(const wchar_t *name, VTypeOfProc typeOf,
     result = VValueCreate(hType, pDefaultValue, defaultValueSize, 1, attributes, &hDefault);
   }
   if (VSucceeded(result)) {
-    result = VCustomParameterDescriptorCreate(hName, hType, attributes, 0, hDefault, nullptr, nullptr, nullptr,
-                                              nullptr, nullptr, phDescriptor);
+    result = VCustomParameterDescriptorCreate(hName, hType, attributes, 0, hDefault, nullptr, nullptr,
+                                              nullptr, nullptr, nullptr, phDescriptor);
   }
   for (HVObject *slot : {&hDefault, &hType, &hName}) {
     const VResult released = VObjectSet(nullptr, slot);

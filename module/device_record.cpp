@@ -67,8 +67,8 @@ VResult IsCapturing(const DeviceRecord *record, bool *capturing) {
 bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool *keySwitched) {
   LastErrorKeeper keeper;
   *keySwitched = false;
-  VResult result = BlueFinGetDeviceInfo(hBlueFinDevice, record->model, &record->serialNumber, nullptr, nullptr,
-                                        nullptr);
+  VResult result =
+      BlueFinGetDeviceInfo(hBlueFinDevice, record->model, &record->serialNumber, nullptr, nullptr, nullptr);
   if (VSucceeded(result)) {
     result = BlueFinSetRandomKey(hBlueFinDevice);
     *keySwitched = VSucceeded(result);
@@ -84,7 +84,8 @@ bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool 
 
 VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice) {
   if (!hBlueFinDevice) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"hBlueFinDevice is NULL", L"hBlueFinDevice", nullptr, nullptr, nullptr);
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"hBlueFinDevice is NULL", L"hBlueFinDevice", nullptr, nullptr,
+                          nullptr);
   }
   if (!ppDevice) {
     return VErrorSetLastW(V_E_ARGUMENT_NULL, L"ppDevice is NULL", L"ppDevice", nullptr, nullptr, nullptr);

@@ -30,8 +30,8 @@ VResult V_CALL VdmBlueFinGetId(HVDevice hDevice, HVString *phValue) {
 }
 
 VResult V_CALL VdmBlueFinGetDisplayName(HVDevice hDevice, HVString *phValue) {
-  return WithDevice(hDevice,
-                    [phValue](DeviceRecord *record) { return BlueFinGetName(record->hBlueFinDevice, phValue); });
+  return WithDevice(
+      hDevice, [phValue](DeviceRecord *record) { return BlueFinGetName(record->hBlueFinDevice, phValue); });
 }
 
 VResult V_CALL VdmBlueFinGetMake(HVDevice /*hDevice*/, HVString *phValue) {
@@ -40,18 +40,21 @@ VResult V_CALL VdmBlueFinGetMake(HVDevice /*hDevice*/, HVString *phValue) {
 }
 
 VResult V_CALL VdmBlueFinGetModel(HVDevice hDevice, HVString *phValue) {
-  return WithDevice(hDevice,
-                    [phValue](DeviceRecord *record) { return VStringCreateFromStrOrCharsA(record->model, -1, phValue); });
+  return WithDevice(hDevice, [phValue](DeviceRecord *record) {
+    return VStringCreateFromStrOrCharsA(record->model, -1, phValue);
+  });
 }
 
 VResult V_CALL VdmBlueFinGetSerialNumber(HVDevice hDevice, HVString *phValue) {
-  return WithDevice(hDevice,
-                    [phValue](DeviceRecord *record) { return VStringFormatW(phValue, L"{I:H8}", record->serialNumber); });
+  return WithDevice(hDevice, [phValue](DeviceRecord *record) {
+    return VStringFormatW(phValue, L"{I:H8}", record->serialNumber);
+  });
 }
 
 VResult V_CALL VdmBlueFinCancel(HVDevice hDevice, void *pCaptureParam) {
-  return WithDevice(hDevice,
-                    [pCaptureParam](DeviceRecord *record) { return DeviceRecordStopCapture(record, pCaptureParam); });
+  return WithDevice(hDevice, [pCaptureParam](DeviceRecord *record) {
+    return DeviceRecordStopCapture(record, pCaptureParam);
+  });
 }
 
 VResult V_CALL VdmBlueFinRemoveDevice(HVDevice hDevice, void *pHostParam) {

@@ -5,7 +5,9 @@
 
 namespace {
 
-constexpr size_t SlotOffset(size_t slot) { return (slot - 1) * sizeof(void *); }
+constexpr size_t SlotOffset(size_t slot) {
+  return (slot - 1) * sizeof(void *);
+}
 
 static_assert(offsetof(VDeviceManagerInterface, pGetDeviceTypes) == SlotOffset(1));
 static_assert(offsetof(VDeviceManagerInterface, pGetDeviceType) == SlotOffset(7));

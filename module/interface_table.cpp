@@ -34,7 +34,9 @@ void FillDeviceManagerInterface(VDeviceManagerInterface *table) {
   table->pRemoveDevice = VdmBlueFinRemoveDevice;
 }
 
-VResult V_CALL VdmBlueFinGetDeviceTypes(VUInt32 *pValue) { return StoreValue(pValue, kDeviceType); }
+VResult V_CALL VdmBlueFinGetDeviceTypes(VUInt32 *pValue) {
+  return StoreValue(pValue, kDeviceType);
+}
 
 VResult V_CALL VdmBlueFinGetDeviceType(HVDevice /*hDevice*/, VUInt32 *pValue) {
   return StoreValue(pValue, kDeviceType);

@@ -22,10 +22,14 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 
 // A load constructor cannot refuse the load: a failed registration has been
 // reported, and VdmBlueFinModuleOf tries to register again.
-__attribute__((constructor)) static void VdmBlueFinLoad() { (void)vdm::VdmBlueFinProcessAttach(); }
+__attribute__((constructor)) static void VdmBlueFinLoad() {
+  (void)vdm::VdmBlueFinProcessAttach();
+}
 
 // Runs at dlclose() and at process exit alike; the framework outlives the
 // module in both cases, so unregistering is safe either way.
-__attribute__((destructor)) static void VdmBlueFinUnload() { vdm::VdmBlueFinProcessDetach(false); }
+__attribute__((destructor)) static void VdmBlueFinUnload() {
+  vdm::VdmBlueFinProcessDetach(false);
+}
 
 #endif

@@ -20,7 +20,8 @@ VInt32 ParameterDescriptorCount;
 
 PlugGuard::PlugGuard() {
   if (!IsModuleInitialized.load(std::memory_order_acquire)) {
-    result_ = VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
+    result_ =
+        VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
     return;
   }
   VMonitorEnter(&ModuleMonitor);
@@ -62,7 +63,8 @@ VResult LookupDevice(HVDevice hDevice, DeviceRecord **ppRecord) {
       }
     }
   }
-  return VErrorSetLastW(V_E_ARGUMENT, L"VdmBlueFin device handle is invalid", nullptr, nullptr, nullptr, nullptr);
+  return VErrorSetLastW(V_E_ARGUMENT, L"VdmBlueFin device handle is invalid", nullptr, nullptr, nullptr,
+                        nullptr);
 }
 
 }  // namespace vdm

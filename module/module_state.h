@@ -39,7 +39,9 @@ extern VDeviceManagerInterface DeviceManagerInterface;
 extern HVParameterDescriptor *ParameterDescriptors;
 extern VInt32 ParameterDescriptorCount;
 
-inline VUInt32 MajorVersion(VUInt32 interfaceVersion) { return (interfaceVersion >> 8) & 0xFF; }
+inline VUInt32 MajorVersion(VUInt32 interfaceVersion) {
+  return (interfaceVersion >> 8) & 0xFF;
+}
 
 // Holds ModuleMonitor from the plug guard to the end of the scope, unless
 // left early with Leave().

@@ -13,8 +13,8 @@ namespace vdm {
 namespace {
 
 constexpr VUInt32 kModuleOptions = 4;
-constexpr VModuleOfProc kModuleDependences[] = {VCoreModuleOf, VMediaModuleOf, VDevicesModuleOf, VMediaProcModuleOf,
-                                                VBiometricsModuleOf};
+constexpr VModuleOfProc kModuleDependences[] = {VCoreModuleOf, VMediaModuleOf, VDevicesModuleOf,
+                                                VMediaProcModuleOf, VBiometricsModuleOf};
 // Interface versions 1.0 to 1.3: lowest in the high half, highest in the low.
 constexpr VUInt32 kInterfaceVersionRange = 0x01000103;
 const VPluginInterfaceVersion kInterfaceVersions[] = {{kInterfaceVersionRange, &DeviceManagerInterface}};
@@ -33,7 +33,8 @@ VResult SetModuleProperties(HVModule hModule) {
       VFailed(result = VModuleSetCopyrightW(hModule, L"Copyright (C) Brakmoor. All rights reserved.")) ||
       VFailed(result = VModuleSetIdW(hModule, L"Devices.BlueFin")) ||
       VFailed(result = VModuleSetNativeIdW(hModule, L"VdmBlueFin")) ||
-      VFailed(result = VModuleSetVersionMajor(hModule, 9)) || VFailed(result = VModuleSetVersionMinor(hModule, 0)) ||
+      VFailed(result = VModuleSetVersionMajor(hModule, 9)) ||
+      VFailed(result = VModuleSetVersionMinor(hModule, 0)) ||
       VFailed(result = VModuleSetVersionBuild(hModule, 0)) ||
       VFailed(result = VModuleSetVersionRevision(hModule, 0))) {
     return result;
@@ -73,9 +74,10 @@ VResult V_CALL VdmBlueFinModuleCreate(HVModule *phModule) {
     result = VPluginModuleSetInterfaceVersions(hModule, kInterfaceVersions, 1);
   }
   if (VSucceeded(result)) {
-    *phModule = hModule;  // the reference passes to the caller
-    hModule = nullptr;
-    result = V_OK;
+    // The reference passes to the caller. Nothing may fail after this: a
+    // failure with the module already handed out would leak it.
+    *phModule = hModule;
+    return V_OK;
   }
   const VResult released = VObjectSet(nullptr, &hModule);
   return VFailed(released) ? released : result;

@@ -16,7 +16,8 @@ void VdmBlueFinProcessDetach(bool isProcessEnding);
 VResult V_CALL VdmBlueFinModuleCreate(HVModule *phModule);
 VResult V_CALL VdmBlueFinModuleInit();
 VResult V_CALL VdmBlueFinModuleUninit(VBool flag);
-VResult V_CALL VdmBlueFinPlug(void *pFirst, VUInt32 interfaceVersion, const void *pHostCallbacks, HVPlugin hPlugin);
+VResult V_CALL VdmBlueFinPlug(void *pFirst, VUInt32 interfaceVersion, const void *pHostCallbacks,
+                              HVPlugin hPlugin);
 VResult V_CALL VdmBlueFinUnplug();
 
 // Stores the interface's operations into their slots; touches no other.
@@ -35,10 +36,11 @@ VResult V_CALL VdmBlueFinGetSerialNumber(HVDevice hDevice, HVString *phValue);
 // Slot 24.
 VResult V_CALL VdmBlueFinCancel(HVDevice hDevice, void *pCaptureParam);
 // Slot 27.
-VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void *pArg3, void *pArg4, void *pArg5,
-                                 void *pArg6, VBool isAutomatic, void *pArg8, void *pArg9, void *pArg10,
-                                 HVImage *arhImages, VInt32 imagesLength, VInt32 *pImageCount,
-                                 VBiometricStatus *pStatus, VCaptureCallback pCaptureCallback, void *pCaptureParam);
+VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void *pArg3, void *pArg4,
+                                 void *pArg5, void *pArg6, VBool isAutomatic, void *pArg8, void *pArg9,
+                                 void *pArg10, HVImage *arhImages, VInt32 imagesLength, VInt32 *pImageCount,
+                                 VBiometricStatus *pStatus, VCaptureCallback pCaptureCallback,
+                                 void *pCaptureParam);
 // Slots 38 to 40.
 VResult V_CALL VdmBlueFinGetParameters(HVParameterDescriptor **parhParameters, VInt32 *pParameterCount);
 VResult V_CALL VdmBlueFinCreateDevice(HVPropertyBag hParameters, HVDevice *phDevice, void *pHostParam);

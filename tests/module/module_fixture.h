@@ -67,9 +67,9 @@ inline ::testing::AssertionResult HasLastError(VResult result, VResult code, con
   if (result == code && error.code == code && error.message == message) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "result " << result << ", last error " << error.code << " \""
-                                       << vfw::ToUtf8(error.message) << "\"; expected " << code << " \""
-                                       << vfw::ToUtf8(message) << "\"";
+  return ::testing::AssertionFailure()
+         << "result " << result << ", last error " << error.code << " \"" << vfw::ToUtf8(error.message)
+         << "\"; expected " << code << " \"" << vfw::ToUtf8(message) << "\"";
 }
 
 }  // namespace vdm::test
