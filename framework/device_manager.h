@@ -11,7 +11,16 @@
 
 #include "v_devices.h"
 
+// Exported from VFramework like the C calls of v_types.h.
+#if defined(_WIN32)
+#if defined(V_FRAMEWORK_BUILD)
+#define VFW_EXPORT __declspec(dllexport)
+#else
+#define VFW_EXPORT __declspec(dllimport)
+#endif
+#else
 #define VFW_EXPORT __attribute__((visibility("default")))
+#endif
 
 namespace vfw {
 
