@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
@@ -33,7 +34,7 @@ void PutBe16(Bytes &out, std::size_t at, std::uint16_t value) {
 }
 
 Bytes FrameAround(const Bytes &ciphertext, std::int32_t lengthField, const FrameTweaks &tweaks) {
-  Bytes frame(8);
+  Bytes frame(8 + (tweaks.headerOnly ? 0 : ciphertext.size()));
   const auto length = static_cast<std::uint32_t>(lengthField);
   for (int i = 0; i < 4; ++i)
     frame[i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
@@ -41,7 +42,7 @@ Bytes FrameAround(const Bytes &ciphertext, std::int32_t lengthField, const Frame
           static_cast<std::uint16_t>(Sum16(ciphertext.data(), ciphertext.size()) + tweaks.dataChecksumDelta));
   PutBe16(frame, 6, static_cast<std::uint16_t>(Sum16(frame.data(), 6) + tweaks.headerChecksumDelta));
   if (!tweaks.headerOnly)
-    frame.insert(frame.end(), ciphertext.begin(), ciphertext.end());
+    std::copy(ciphertext.begin(), ciphertext.end(), frame.begin() + 8);
   return frame;
 }
 
