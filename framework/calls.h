@@ -35,6 +35,22 @@ VResult Counted(const char *name, Body &&body) noexcept {
   return Shielded(body);
 }
 
+// For calls whose only effect is to release (VObjectSet or VStringSet of null, VObjectUnref). A
+// real host's release fails only when a dispose fails, and it frees the object all the same; an
+// injected failure does the same: the release happens and the injected code is returned. Keeping
+// the object alive instead would make every failure sweep leak what no host ever keeps.
+template <class Body>
+VResult CountedRelease(const char *name, Body &&body) noexcept {
+  VResult injected = 0;
+  if (!EnterCountedCall(name, &injected)) {
+    return Shielded(body);
+  }
+  std::optional<ErrorState> injectedError = SaveLastError();
+  Shielded(body);
+  RestoreLastError(std::move(injectedError));
+  return injected;
+}
+
 }  // namespace vfw::detail
 
 namespace vfw::detail {

@@ -99,6 +99,7 @@ VResult DeviceModule::Load(const std::string &libraryPath, const std::string &mo
     HVModule module = nullptr;
     VResult result = moduleOf(&module);
     if (VFailed(result)) {
+      DiscardFailedOutput(module);
       return unload(result);
     }
     ObjectHeader *object = nullptr;

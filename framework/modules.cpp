@@ -201,6 +201,7 @@ V_API VResult V_CALL VModuleRegister(VModuleCreateProc pCreate, HVModule *phModu
     HVModule module = nullptr;
     VResult result = pCreate(&module);
     if (VFailed(result)) {
+      DiscardFailedOutput(module);
       return result;
     }
     if (module == nullptr) {
@@ -257,6 +258,7 @@ V_API VResult V_CALL VModuleCheckInitP(VModuleOfProc pModuleOf, void *) {
       result = pModuleOf(&handle);
     }
     if (VFailed(result)) {
+      DiscardFailedOutput(handle);
       return result;
     }
     ModuleObject *module = nullptr;

@@ -117,6 +117,15 @@ VResult SetSlot(HVObject value, HVObject *slot) noexcept {
   return Release(old);
 }
 
+void DiscardFailedOutput(HVObject handle) noexcept {
+  if (handle == nullptr || FromHandle(handle)->magic != kLiveMagic) {
+    return;
+  }
+  std::optional<ErrorState> failure = SaveLastError();
+  Release(handle);
+  RestoreLastError(std::move(failure));
+}
+
 VResult CheckHandle(HVObject handle, const wchar_t *parameterName, ObjectHeader **out) noexcept {
   if (handle == nullptr) {
     return ArgumentNull(parameterName);
@@ -166,20 +175,27 @@ VResult CheckOptionalHandleOfType(HVObject handle, const TypeInfo *type,
 
 using namespace vfw::detail;
 
+namespace {
+
+VResult SetObject(HVObject hValue, HVObject *phSlot) {
+  if (hValue != nullptr) {
+    ObjectHeader *object = nullptr;
+    VResult result = CheckHandle(hValue, L"hValue", &object);
+    if (VFailed(result)) {
+      return result;
+    }
+  }
+  if (phSlot == nullptr) {
+    return ArgumentNull(L"phSlot");
+  }
+  return SetSlot(hValue, phSlot);
+}
+
+}  // namespace
+
 V_API VResult V_CALL VObjectSet(HVObject hValue, HVObject *phSlot) {
-  return Counted(__func__, [&] {
-    if (hValue != nullptr) {
-      ObjectHeader *object = nullptr;
-      VResult result = CheckHandle(hValue, L"hValue", &object);
-      if (VFailed(result)) {
-        return result;
-      }
-    }
-    if (phSlot == nullptr) {
-      return ArgumentNull(L"phSlot");
-    }
-    return SetSlot(hValue, phSlot);
-  });
+  auto body = [&] { return SetObject(hValue, phSlot); };
+  return hValue == nullptr ? CountedRelease(__func__, body) : Counted(__func__, body);
 }
 
 V_API VResult V_CALL VObjectGet(HVObject hObject, HVObject *phOut) {
@@ -200,7 +216,7 @@ V_API VResult V_CALL VObjectGet(HVObject hObject, HVObject *phOut) {
 }
 
 V_API VResult V_CALL VObjectUnref(HVObject hObject) {
-  return Counted(__func__, [&] {
+  return CountedRelease(__func__, [&] {
     if (hObject == nullptr) {
       return V_OK;
     }

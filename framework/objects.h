@@ -114,6 +114,11 @@ inline HVObject Share(HVObject handle) noexcept {
   return handle;
 }
 
+// Releases a reference that a failing callback handed out all the same (a create callback whose
+// final release failed after it had stored its result). The caller owns the out-parameter, so
+// dropping it is the only way not to leak it; the callback's failure stays the last error.
+void DiscardFailedOutput(HVObject handle) noexcept;
+
 // Handle checks. They record the error (null, not an object, wrong type) and return its code.
 VResult CheckHandle(HVObject handle, const wchar_t *parameterName, ObjectHeader **out) noexcept;
 VResult CheckHandleOfType(HVObject handle, const TypeInfo *type, const wchar_t *parameterName,

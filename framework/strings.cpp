@@ -163,7 +163,7 @@ V_API VResult V_CALL VStringClone(HVString hString, HVString *phClone) {
 }
 
 V_API VResult V_CALL VStringSet(HVString hValue, HVString *phSlot) {
-  return Counted(__func__, [&] {
+  auto body = [&] {
     VResult result = CheckOptionalHandleOfType(hValue, StringObject::Type(), L"hValue");
     if (VFailed(result)) {
       return result;
@@ -172,5 +172,6 @@ V_API VResult V_CALL VStringSet(HVString hValue, HVString *phSlot) {
       return ArgumentNull(L"phSlot");
     }
     return SetSlot(hValue, phSlot);
-  });
+  };
+  return hValue == nullptr ? CountedRelease(__func__, body) : Counted(__func__, body);
 }

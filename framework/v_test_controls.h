@@ -10,7 +10,9 @@
  * (the device manager, the framework calling its own type-of functions) is not counted.
  *
  * An injected failure records the last error (the code, message "Injected failure in <name>")
- * and returns the code without doing anything else. Only negative codes are injected.
+ * and returns the code without doing anything else. The exception are the calls that only
+ * release (VObjectSet and VStringSet of null, VObjectUnref): they still release and then fail,
+ * as a host's release does when a dispose fails. Only negative codes are injected.
  * Every control is thread-safe.
  */
 #ifndef V_TEST_CONTROLS_H

@@ -186,3 +186,47 @@ TEST_F(DeviceManagerTest, RegistrationOfAFilledSlotIsIdempotent) {
 }
 
 }  // namespace
+
+namespace {
+
+using RegistryTest = FrameworkTest;
+
+TEST_F(RegistryTest, FailedCreateLeavesTheSlotEmptyAndNothingAlive) {
+  struct Row {
+    const char *what;
+    VModuleCreateProc create;
+    VResult expected;
+  };
+  const Row rows[] = {
+      {"fails", [](HVModule *) { return VErrorSetLastW(-3, nullptr, nullptr, nullptr, nullptr, nullptr); },
+       -3},
+      {"fails after handing out its module",
+       [](HVModule *ph) {
+         VPluginModuleCreate(ph);
+         return VErrorSetLastW(-7, L"release failed", nullptr, nullptr, nullptr, nullptr);
+       },
+       -7},
+      {"gives nothing", [](HVModule *) { return V_OK; }, V_E_FAILED},
+      {"gives a string", [](HVModule *ph) { return VStringCreateFromStrOrCharsW(L"not a module", -1, ph); },
+       V_E_ARGUMENT},
+  };
+  for (const Row &row : rows) {
+    HVModule slot = nullptr;
+    EXPECT_EQ(row.expected, VModuleRegister(row.create, &slot)) << row.what;
+    EXPECT_EQ(row.expected, vfw::GetLastError().code) << "the create's own failure stays reported";
+    EXPECT_EQ(nullptr, slot) << row.what;
+  }
+}
+
+TEST_F(RegistryTest, RegisteredModuleLivesUntilUnregistered) {
+  HVModule slot = nullptr;
+  ASSERT_EQ(V_OK, VModuleRegister([](HVModule *ph) { return VPluginModuleCreate(ph); }, &slot));
+  EXPECT_EQ(objects_ + 1, VTestGetLiveObjectCount());
+  HVModule copy = slot;
+  ASSERT_EQ(V_OK, VModuleUnregister(&slot));
+  EXPECT_EQ(nullptr, slot);
+  EXPECT_EQ(V_E_ARGUMENT, VModuleUnregister(&copy)) << "a registration ends once";
+  EXPECT_EQ(objects_, VTestGetLiveObjectCount());
+}
+
+}  // namespace

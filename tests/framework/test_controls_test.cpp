@@ -1,4 +1,6 @@
 // Failure injection, call counting and logging, leak counters and the memory calls they watch.
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,32 @@ TEST_F(TestControlsTest, NamedFunctionFailsOnItsNthCallOnly) {
   EXPECT_STREQ("abc", buffer);
   EXPECT_EQ(V_OK, VCopy(buffer, "xyz", 4));
   EXPECT_STREQ("xyz", buffer);
+}
+
+TEST_F(TestControlsTest, InjectedReleaseStillReleasesButAStoreDoesNothing) {
+  HVString slot = nullptr;
+  ASSERT_EQ(V_OK, VStringCreateFromStrOrCharsW(L"held", -1, &slot));
+  vfw::Handle other = vfw::MakeString(L"other");
+  struct Row {
+    const char *function;
+    std::function<VResult()> call;
+    bool slotKeepsItsString;
+  };
+  const Row rows[] = {
+      {"VObjectSet", [&] { return VObjectSet(other.get(), &slot); }, true},
+      {"VStringSet", [&] { return VStringSet(nullptr, &slot); }, false},
+  };
+  const VInt64 live = VTestGetLiveObjectCount();
+  for (const Row &row : rows) {
+    VTestFailFunction(row.function, 1, V_E_INVALID_DATA, V_FALSE);
+    EXPECT_EQ(V_E_INVALID_DATA, row.call()) << row.function;
+    VTestClearFailures();
+    EXPECT_EQ(L"Injected failure in " + std::wstring(row.function, row.function + std::strlen(row.function)),
+              vfw::GetLastError().message);
+    EXPECT_EQ(row.slotKeepsItsString ? L"held" : L"", vfw::ToWString(slot)) << row.function;
+  }
+  EXPECT_EQ(nullptr, slot);
+  EXPECT_EQ(live - 1, VTestGetLiveObjectCount()) << "the injected release freed the string";
 }
 
 TEST_F(TestControlsTest, LogNamesCountedCallsOnly) {
