@@ -1,0 +1,157 @@
+#include "child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <cerrno>
+#include <chrono>
+
+extern char **environ;
+
+namespace bluefin::tool::test {
+namespace {
+
+// Long enough for a sanitizer build on a busy machine; only a hung child
+// ever reaches it.
+constexpr std::chrono::seconds kHangGuard{120};
+
+}  // namespace
+
+Child::Child(const std::vector<std::string> &args, const std::string &cwd) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe2: " << errno;
+    return;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+  if (!cwd.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  }
+  // The test runner's signal mask and dispositions must not leak into the
+  // command: it blocks and catches its signals itself.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none;
+  sigemptyset(&none);
+  sigset_t interrupts;
+  sigemptyset(&interrupts);
+  sigaddset(&interrupts, SIGINT);
+  sigaddset(&interrupts, SIGTERM);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &interrupts);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  std::vector<std::string> argv = {BLUEFIN_TOOL_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char *> pointers;
+  for (std::string &arg : argv) {
+    pointers.push_back(arg.data());
+  }
+  pointers.push_back(nullptr);
+  const int error = posix_spawn(&pid_, BLUEFIN_TOOL_PATH, &actions, &attributes, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  out_ = outPipe[0];
+  err_ = errPipe[0];
+  if (error != 0) {
+    pid_ = -1;
+    ADD_FAILURE() << "posix_spawn " << BLUEFIN_TOOL_PATH << ": " << error;
+  }
+}
+
+Child::~Child() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {out_, err_}) {
+    if (fd >= 0) {
+      close(fd);
+    }
+  }
+}
+
+bool Child::ReadSome(int timeoutMilliseconds) {
+  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  if (out_ < 0 && err_ < 0) {
+    return false;
+  }
+  const int ready = poll(fds, 2, timeoutMilliseconds);
+  if (ready <= 0) {
+    return ready < 0 && errno == EINTR;
+  }
+  int *const fdSlots[2] = {&out_, &err_};
+  std::string *const texts[2] = {&result_.out, &result_.err};
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].revents == 0) {
+      continue;
+    }
+    char buffer[4096];
+    const ssize_t count = read(*fdSlots[i], buffer, sizeof(buffer));
+    if (count > 0) {
+      texts[i]->append(buffer, static_cast<std::size_t>(count));
+    } else {
+      close(*fdSlots[i]);
+      *fdSlots[i] = -1;
+    }
+  }
+  return true;
+}
+
+bool Child::WaitFor(Stream stream, std::string_view text) {
+  const std::string &seen = stream == Stream::kOut ? result_.out : result_.err;
+  const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
+  while (seen.find(text) == std::string::npos) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Child::Signal(int signal) {
+  if (pid_ > 0) {
+    kill(pid_, signal);
+  }
+}
+
+ChildResult Child::Finish() {
+  const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
+  while (out_ >= 0 || err_ >= 0) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) {
+      ADD_FAILURE() << "the command did not finish; stderr so far:\n" << result_.err;
+      kill(pid_, SIGKILL);
+      break;
+    }
+  }
+  if (pid_ > 0) {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    result_.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  return result_;
+}
+
+ChildResult RunBluefin(const std::vector<std::string> &args, const std::string &cwd) {
+  Child child(args, cwd);
+  return child.Finish();
+}
+
+}  // namespace bluefin::tool::test

@@ -1,0 +1,222 @@
+// Two processes, as two terminals: `bluefin emulate` serving a scanner and
+// `bluefin capture --emulated` capturing from it.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <fstream>
+#include <memory>
+
+#include "child_process.h"
+#include "emulator/delta_encoder.h"
+#include "test_support.h"
+#include "tools/image_files.h"
+#include "tools/json.h"
+
+namespace bluefin::tool::test {
+namespace {
+
+constexpr std::uint32_t kWidth = 256;
+constexpr std::uint32_t kHeight = 360;
+
+// A pattern that shows a flipped, mirrored or shifted image at once.
+emu::Image TestPattern() {
+  emu::Image image(kWidth * kHeight);
+  for (std::uint32_t y = 0; y < kHeight; ++y) {
+    for (std::uint32_t x = 0; x < kWidth; ++x) {
+      image[y * kWidth + x] = static_cast<std::uint8_t>((x * 3 + y * 5 + (x * y) / 64) & 0xFF);
+    }
+  }
+  return image;
+}
+
+void WritePattern(const std::string &path, ImageFormat format, const emu::Image &image,
+                  std::uint32_t width = kWidth) {
+  Failure failure;
+  ASSERT_TRUE(WriteImage(path, format, GreyImageView{width, kHeight, kWidth, image.data(), 0, 0}, &failure))
+      << failure.message;
+}
+
+// An emulate process for one test; stopped with SIGINT, it must exit 0.
+class Emulate {
+ public:
+  explicit Emulate(std::vector<std::string> extra) : address_(UniqueAddress()) {
+    std::vector<std::string> args = {"emulate", "--address", address_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    child_ = std::make_unique<Child>(args);
+    listening_ = child_->WaitFor(Child::Stream::kOut, "Press Ctrl-C to stop.\n");
+  }
+  ~Emulate() {
+    child_->Signal(SIGINT);
+    const ChildResult result = child_->Finish();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.out.find("Stopped."), std::string::npos);
+  }
+  bool Listening() const { return listening_; }
+  const std::string &address() const { return address_; }
+  std::vector<std::string> Capture(std::vector<std::string> extra) const {
+    std::vector<std::string> args = {"capture", "--emulated", "--address", address_};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+ private:
+  std::string address_;
+  std::unique_ptr<Child> child_;
+  bool listening_ = false;
+};
+
+std::vector<std::uint8_t> PgmPixels(const std::string &path) {
+  const std::vector<std::uint8_t> bytes = ReadBytes(path);
+  const std::string header = "P5\n256 360\n255\n";
+  if (bytes.size() != header.size() + kWidth * kHeight ||
+      !std::equal(header.begin(), header.end(), bytes.begin())) {
+    ADD_FAILURE() << path << " is not a 256 x 360 binary PGM";
+    return {};
+  }
+  return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(header.size()), bytes.end());
+}
+
+struct OutputCase {
+  const char *name;
+  ImageFormat served;  // how --image is given
+  const char *out;
+  bool json;
+  std::vector<std::string> extra;
+  const char *displayName;
+};
+
+TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
+  ScratchDir dir;
+  const emu::Image pattern = TestPattern();
+  const emu::Image expected = emu::EncodeImage(pattern).reconstruction;  // the coding is lossy
+  const OutputCase cases[] = {
+      {"png, text", ImageFormat::kPgm, "a.png", false, {}, "TopLink Pacific Device"},
+      {"pgm, json", ImageFormat::kPng, "b.pgm", true, {"--name", "Desk \"2\""}, "Desk \"2\""},
+      {"upper-case extension", ImageFormat::kPgm, "C.PNG", true, {}, "TopLink Pacific Device"},
+  };
+  for (const OutputCase &row : cases) {
+    SCOPED_TRACE(row.name);
+    const std::string served = dir / (row.served == ImageFormat::kPng ? "served.png" : "served.pgm");
+    WritePattern(served, row.served, pattern);
+    Emulate emulate({"--ready-after", "0", "--image", served, "--model", "XY-9", "--serial", "0xdeadbeef"});
+    ASSERT_TRUE(emulate.Listening());
+
+    const std::string out = dir / row.out;
+    std::vector<std::string> extra = {"--out", out};
+    extra.insert(extra.end(), row.extra.begin(), row.extra.end());
+    if (row.json) {
+      extra.push_back("--json");
+    }
+    const ChildResult run = RunBluefin(emulate.Capture(extra));
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+
+    if (row.json) {
+      JsonObject image;
+      image.Add("path", out).Add("width", kWidth).Add("height", kHeight).Add("resolution", 508.0);
+      JsonObject object;
+      object.Add("id", "TopLink Pacific XY-9 DEADBEEF")
+          .Add("displayName", row.displayName)
+          .Add("make", "TopLink Pacific")
+          .Add("model", "XY-9")
+          .Add("serialNumber", "DEADBEEF")
+          .Add("status", 1)
+          .Add("image", image);
+      EXPECT_EQ(run.out, object.Text() + "\n");
+    } else {
+      EXPECT_EQ(run.out, std::string("Identifier:    TopLink Pacific XY-9 DEADBEEF\n") +
+                             "Display name:  " + row.displayName + "\n" +
+                             "Make:          TopLink Pacific\n"
+                             "Model:         XY-9\n"
+                             "Serial number: DEADBEEF\n"
+                             "Saved " +
+                             out + ": 256 x 360 pixels, 508 dpi\n");
+    }
+    // Ready at the first poll: no waiting line, straight to the transfer.
+    EXPECT_EQ(run.err.find("Waiting"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Finger detected (poll 1)"), std::string::npos) << run.err;
+
+    if (FormatFromPath(out) == ImageFormat::kPng) {
+      const PngFile png = ReadPngFile(out);
+      EXPECT_EQ(png.physX, 20000u);
+      EXPECT_EQ(png.pixels, expected);
+    } else {
+      EXPECT_EQ(PgmPixels(out), expected);
+    }
+  }
+}
+
+TEST(EmulateCommand, AFailedSaveStillRemovesTheDevice) {
+  ScratchDir dir;
+  Emulate emulate({"--ready-after", "0"});
+  ASSERT_TRUE(emulate.Listening());
+  const std::string missing = dir / "no-such-dir/finger.png";
+  const ChildResult failed = RunBluefin(emulate.Capture({"--out", missing}));
+  EXPECT_EQ(failed.exitStatus, 1);
+  EXPECT_NE(failed.err.find("bluefin: Cannot write " + missing + ": No such file or directory (code -90)\n"),
+            std::string::npos)
+      << failed.err;
+  // The scanner answers a new host under its default key again.
+  const ChildResult again = RunBluefin(emulate.Capture({"--out", dir / "finger.png"}));
+  EXPECT_EQ(again.exitStatus, 0) << again.err;
+}
+
+// The second run here that waits real poll periods: the scanner must be
+// caught waiting for a finger, and the capture after it waits one too.
+TEST(EmulateCommand, InterruptCancelsTheCaptureAndGivesTheScannerBack) {
+  ScratchDir dir;
+  Emulate emulate({"--ready-after", "1"});
+  ASSERT_TRUE(emulate.Listening());
+
+  Child capture(emulate.Capture({"--out", dir / "finger.png", "--json"}));
+  ASSERT_TRUE(capture.WaitFor(Child::Stream::kErr, "Waiting for a finger on the scanner (poll 1)\n"));
+  capture.Signal(SIGINT);
+  const ChildResult interrupted = capture.Finish();
+  EXPECT_EQ(interrupted.exitStatus, 130);
+  EXPECT_EQ(interrupted.out,
+            "{\"error\": {\"code\": -1, \"message\": \"Interrupted: the capture was cancelled\"}}\n");
+  EXPECT_EQ(interrupted.err.find("Transferring"), std::string::npos) << interrupted.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "finger.png"));
+
+  const ChildResult again = RunBluefin(emulate.Capture({"--out", dir / "finger.png"}));
+  EXPECT_EQ(again.exitStatus, 0) << again.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "finger.png"));
+}
+
+TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
+  ScratchDir dir;
+  const emu::Image pattern = TestPattern();
+  WritePattern(dir / "narrow.pgm", ImageFormat::kPgm, pattern, kWidth - 1);
+  std::ofstream(dir / "notes.txt") << "not an image";
+  const std::string address = UniqueAddress();
+  const struct {
+    std::vector<std::string> args;
+    std::string line;
+  } cases[] = {
+      {{"--image", dir / "narrow.pgm"},
+       "Image " + (dir / "narrow.pgm") +
+           " is 255 x 360 pixels; the scanner's images are 256 x 360 (code -10)"},
+      {{"--image", dir / "absent.png"},
+       "Cannot read " + (dir / "absent.png") + ": No such file or directory (code -90)"},
+      {{"--image", dir / "notes.txt"}, "neither a PNG nor a binary PGM (P5) (code -14)"},
+      {{"--serial", "12345678A"},
+       "Serial number must be 1 to 8 hexadecimal digits, not 12345678A (code -10)"},
+      {{"--serial", "0x"}, "Serial number must be 1 to 8 hexadecimal digits, not 0x (code -10)"},
+      {{"--model", "TOOLONG8"}, "Model text must be at most 7 characters"},
+  };
+  for (const auto &row : cases) {
+    std::vector<std::string> args = {"emulate", "--address", address};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const ChildResult run = RunBluefin(args);
+    EXPECT_EQ(run.exitStatus, 1) << row.line;
+    EXPECT_EQ(run.out, "") << row.line;
+    EXPECT_NE(run.err.find(row.line), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.rfind("bluefin: ", 0), 0u) << run.err;
+  }
+  const ChildResult badAddress = RunBluefin({"emulate", "--address", "not-an-address"});
+  EXPECT_EQ(badAddress.exitStatus, 1);
+  EXPECT_NE(badAddress.err.find("Scanner address must be"), std::string::npos) << badAddress.err;
+}
+
+}  // namespace
+}  // namespace bluefin::tool::test

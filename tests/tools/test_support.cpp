@@ -1,0 +1,83 @@
+#include "test_support.h"
+
+#include <png.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace bluefin::tool::test {
+
+ScratchDir::ScratchDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "bluefin-tool-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp failed";
+  }
+  path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string UniqueAddress() {
+  static std::atomic<unsigned> counter{0};
+  const auto pid = static_cast<unsigned>(getpid());
+  char text[18];
+  std::snprintf(text, sizeof(text), "0B:F2:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
+                pid & 0xFF, counter.fetch_add(1) & 0xFF);
+  return text;
+}
+
+PngFile ReadPngFile(const std::string &path) {
+  PngFile file;
+  std::FILE *stream = std::fopen(path.c_str(), "rb");
+  if (stream == nullptr) {
+    ADD_FAILURE() << "cannot open " << path;
+    return file;
+  }
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png)) != 0) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::fclose(stream);
+    ADD_FAILURE() << "libpng cannot read " << path;
+    return PngFile{};
+  }
+  png_init_io(png, stream);
+  png_read_info(png, info);
+  file.width = png_get_image_width(png, info);
+  file.height = png_get_image_height(png, info);
+  file.bitDepth = png_get_bit_depth(png, info);
+  file.colorType = png_get_color_type(png, info);
+  png_uint_32 x = 0;
+  png_uint_32 y = 0;
+  int unit = -1;
+  if (png_get_pHYs(png, info, &x, &y, &unit) != 0) {
+    file.hasPhys = true;
+    file.physX = x;
+    file.physY = y;
+    file.physUnit = unit;
+  }
+  const std::size_t rowBytes = png_get_rowbytes(png, info);
+  file.pixels.resize(rowBytes * file.height);
+  for (std::uint32_t row = 0; row < file.height; ++row) {
+    png_read_row(png, file.pixels.data() + row * rowBytes, nullptr);
+  }
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(stream);
+  return file;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string &path) {
+  std::ifstream stream(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
+}
+
+}  // namespace bluefin::tool::test

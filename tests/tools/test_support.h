@@ -1,0 +1,50 @@
+// Shared pieces of the command's tests: a scratch directory, addresses no
+// other test listens on, and a PNG reader that also returns the pHYs chunk.
+#ifndef BLUEFIN_TESTS_TOOLS_TEST_SUPPORT_H
+#define BLUEFIN_TESTS_TOOLS_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace bluefin::tool::test {
+
+// A fresh directory, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  const std::filesystem::path &path() const { return path_; }
+  std::string operator/(const std::string &name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// An address made from the process id and a counter, so that test
+// processes running side by side never share an emulated scanner.
+std::string UniqueAddress();
+
+struct PngFile {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  int bitDepth = 0;
+  int colorType = -1;
+  bool hasPhys = false;
+  std::uint32_t physX = 0;
+  std::uint32_t physY = 0;
+  int physUnit = -1;
+  std::vector<std::uint8_t> pixels;  // as stored, rows back to back
+};
+
+// Fails the current test and returns an empty file when libpng refuses it.
+PngFile ReadPngFile(const std::string &path);
+
+std::vector<std::uint8_t> ReadBytes(const std::string &path);
+
+}  // namespace bluefin::tool::test
+
+#endif  // BLUEFIN_TESTS_TOOLS_TEST_SUPPORT_H
