@@ -50,7 +50,8 @@ class VFW_EXPORT DeviceModule {
   // Makes the plug-in object on first use and calls the module's plug with the module, the
   // version (passed through unchecked), the host callback table and the plug-in.
   VResult Plug(VUInt32 interfaceVersion = V_DEVICE_MANAGER_INTERFACE_VERSION);
-  // Calls the module's unplug; on success the plug-in is unplugged.
+  // Calls the module's unplug; on success the plug-in is unplugged. A host may unplug a module it
+  // never plugged (the module must refuse or cope), so that is passed through too.
   VResult Unplug();
   // Releases the plug-in and the module and dlclose()s the library, whose unload destructor
   // unregisters the module. The result is the first failure.

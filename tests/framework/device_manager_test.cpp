@@ -73,6 +73,8 @@ TEST(DeviceManagerLoadTest, FailuresNameTheirCauseAndLeaveNothingLoaded) {
 }
 
 TEST_F(DeviceManagerTest, PlugNeedsAnInitialisedModule) {
+  EXPECT_EQ(V_OK, module_->Unplug()) << "an unplug before any plug still reaches the module";
+  EXPECT_EQ(1, control_->unplugCalls);
   EXPECT_EQ(V_E_INVALID_OPERATION, module_->Plug());
   EXPECT_EQ(L"Module is not initialized", vfw::GetLastError().message);
   EXPECT_FALSE(module_->IsPlugged());
