@@ -1,6 +1,6 @@
-// Command and response frames on the wire: sizes, checksums, the size tests
-// that run before any payload byte is read, and the four-frame rule.
-#include <vector>
+// Frames on the wire: command frame sizes and zero fill, the size tests that
+// run before any payload byte is read, checksum order, the four-frame rule.
+#include <algorithm>
 
 #include "scanner_fixture.h"
 
@@ -8,155 +8,161 @@ namespace bluefin_test {
 namespace {
 
 using FramingTest = ScannerTest;
+using emu::Command;
+using emu::On;
 
-TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndNothingIsSentForBadLengths) {
-  std::vector<CommandFrame> frames;
-  peer.Start([&](PeerConnection &link) {
-    link.AnswerEcho();
-    while (auto frame = link.ReadCommand())
-      frames.push_back(*frame);
-  });
+TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   ASSERT_EQ(Open(), V_OK);
-
-  struct Case {
-    VInt32 length;
-    std::size_t frameSize;  // 0: refused
-  };
-  const Case cases[] = {{0, 0}, {1, 22}, {44, 0}, {16, 22}, {-1, 0}, {17, 38}, {43, 54}, {32, 38}};
-  std::vector<Bytes> sent;
-  for (const Case &c : cases) {
-    // Two equal halves in the 32-byte command: ECB gives two equal blocks.
-    Bytes command(48);
-    for (std::size_t i = 0; i < command.size(); ++i)
-      command[i] = static_cast<std::uint8_t>(0x40 + i % 16);
-    const VResult result = BlueFinSendCommand(record(), command.data(), c.length);
-    if (c.frameSize == 0) {
-      EXPECT_TRUE(Fails(result, -12, L"Expected command length is between 1 and 43 bytes")) << c.length;
+  SeamRecorder::sent.clear();
+  // The identity command with trailing bytes; two equal 16-byte halves.
+  Bytes command(48);
+  for (std::size_t i = 0; i < command.size(); ++i)
+    command[i] = static_cast<std::uint8_t>(i % 16 == 0 ? 3 : i % 16);
+  const VInt32 lengths[] = {0, 1, 44, 16, -1, 17, 43, 32};
+  for (const VInt32 length : lengths) {
+    const VResult result = BlueFinSendCommand(record(), command.data(), length);
+    if (length < 1 || length > 43) {
+      EXPECT_TRUE(Fails(result, -12, L"Expected command length is between 1 and 43 bytes")) << length;
     } else {
-      EXPECT_EQ(result, V_OK);
-      command.resize(c.frameSize - 6);
-      std::fill(command.begin() + c.length, command.end(), 0);
-      sent.push_back(command);
+      EXPECT_EQ(result, V_OK) << length;
     }
   }
-  const Bytes command(16, 1);
-  EXPECT_TRUE(Fails(BlueFinSendCommand(nullptr, command.data(), 16), -11, L"pBlueFin is NULL", L"pBlueFin"));
-  EXPECT_TRUE(Fails(BlueFinSendCommand(record(), nullptr, 16), -11, L"pCmd is NULL", L"pCmd"));
-  Close();
-  peer.Join();
-
-  ASSERT_EQ(frames.size(), sent.size());
-  std::size_t next = 0;
-  for (const Case &c : cases) {
-    if (c.frameSize == 0)
-      continue;
-    const CommandFrame &frame = frames[next];
-    EXPECT_EQ(frame.frameSize, c.frameSize);
-    EXPECT_EQ(frame.length, c.length);
-    EXPECT_EQ(frame.plaintext, sent[next]) << "zero fill after the command";
-    ++next;
+  // Each frame that went out is answered; taking the answers also waits for
+  // the scanner to have read every command.
+  Bytes answer(256);
+  for (std::size_t i = 0; i < SeamRecorder::sent.size(); ++i) {
+    EXPECT_EQ(BlueFinReceiveResponse(record(), 0x03, answer.data(), 256), 16);
   }
-  const Bytes &halves = frames.back().ciphertext;
-  EXPECT_TRUE(std::equal(halves.begin(), halves.begin() + 16, halves.begin() + 16));
+  std::vector<std::size_t> sizes;
+  for (const Bytes &frame : SeamRecorder::sent)
+    sizes.push_back(frame.size());
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{22, 22, 38, 54, 38}));
+  const Bytes &halves = SeamRecorder::sent.back();
+  EXPECT_TRUE(std::equal(halves.begin() + 6, halves.begin() + 22, halves.begin() + 22)) << "ECB";
+
+  // The scanner took every frame (its checksums held) and read each command
+  // whole; behind each command the block is zero-filled.
+  std::vector<std::size_t> argumentCounts;
+  for (const emu::TranscriptEntry &entry : emulator->Transcript()) {
+    if (entry.code == 0x03)
+      argumentCounts.push_back(entry.arguments.size());
+  }
+  EXPECT_EQ(argumentCounts, (std::vector<std::size_t>{0, 15, 16, 42, 31}));
+  for (const Bytes &frame : SeamRecorder::sent) {
+    Bytes plain(frame.begin() + 6, frame.end());
+    BlueFinDecryptBlocks(plain.data(), static_cast<VInt32>(plain.size()), kDefaultKey.data(), 256,
+                         plain.data());
+    const std::size_t length = frame[0] << 8 | frame[1];
+    EXPECT_TRUE(
+        std::equal(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(length), command.begin()));
+    EXPECT_TRUE(std::all_of(plain.begin() + static_cast<std::ptrdiff_t>(length), plain.end(),
+                            [](std::uint8_t b) { return b == 0; }));
+  }
 }
 
-// What the peer sends after the command, and what the first receive gives.
-// A marker frame always follows, and a second receive must return it: that
-// proves the first receive read exactly as far as it should.
+// A fault on the identity answer (or on image part 0, at capacity 3096) and
+// what the first receive gives; then where the stream stands.
 struct ReceiveCase {
   const char *name;
+  std::vector<Fault> faults;
   VInt32 capacity;
-  std::vector<Bytes> frames;
   VResult result;
-  const wchar_t *message;
+  const wchar_t *message;  // null: success
+  bool headerOnly;         // the failure came before any payload byte was read
+  bool answerRemains;      // a second receive gets the scanner's answer
 };
-
-constexpr std::uint8_t kCode = 0x11;
-constexpr VInt32 kMarkerLength = 17;
-
-Bytes Stray(const Key &key) {
-  return ResponseFrame(key, Payload(0x03, 16));
-}
-Bytes Reply(VInt32 length, const FrameTweaks &tweaks = {}) {
-  return ResponseFrame(DefaultKey(), Payload(kCode, static_cast<std::size_t>(length)), tweaks);
-}
-Bytes HeaderOnly(std::int32_t length) {
-  return Reply(16, {.lengthField = length, .headerOnly = true});
-}
 
 void PrintTo(const ReceiveCase &c, std::ostream *out) {
   *out << c.name;
 }
 
 std::vector<ReceiveCase> ReceiveCases() {
-  const Key key = DefaultKey();
-  const Bytes stray = Stray(key);
-  const Bytes foreign = ResponseFrame(TestKey(9), Payload(kCode, 16));
+  const auto identity = On(Command::kIdentity);
+  const auto part = emu::OnPart(0);
+  const wchar_t *kSize = L"Invalid payload size received";
+  const wchar_t *kBlocks = L"Invalid payload block size calculated";
   return {
-      {"LengthAboveCapacity", 256, {HeaderOnly(257)}, -1, L"Invalid payload size received"},
-      {"LengthIsCapacity", 256, {Reply(256)}, 256, nullptr},
-      {"LengthZero", 256, {HeaderOnly(0)}, -1, L"Invalid payload block size calculated"},
-      {"LengthNegative", 256, {HeaderOnly(INT32_MIN + 16)}, -1, L"Invalid payload block size calculated"},
-      {"PartSizeFits", 3096, {Reply(3085)}, 3085, nullptr},
-      {"PartSizeBlocksOverflow", 3096, {HeaderOnly(3089)}, -1, L"Invalid payload block size calculated"},
-      {"CapacityItself", 3096, {HeaderOnly(3096)}, -1, L"Invalid payload block size calculated"},
-      {"DataChecksum", 256, {Reply(16, {.dataChecksumDelta = 1})}, -29, L"Incorrect data checksum"},
-      {"HeaderChecksum", 256, {Reply(16, {.headerChecksumDelta = 1})}, -29, L"Incorrect header checksum"},
-      {"BothChecksums",
+      {"LengthAboveCapacity", {Fault::DeclaredLength(identity, 257)}, 256, -1, kSize, true, false},
+      {"LengthZero", {Fault::DeclaredLength(identity, 0)}, 256, -1, kBlocks, true, false},
+      {"LengthTopBitSet", {Fault::DeclaredLength(identity, 0x80000010)}, 256, -1, kBlocks, true, false},
+      {"LengthIsCapacity", {Fault::PayloadLength(identity, 256)}, 256, 256, nullptr, false, false},
+      // 3088 bytes of ciphertext: the data checksum wraps at 65536.
+      {"ImagePart", {}, 3096, 3085, nullptr, false, false},
+      {"PartBlocksAboveCapacity", {Fault::PayloadLength(part, 3089)}, 3096, -1, kBlocks, true, false},
+      {"PartOfCapacity", {Fault::PayloadLength(part, 3096)}, 3096, -1, kBlocks, true, false},
+      {"DataChecksum",
+       {Fault::BadDataChecksum(identity)},
        256,
-       {Reply(16, {.dataChecksumDelta = 1, .headerChecksumDelta = 1})},
        -29,
-       L"Incorrect data checksum"},
-      {"ThreeStraysThenAnswer", 256, {stray, stray, foreign, Reply(40)}, 40, nullptr},
-      {"FourStrays", 256, {stray, foreign, stray, stray}, -1, L"Cannot get response for sent command"},
-      // 3088 bytes of 0xFF sum to 787440: the checksum wraps to 0x03F0.
-      {"ChecksumWraps", 3096, {RawResponseFrame(Bytes(3088, 0xFF), 3085), Reply(3085)}, 3085, nullptr},
+       L"Incorrect data checksum",
+       false,
+       false},
+      {"HeaderChecksum",
+       {Fault::BadHeaderChecksum(identity)},
+       256,
+       -29,
+       L"Incorrect header checksum",
+       false,
+       false},
+      {"BothChecksums",
+       {Fault::BadHeaderChecksum(identity), Fault::BadDataChecksum(identity)},
+       256,
+       -29,
+       L"Incorrect data checksum",
+       false,
+       false},
+      {"ThreeStrayFrames", {Fault::StrayFrames(identity, 3)}, 256, 16, nullptr, false, false},
+      {"FourStrayFrames",
+       {Fault::StrayFrames(identity, 4)},
+       256,
+       -1,
+       L"Cannot get response for sent command",
+       false,
+       true},
+      // Checksums cover the ciphertext: a frame under another key is a stray.
+      {"ForeignKeyIsTheFourth",
+       {Fault::StrayFrames(identity, 3), Fault::ForeignKey(identity, Key{})},
+       256,
+       -1,
+       L"Cannot get response for sent command",
+       false,
+       false},
   };
 }
 
 class ReceiveRules : public ScannerTest, public ::testing::WithParamInterface<ReceiveCase> {};
 
-TEST_P(ReceiveRules, FirstReceiveAndStreamPosition) {
+TEST_P(ReceiveRules, FirstReceiveAndWhereTheStreamStands) {
   const ReceiveCase &c = GetParam();
-  peer.Start([&](PeerConnection &link) {
-    link.AnswerEcho();
-    if (!link.Expect(kCode))
-      return;
-    for (const Bytes &frame : c.frames)
-      link.Send(frame);
-    link.Send(Reply(kMarkerLength));
-    EXPECT_TRUE(link.EndsWithoutMore());
-  });
   ASSERT_EQ(Open(), V_OK);
-  const std::uint8_t command[2] = {kCode, 0};
+  Inject(c.faults);
+  const std::uint8_t code = c.capacity == 256 ? 0x03 : 0x11;
+  const std::uint8_t command[2] = {code, 0};
   ASSERT_EQ(BlueFinSendCommand(record(), command, 2), V_OK);
 
   Bytes buffer(static_cast<std::size_t>(c.capacity));
-  const VResult result = BlueFinReceiveResponse(record(), kCode, buffer.data(), c.capacity);
+  SeamRecorder::received = 0;
+  const VResult result = BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity);
   if (c.message != nullptr) {
     EXPECT_TRUE(Fails(result, c.result, c.message));
   } else {
     EXPECT_EQ(result, c.result);
-    EXPECT_EQ(buffer[0], kCode + 0x80);
   }
-  EXPECT_EQ(BlueFinReceiveResponse(record(), kCode, buffer.data(), c.capacity), kMarkerLength);
+  if (c.headerOnly) {
+    EXPECT_EQ(SeamRecorder::received, 8u);
+  }
+  if (c.answerRemains) {
+    EXPECT_EQ(BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity), 16);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, ReceiveRules, ::testing::ValuesIn(ReceiveCases()),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(FramingTest, PeerClosingMidFrameEndsTheReceive) {
-  peer.Start([&](PeerConnection &link) {
-    link.AnswerEcho();
-    const Bytes frame = Reply(16);
-    if (link.Expect(kCode))
-      link.Send(Bytes(frame.begin(), frame.begin() + 12));
-  });
+TEST_F(FramingTest, AScannerClosingMidFrameEndsTheReceive) {
   ASSERT_EQ(Open(), V_OK);
-  const std::uint8_t command[2] = {kCode, 0};
-  ASSERT_EQ(BlueFinSendCommand(record(), command, 2), V_OK);
-  Bytes buffer(256);
-  EXPECT_EQ(BlueFinReceiveResponse(record(), kCode, buffer.data(), 256), -15);
+  Inject({Fault::CloseMidFrame(On(Command::kIdentity), 12)});
+  EXPECT_EQ(BlueFinGetDeviceInfo(device, nullptr, nullptr, nullptr, nullptr, nullptr), -15);
 }
 
 }  // namespace

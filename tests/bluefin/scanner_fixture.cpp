@@ -1,99 +1,121 @@
 #include "scanner_fixture.h"
 
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "framework/v_support.h"
+#include "framework/v_test_controls.h"
+
 namespace bluefin_test {
 
-namespace {
-
-struct LastError {
-  VResult code = 0;
-  std::wstring message;
-  std::wstring parameter;
-};
-
-std::wstring Take(HVString &hText) {
-  const wchar_t *chars = nullptr;
-  std::wstring text;
-  if (hText != nullptr && VSucceeded(VStringGetBufferW(hText, nullptr, &chars)) && chars != nullptr)
-    text = chars;
-  VStringSet(nullptr, &hText);
-  return text;
-}
-
-LastError ReadLastError() {
-  LastError error;
-  HVError hError = nullptr;
-  if (VFailed(VErrorGetLastEx(0, &hError)) || hError == nullptr)
-    return error;
-  HVString hMessage = nullptr;
-  HVString hParameter = nullptr;
-  VErrorGetCode(hError, &error.code);
-  VErrorGetMessageW(hError, &hMessage);
-  VErrorGetParameterNameW(hError, &hParameter);
-  error.message = Take(hMessage);
-  error.parameter = Take(hParameter);
-  VObjectSet(nullptr, &hError);
-  return error;
-}
-
-std::string Narrow(const std::wstring &text) {
-  return std::string(text.begin(), text.end());
-}
-
-}  // namespace
+using namespace vdm::platform;
 
 ::testing::AssertionResult Fails(VResult result, VResult code, const std::wstring &message,
                                  const std::wstring &parameter) {
-  const LastError error = ReadLastError();
-  if (result == code && error.code == code && error.message == message && error.parameter == parameter) {
+  const vfw::LastError error = vfw::GetLastError();
+  if (result == code && error.code == code && error.message == message && error.parameterName == parameter) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure()
-         << "result " << result << ", last error " << error.code << " \"" << Narrow(error.message) << "\" ("
-         << Narrow(error.parameter) << "); expected " << code << " \"" << Narrow(message) << "\" ("
-         << Narrow(parameter) << ")";
+         << "result " << result << ", last error " << error.code << " \"" << vfw::ToUtf8(error.message)
+         << "\" (" << vfw::ToUtf8(error.parameterName) << "); expected " << code << " \""
+         << vfw::ToUtf8(message) << "\"";
 }
 
-Key TestKey(std::uint8_t seed) {
-  Key key;
-  for (std::size_t i = 0; i < key.size(); ++i)
-    key[i] = static_cast<std::uint8_t>(seed * 31 + i * 7);
-  return key;
+std::string UniqueAddress() {
+  static std::atomic<unsigned> counter{0};
+  const auto pid = static_cast<unsigned>(getpid());
+  const unsigned n = counter++;
+  char text[18];
+  std::snprintf(text, sizeof text, "B1:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
+                pid & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
+  return text;
+}
+
+VResult OpenScanner(const std::string &address, HVBlueFin *phBlueFin) {
+  const vfw::Handle name = vfw::MakeString(L"Scanner");
+  const vfw::Handle text = vfw::MakeString(std::wstring(address.begin(), address.end()).c_str());
+  vfw::Handle bluetoothDevice;
+  const VResult result = VBluetoothDeviceCreateFromString(name.get(), text.get(), bluetoothDevice.put());
+  return VFailed(result) ? result : BlueFinCreate(bluetoothDevice.get(), phBlueFin);
+}
+
+SeamRecorder::SeamRecorder() : calls_(PlatformDefault()) {
+  sent.clear();
+  waits.clear();
+  received = 0;
+  readsTimeOut = drawFails = false;
+  calls_.send = [](SocketHandle socket, const void *pBuffer, VUInt32 size, Failure *pFailure) {
+    const auto *bytes = static_cast<const std::uint8_t *>(pBuffer);
+    sent.emplace_back(bytes, bytes + size);
+    return PlatformDefault().send(socket, pBuffer, size, pFailure);
+  };
+  calls_.receive = [](SocketHandle socket, void *pBuffer, VUInt32 size, Failure *pFailure) {
+    const std::int64_t count = PlatformDefault().receive(socket, pBuffer, size, pFailure);
+    received += count > 0 ? static_cast<std::size_t>(count) : 0;
+    return count;
+  };
+  calls_.wait = [](SocketHandle socket, Readiness readiness, WaitLimit limit, Failure *pFailure) {
+    waits.emplace_back(readiness, limit.seconds * 1000 + limit.microseconds / 1000);
+    if (readiness == Readiness::kReadable && readsTimeOut)
+      return 0;
+    return PlatformDefault().wait(socket, readiness, limit, pFailure);
+  };
+  calls_.secureRandom = [](VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
+    if (!drawFails)
+      return PlatformDefault().secureRandom(pBuffer, size, pFailure);
+    *pFailure = {5, L"   at getrandom\r\n"};
+    return false;
+  };
+  SetPlatformCalls(&calls_);
+}
+
+SeamRecorder::~SeamRecorder() {
+  SetPlatformCalls(nullptr);
 }
 
 void ScannerTest::SetUp() {
   objects_ = VTestGetLiveObjectCount();
   allocations_ = VTestGetOutstandingAllocationCount();
+  // A flat image spares drawing a synthetic finger nobody looks at.
+  emu::Options options;
+  options.image = emu::Image(256 * 360, 128);
+  Start(options);
 }
 
 void ScannerTest::TearDown() {
   Close();
-  peer.Join();
+  emulator.reset();
   EXPECT_EQ(VTestGetLiveObjectCount(), objects_) << "host objects left behind";
   EXPECT_EQ(VTestGetOutstandingAllocationCount(), allocations_) << "host memory left behind";
 }
 
-VResult ScannerTest::OpenAt(const std::string &addressText) {
-  const std::wstring address(addressText.begin(), addressText.end());
-  HVString hName = nullptr;
-  HVString hAddress = nullptr;
-  HVBluetoothDevice hBluetoothDevice = nullptr;
-  VResult result = VStringCreateFromStrOrCharsW(L"Scanner", -1, &hName);
-  if (VSucceeded(result))
-    result = VStringCreateFromStrOrCharsW(address.c_str(), -1, &hAddress);
-  if (VSucceeded(result))
-    result = VBluetoothDeviceCreateFromString(hName, hAddress, &hBluetoothDevice);
-  if (VSucceeded(result))
-    result = BlueFinCreate(hBluetoothDevice, &device);
-  VObjectSet(nullptr, &hBluetoothDevice);
-  VStringSet(nullptr, &hAddress);
-  VStringSet(nullptr, &hName);
-  return result;
+void ScannerTest::Start(emu::Options options) {
+  emulator.reset();
+  options_ = std::move(options);
+  options_.address = UniqueAddress();
+  emulator = std::make_unique<emu::Emulator>(options_);
+  std::string error;
+  ASSERT_TRUE(emulator->Start(&error)) << error;
 }
 
 void ScannerTest::OpenSecure() {
   ASSERT_EQ(Open(), V_OK);
-  const Key key = TestKey(1);
-  ASSERT_EQ(BlueFinSetKey(device, key.data(), 32), V_OK);
+  ASSERT_EQ(BlueFinSetKey(device, kSessionKey.data(), 32), V_OK);
+}
+
+void ScannerTest::Inject(const std::vector<Fault> &faults) {
+  for (const Fault &fault : faults)
+    ASSERT_TRUE(emulator->InjectFault(fault));
+}
+
+std::vector<int> ScannerTest::Codes() const {
+  std::vector<int> codes;
+  for (const emu::TranscriptEntry &entry : emulator->Transcript())
+    codes.push_back(entry.code);
+  return codes;
 }
 
 }  // namespace bluefin_test

@@ -1,43 +1,87 @@
-// A BlueFinDevice opened over the emulated link on a scripted peer, with the
-// host's leak counters compared before and after each test.
+// The protocol layer driven against the scanner emulator on the emulated
+// link, with what crosses the platform seam recorded and the host's leak
+// counters compared before and after each test.
 #ifndef TESTS_BLUEFIN_SCANNER_FIXTURE_H
 #define TESTS_BLUEFIN_SCANNER_FIXTURE_H
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "bluefin/bluefin.h"
-#include "framework/v_test_controls.h"
-#include "scripted_peer.h"
+#include "bluetooth/platform/platform.h"
+#include "emulator/emulator.h"
 
 namespace bluefin_test {
+
+namespace emu = bluefin::emu;
+using Bytes = std::vector<std::uint8_t>;
+using emu::Fault;
+using emu::kDefaultKey;
+using emu::Key;
+using vdm::platform::Readiness;
 
 // The result and the thread's last error agree on code, message and
 // parameter name.
 ::testing::AssertionResult Fails(VResult result, VResult code, const std::wstring &message,
                                  const std::wstring &parameter = L"");
 
-// A key the tests switch to.
-Key TestKey(std::uint8_t seed);
+// An address no other scanner of any process uses, so tests run side by side.
+std::string UniqueAddress();
+
+// BlueFinCreate on the scanner at the address.
+VResult OpenScanner(const std::string &address, HVBlueFin *phBlueFin);
+
+// Stands between the transport and the platform while it lives: records
+// every frame sent, the bytes received and each wait's limit, and can make
+// read waits time out at once and the key draw fail.
+class SeamRecorder {
+ public:
+  SeamRecorder();
+  ~SeamRecorder();
+  static inline std::vector<Bytes> sent;
+  static inline std::size_t received = 0;
+  static inline std::vector<std::pair<Readiness, VUInt32>> waits;
+  static inline bool readsTimeOut = false;
+  static inline bool drawFails = false;
+
+ private:
+  vdm::platform::PlatformCalls calls_;
+};
 
 class ScannerTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // BlueFinCreate on the peer; the peer's script must answer the echo.
-  VResult Open() { return OpenAt(peer.address()); }
-  VResult OpenAt(const std::string &addressText);
-  // Open, then switch to TestKey(1); the script must answer both.
+  // (Re)starts the emulator on a fresh address.
+  void Start(emu::Options options = {});
+  VResult Open() { return OpenScanner(options_.address, &device); }
+  const std::string &address() const { return options_.address; }
+  // Open, then switch to kSessionKey.
   void OpenSecure();
   void Close() { EXPECT_EQ(VObjectSet(nullptr, &device), V_OK); }
+  void Inject(const std::vector<Fault> &faults);
+  // The codes of the commands the scanner received, in order.
+  std::vector<int> Codes() const;
   BlueFinDevice *record() const { return reinterpret_cast<BlueFinDevice *>(device); }
+  Key DeviceKey() const { return std::to_array(record()->key); }
 
-  ScriptedPeer peer;
+  static inline const Key kSessionKey = [] {
+    Key key;
+    for (std::size_t i = 0; i < key.size(); ++i)
+      key[i] = static_cast<std::uint8_t>(0xA0 + 7 * i);
+    return key;
+  }();
+
+  SeamRecorder seam;
+  std::unique_ptr<emu::Emulator> emulator;
   HVBlueFin device = nullptr;
 
  private:
+  emu::Options options_;
   VInt64 objects_ = 0;
   VInt64 allocations_ = 0;
 };

@@ -1,5 +1,6 @@
 // Opens a device on the scanner at argv[1] and switches it to a session key,
-// as a fresh process does; the parent test reads the key the peer received.
+// as a fresh process does, then puts the default key back; the parent test
+// reads the key from the scanner's transcript.
 #include <string>
 
 #include "bluefin/bluefin.h"
@@ -22,6 +23,8 @@ int main(int argc, char **argv) {
     result = BlueFinCreate(hBluetoothDevice, &hBlueFin);
   if (VSucceeded(result))
     result = BlueFinSetRandomKey(hBlueFin);
+  if (VSucceeded(result))
+    result = BlueFinRestoreDefaultKey(hBlueFin);
   VObjectSet(nullptr, &hBlueFin);
   VObjectSet(nullptr, &hBluetoothDevice);
   VStringSet(nullptr, &hAddress);
