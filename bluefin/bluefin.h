@@ -57,15 +57,16 @@ VResult V_CALL BlueFinEcho(HVBlueFin hBlueFin);
 VResult V_CALL BlueFinDispose(HVObject hObject);
 VResult V_CALL BlueFinGetName(HVBlueFin hBlueFin, HVString *phName);
 VResult V_CALL BlueFinGetAddress(HVBlueFin hBlueFin, HVString *phAddress);
-VResult V_CALL BlueFinSetProgressCallback(HVBlueFin hBlueFin, BlueFinProgressCallback pCallback, void *pParam);
+VResult V_CALL BlueFinSetProgressCallback(HVBlueFin hBlueFin, BlueFinProgressCallback pCallback,
+                                          void *pParam);
 VResult V_CALL BlueFinDeviceTypeOf(HVType *phType);
 VResult V_CALL BlueFinDeviceTypeInit(VTypeDescriptor **ppType);
 
 /* Status and key commands. Null outputs are skipped. */
-VResult V_CALL BlueFinGetDeviceInfo(HVBlueFin hBlueFin, char *pModel, VUInt32 *pSerialNumber, VUInt8 *pValue12,
-                                    VUInt8 *pValue13, VUInt32 *pValue14);
-VResult V_CALL BlueFinGetStatus(HVBlueFin hBlueFin, VUInt32 *pFlag12, VUInt32 *pFlag13, VUInt32 *pIsImageReady,
-                                VUInt32 *pValue14);
+VResult V_CALL BlueFinGetDeviceInfo(HVBlueFin hBlueFin, char *pModel, VUInt32 *pSerialNumber,
+                                    VUInt8 *pValue12, VUInt8 *pValue13, VUInt32 *pValue14);
+VResult V_CALL BlueFinGetStatus(HVBlueFin hBlueFin, VUInt32 *pFlag12, VUInt32 *pFlag13,
+                                VUInt32 *pIsImageReady, VUInt32 *pValue14);
 VResult V_CALL BlueFinSetStatus(HVBlueFin hBlueFin, VUInt32 status);
 VResult V_CALL BlueFinSetKey(HVBlueFin hBlueFin, const VUInt8 *pKey, VInt32 keyLength);
 VResult V_CALL BlueFinSetRandomKey(HVBlueFin hBlueFin);
