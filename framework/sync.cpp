@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -203,11 +204,29 @@ V_API VResult V_CALL VWaitObjectWaitForTimed(HVObject hWaitObject, VInt32 timeou
   });
 }
 
+namespace vfw::detail {
+namespace {
+
+// Tests that run host programs as child processes cannot install a sleep
+// hook; VFW_TEST_SLEEP_DIVISOR shortens every sleep of such a process
+// instead. Read once: the environment does not change under a host.
+VInt32 SleepDivisor() {
+  static const VInt32 divisor = [] {
+    const char *text = std::getenv("VFW_TEST_SLEEP_DIVISOR");
+    const long value = text != nullptr ? std::strtol(text, nullptr, 10) : 1;
+    return value >= 1 && value <= 1000000 ? static_cast<VInt32>(value) : 1;
+  }();
+  return divisor;
+}
+
+}  // namespace
+}  // namespace vfw::detail
+
 V_API void V_CALL VThreadSleep(VInt32 milliseconds) {
   if (RunSleepHook(milliseconds)) {
     return;
   }
   if (milliseconds > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds / SleepDivisor()));
   }
 }

@@ -58,6 +58,9 @@ V_API VInt64 V_CALL VTestGetErrorReportCount(void);
 typedef void(V_CALL *VTestSleepHook)(VInt32 milliseconds, void *pContext);
 /* A null hook: VThreadSleep sleeps for real again. */
 V_API void V_CALL VTestSetSleepHook(VTestSleepHook pHook, void *pContext);
+/* A host program run by a test as a child process cannot be given a hook:
+ * the environment variable VFW_TEST_SLEEP_DIVISOR=N makes its every
+ * VThreadSleep N times shorter instead. */
 
 V_END_DECLS
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -42,8 +43,11 @@ inline Bytes EchoCommand() {
   return command;
 }
 inline Bytes KeyCommand(const ClientKey &key) {
-  Bytes command = {0x05};
-  command.insert(command.end(), key.begin(), key.end());
+  // Sized up front: GCC 12 at -O2 misreads an insert into a one-byte vector
+  // as an out-of-bounds copy.
+  Bytes command(1 + key.size());
+  command[0] = 0x05;
+  std::copy(key.begin(), key.end(), command.begin() + 1);
   return command;
 }
 inline Bytes StatusCommand(std::uint8_t status) {
