@@ -10,11 +10,11 @@ V_BEGIN_DECLS
 
 typedef VInt32 VBiometricStatus;
 
-#define V_BIOMETRIC_STATUS_NONE 0             /* nothing final yet; an image is ready */
-#define V_BIOMETRIC_STATUS_OK 1               /* an image was captured */
-#define V_BIOMETRIC_STATUS_CANCELED 2         /* the capture was stopped */
-#define V_BIOMETRIC_STATUS_OBJECT_MISSING 22  /* no finger on the scanner yet */
-#define V_BIOMETRIC_STATUS_NO_IMAGE 23        /* the capture ended without an image */
+#define V_BIOMETRIC_STATUS_NONE 0            /* nothing final yet; an image is ready */
+#define V_BIOMETRIC_STATUS_OK 1              /* an image was captured */
+#define V_BIOMETRIC_STATUS_CANCELED 2        /* the capture was stopped */
+#define V_BIOMETRIC_STATUS_OBJECT_MISSING 22 /* no finger on the scanner yet */
+#define V_BIOMETRIC_STATUS_NO_IMAGE 23       /* the capture ended without an image */
 
 V_API VResult V_CALL VBiometricsModuleOf(HVModule *phModule);
 /* Non-zero when the status ends a capture. 0 and 22 are not final; 1, 2

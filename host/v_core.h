@@ -57,26 +57,26 @@ typedef VResult(V_CALL *VObjectCompareProc)(HVObject hObject, HVObject hOther, V
  * values whose meaning is the host's. On 32-bit platforms the record is 384
  * bytes and each field stands at the offset in its name or comment. */
 typedef struct VTypeDescriptor_ {
-  void *pReserved0[14];            /*   0 */
-  VModuleOfProc pModuleOf;         /*  56: the owning module */
-  VTypeOfProc pBaseTypeOf;         /*  60: the base type */
-  VInt32 descriptorSize;           /*  64: sizeof(VTypeDescriptor) */
-  VInt32 descriptorSize2;          /*  68: sizeof(VTypeDescriptor) */
-  VInt32 field72;                  /*  72: 0 */
-  VInt32 baseInstanceSize;         /*  76: sizeof(VObjectBase) */
-  VInt32 instanceSize;             /*  80: sizeof(the whole instance) */
-  VInt32 field84;                  /*  84: 1 */
-  VUInt32 flags;                   /*  88: V_TYPE_FLAGS_OBJECT */
-  VUInt32 field92;                 /*  92: 0x8000 */
-  VInt32 field96;                  /*  96 */
-  const wchar_t *szName;           /* 100: type name */
-  void *pReserved104[20];          /* 104 */
-  VInt32 field184;                 /* 184: 0 */
-  void *pReserved188[16];          /* 188 */
-  VObjectDisposeProc pDispose;     /* 252 */
-  void *pReserved256[5];           /* 256 */
-  VObjectCompareProc pCompare;     /* 276: null when the type has none */
-  void *pReserved280[26];          /* 280 */
+  void *pReserved0[14];        /*   0 */
+  VModuleOfProc pModuleOf;     /*  56: the owning module */
+  VTypeOfProc pBaseTypeOf;     /*  60: the base type */
+  VInt32 descriptorSize;       /*  64: sizeof(VTypeDescriptor) */
+  VInt32 descriptorSize2;      /*  68: sizeof(VTypeDescriptor) */
+  VInt32 field72;              /*  72: 0 */
+  VInt32 baseInstanceSize;     /*  76: sizeof(VObjectBase) */
+  VInt32 instanceSize;         /*  80: sizeof(the whole instance) */
+  VInt32 field84;              /*  84: 1 */
+  VUInt32 flags;               /*  88: V_TYPE_FLAGS_OBJECT */
+  VUInt32 field92;             /*  92: 0x8000 */
+  VInt32 field96;              /*  96 */
+  const wchar_t *szName;       /* 100: type name */
+  void *pReserved104[20];      /* 104 */
+  VInt32 field184;             /* 184: 0 */
+  void *pReserved188[16];      /* 188 */
+  VObjectDisposeProc pDispose; /* 252 */
+  void *pReserved256[5];       /* 256 */
+  VObjectCompareProc pCompare; /* 276: null when the type has none */
+  void *pReserved280[26];      /* 280 */
 } VTypeDescriptor;
 
 #define V_TYPE_FLAGS_OBJECT 0x60u
@@ -141,13 +141,11 @@ V_API VResult V_CALL VObjectGetPropertyPW(HVObject hObject, const wchar_t *szNam
 /* Records code, message and parameter name as the calling thread's last
  * error and returns code. Null texts are allowed. */
 V_API VResult V_CALL VErrorSetLastW(VResult code, const wchar_t *szMessage, const wchar_t *szParameterName,
-                                    const wchar_t *szExternalCallStack, HVError hInnerError,
-                                    HVObject hData);
+                                    const wchar_t *szExternalCallStack, HVError hInnerError, HVObject hData);
 /* The same with narrow texts; used with all texts null to record a bare
  * code. */
 V_API VResult V_CALL VErrorSetLastMPNA(VResult code, const char *szMessage, const char *szParameterName,
-                                       const char *szExternalCallStack, HVError hInnerError,
-                                       HVObject hData);
+                                       const char *szExternalCallStack, HVError hInnerError, HVObject hData);
 /* Records a platform error: code is the platform's own error number (errno,
  * WSAGetLastError). The last error gets V_E_WIN32 as its code, the platform
  * code, the platform's text for it as message (szMessage when given), and
@@ -237,12 +235,13 @@ V_API VResult V_CALL VInt32TypeOf(HVType *phType);
 V_API VResult V_CALL VValueCreate(HVType hType, const void *pValue, VInt32 valueSize, VInt32 count,
                                   VUInt32 attributes, HVValue *phValue);
 /* The value as text. szFormat and flags: null and 0. */
-V_API VResult V_CALL VValueToString(HVValue hValue, const wchar_t *szFormat, VUInt32 flags, HVString *phString);
+V_API VResult V_CALL VValueToString(HVValue hValue, const wchar_t *szFormat, VUInt32 flags,
+                                    HVString *phString);
 /* Converts the value to the type typeOf gives and stores it at pOut
  * (outSize bytes): a string as a new string handle, a boolean or integer as
  * a 32-bit number. */
-V_API VResult V_CALL VValueToValueP(HVValue hValue, VTypeOfProc pTypeOf, const wchar_t *szFormat, VUInt32 flags,
-                                    void *pOut, VInt32 outSize);
+V_API VResult V_CALL VValueToValueP(HVValue hValue, VTypeOfProc pTypeOf, const wchar_t *szFormat,
+                                    VUInt32 flags, void *pOut, VInt32 outSize);
 V_API VResult V_CALL VValueGetType(HVValue hValue, HVType *phType);
 
 /* ------------------------------------------------------------------------ */
@@ -250,7 +249,8 @@ V_API VResult V_CALL VValueGetType(HVValue hValue, HVType *phType);
 
 V_API VResult V_CALL VPropertyBagCreate(HVPropertyBag *phBag);
 V_API VResult V_CALL VPropertyBagSetValueW(HVPropertyBag hBag, const wchar_t *szName, HVValue hValue);
-V_API VResult V_CALL VPropertyBagSetStringW(HVPropertyBag hBag, const wchar_t *szName, const wchar_t *szValue);
+V_API VResult V_CALL VPropertyBagSetStringW(HVPropertyBag hBag, const wchar_t *szName,
+                                            const wchar_t *szValue);
 /* *phValue receives the value, or null when the bag has none by that name. */
 V_API VResult V_CALL VPropertyBagGetValueW(HVPropertyBag hBag, const wchar_t *szName, HVValue *phValue);
 
@@ -264,11 +264,13 @@ V_API VResult V_CALL VCustomParameterDescriptorCreate(HVString hName, HVType hTy
                                                       VUInt32 flags, HVValue hDefaultValue,
                                                       HVObject hMinValue, HVObject hMaxValue,
                                                       HVObject hSupportedValues, const void *pReserved1,
-                                                      const void *pReserved2, HVParameterDescriptor *phDescriptor);
+                                                      const void *pReserved2,
+                                                      HVParameterDescriptor *phDescriptor);
 V_API VResult V_CALL VParameterDescriptorGetNameW(HVParameterDescriptor hDescriptor, HVString *phName);
 V_API VResult V_CALL VParameterDescriptorGetValueType(HVParameterDescriptor hDescriptor, HVType *phType);
 V_API VResult V_CALL VParameterDescriptorGetDefaultValue(HVParameterDescriptor hDescriptor, HVValue *phValue);
-V_API VResult V_CALL VParameterDescriptorGetAttributes(HVParameterDescriptor hDescriptor, VUInt32 *pAttributes);
+V_API VResult V_CALL VParameterDescriptorGetAttributes(HVParameterDescriptor hDescriptor,
+                                                       VUInt32 *pAttributes);
 
 /* A bag that knows the given parameters, each holding its default. */
 V_API VResult V_CALL VParameterBagCreate(const HVParameterDescriptor *arhDescriptors, VInt32 count,
@@ -297,7 +299,8 @@ V_API VResult V_CALL VListInitP(VList *pList, VUInt32 flags, VTypeOfProc pTypeOf
 /* Appends a copy of the elementSize bytes at pElement. */
 V_API VResult V_CALL VListAdd(VList *pList, VUInt32 flags, const void *pElement, VInt32 elementSize);
 /* Appends the handle at phElement to a handle list, with a new reference. */
-V_API VResult V_CALL VListAddP(VList *pList, VTypeOfProc pTypeOf, const HVObject *phElement, VInt32 elementSize);
+V_API VResult V_CALL VListAddP(VList *pList, VTypeOfProc pTypeOf, const HVObject *phElement,
+                               VInt32 elementSize);
 /* Removes the first element equal (byte for byte) to the one at pElement.
  * Fails with V_E_ARGUMENT when none is equal. */
 V_API VResult V_CALL VListRemove(VList *pList, VUInt32 flags, const void *pElement, VInt32 elementSize,
@@ -309,8 +312,8 @@ V_API VResult V_CALL VListGetEnd(const VList *pList, VInt32 elementSize, VUInt32
 V_API VResult V_CALL VListGetCount(const VList *pList, VInt32 *pCount);
 /* Hands the handle list's elements over as a VAlloc'd array with their
  * references (freed with VObjectFreeArray) and leaves the list empty. */
-V_API VResult V_CALL VListDetachArrayP(VList *pList, VUInt32 flags, VTypeOfProc pTypeOf, HVObject **parhElements,
-                                       VInt32 *pCount);
+V_API VResult V_CALL VListDetachArrayP(VList *pList, VUInt32 flags, VTypeOfProc pTypeOf,
+                                       HVObject **parhElements, VInt32 *pCount);
 /* Releases the elements (their references, for a handle list) and the
  * storage; the list is uninitialised again. */
 V_API VResult V_CALL VListDispose(VList *pList);
@@ -379,7 +382,8 @@ V_API VResult V_CALL VModuleUnregister(HVModule *phModule);
 V_API VResult V_CALL VModuleCheckInitP(VModuleOfProc pModuleOf, void *pReserved);
 
 V_API VResult V_CALL VModuleSetOptions(HVModule hModule, VUInt32 options);
-V_API VResult V_CALL VModuleSetDependences(HVModule hModule, const VModuleOfProc *arpDependences, VInt32 count);
+V_API VResult V_CALL VModuleSetDependences(HVModule hModule, const VModuleOfProc *arpDependences,
+                                           VInt32 count);
 V_API VResult V_CALL VModuleSetInit(HVModule hModule, VModuleInitProc pInit);
 V_API VResult V_CALL VModuleSetUninit(HVModule hModule, VModuleUninitProc pUninit);
 V_API VResult V_CALL VModuleSetNameW(HVModule hModule, const wchar_t *szValue);

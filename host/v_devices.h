@@ -35,10 +35,12 @@ typedef VResult(V_CALL *VDeviceManagerGetValueProc)(VUInt32 *pValue);
 typedef VResult(V_CALL *VDeviceManagerGetDeviceValueProc)(HVDevice hDevice, VUInt32 *pValue);
 typedef VResult(V_CALL *VDeviceManagerGetStringProc)(HVDevice hDevice, HVString *phValue);
 typedef VResult(V_CALL *VDeviceManagerCancelProc)(HVDevice hDevice, void *pCaptureParam);
-typedef VResult(V_CALL *VDeviceManagerCaptureProc)(
-    HVDevice hDevice, HVObject hCaptureObject, void *pArg3, void *pArg4, void *pArg5, void *pArg6,
-    VBool isAutomatic, void *pArg8, void *pArg9, void *pArg10, HVImage *arhImages, VInt32 imagesLength,
-    VInt32 *pImageCount, VBiometricStatus *pStatus, VCaptureCallback pCaptureCallback, void *pCaptureParam);
+typedef VResult(V_CALL *VDeviceManagerCaptureProc)(HVDevice hDevice, HVObject hCaptureObject, void *pArg3,
+                                                   void *pArg4, void *pArg5, void *pArg6, VBool isAutomatic,
+                                                   void *pArg8, void *pArg9, void *pArg10, HVImage *arhImages,
+                                                   VInt32 imagesLength, VInt32 *pImageCount,
+                                                   VBiometricStatus *pStatus,
+                                                   VCaptureCallback pCaptureCallback, void *pCaptureParam);
 typedef VResult(V_CALL *VDeviceManagerGetParametersProc)(HVParameterDescriptor **parhParameters,
                                                          VInt32 *pParameterCount);
 typedef VResult(V_CALL *VDeviceManagerCreateDeviceProc)(HVPropertyBag hParameters, HVDevice *phDevice,
@@ -50,25 +52,25 @@ typedef VResult(V_CALL *VDeviceManagerRemoveDeviceProc)(HVDevice hDevice, void *
 /* The VDeviceManager interface, major version 1. Slot n stands at index
  * n - 1; reserved slots are the host's and stay null in a device module. */
 typedef struct VDeviceManagerInterface_ {
-  VDeviceManagerGetValueProc pGetDeviceTypes;            /* 1 */
-  void *pReserved2[5];                                    /* 2-6 */
-  VDeviceManagerGetDeviceValueProc pGetDeviceType;       /* 7 */
-  void *pReserved8;                                       /* 8 */
-  VDeviceManagerGetStringProc pGetId;                     /* 9 */
-  VDeviceManagerGetStringProc pGetDisplayName;            /* 10 */
-  VDeviceManagerGetStringProc pGetMake;                   /* 11 */
-  VDeviceManagerGetStringProc pGetModel;                  /* 12 */
-  VDeviceManagerGetStringProc pGetSerialNumber;           /* 13 */
-  void *pReserved14[10];                                  /* 14-23 */
-  VDeviceManagerCancelProc pCancel;                       /* 24 */
-  void *pReserved25[2];                                   /* 25-26 */
-  VDeviceManagerCaptureProc pCapture;                     /* 27 */
-  void *pReserved28[9];                                   /* 28-36 */
-  VDeviceManagerGetValueProc pGetDeviceCreationSupport;   /* 37 */
-  VDeviceManagerGetParametersProc pGetParameters;         /* 38 */
-  VDeviceManagerCreateDeviceProc pCreateDevice;           /* 39 */
-  VDeviceManagerRemoveDeviceProc pRemoveDevice;           /* 40 */
-  void *pReserved41[8];                                   /* 41-48 */
+  VDeviceManagerGetValueProc pGetDeviceTypes;           /* 1 */
+  void *pReserved2[5];                                  /* 2-6 */
+  VDeviceManagerGetDeviceValueProc pGetDeviceType;      /* 7 */
+  void *pReserved8;                                     /* 8 */
+  VDeviceManagerGetStringProc pGetId;                   /* 9 */
+  VDeviceManagerGetStringProc pGetDisplayName;          /* 10 */
+  VDeviceManagerGetStringProc pGetMake;                 /* 11 */
+  VDeviceManagerGetStringProc pGetModel;                /* 12 */
+  VDeviceManagerGetStringProc pGetSerialNumber;         /* 13 */
+  void *pReserved14[10];                                /* 14-23 */
+  VDeviceManagerCancelProc pCancel;                     /* 24 */
+  void *pReserved25[2];                                 /* 25-26 */
+  VDeviceManagerCaptureProc pCapture;                   /* 27 */
+  void *pReserved28[9];                                 /* 28-36 */
+  VDeviceManagerGetValueProc pGetDeviceCreationSupport; /* 37 */
+  VDeviceManagerGetParametersProc pGetParameters;       /* 38 */
+  VDeviceManagerCreateDeviceProc pCreateDevice;         /* 39 */
+  VDeviceManagerRemoveDeviceProc pRemoveDevice;         /* 40 */
+  void *pReserved41[8];                                 /* 41-48 */
 } VDeviceManagerInterface;
 
 typedef VResult(V_CALL *VDeviceManagerNotifyProc)(HVDevice hDevice, HVPlugin hPlugin, void *pHostParam);

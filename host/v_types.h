@@ -64,21 +64,22 @@ typedef size_t VSizeType;
 
 /* Result codes. */
 #define V_OK 0
-#define V_E_FAILED (-1)              /* generic failure; a peer broke its protocol */
-#define V_E_OUT_OF_MEMORY (-3)       /* an allocation gave nothing */
+#define V_E_FAILED (-1)                /* generic failure; a peer broke its protocol */
+#define V_E_OUT_OF_MEMORY (-3)         /* an allocation gave nothing */
 #define V_E_NOT_SUPPORTED_VERSION (-5) /* an interface version the callee cannot serve */
-#define V_E_NOT_SUPPORTED (-6)       /* an unsupported mode */
-#define V_E_INVALID_OPERATION (-7)   /* not valid in the present state */
-#define V_E_OVERFLOW (-8)            /* a count out of range */
-#define V_E_ARGUMENT (-10)           /* an argument with a wrong value */
-#define V_E_ARGUMENT_NULL (-11)      /* a null argument */
+#define V_E_NOT_SUPPORTED (-6)         /* an unsupported mode */
+#define V_E_INVALID_OPERATION (-7)     /* not valid in the present state */
+#define V_E_OVERFLOW (-8)              /* a count out of range */
+#define V_E_ARGUMENT (-10)             /* an argument with a wrong value */
+#define V_E_ARGUMENT_NULL (-11)        /* a null argument */
 #define V_E_ARGUMENT_OUT_OF_RANGE (-12)
-#define V_E_INVALID_DATA (-14)       /* contents that make no sense */
-#define V_E_END_OF_STREAM (-15)      /* the peer closed the stream */
-#define V_E_NOT_FOUND (-19)          /* a named item does not exist */
-#define V_E_CORRUPTED (-29)          /* data failed its checksum or size check */
-#define V_E_TIMEOUT (-30)            /* a wait ran out */
-#define V_E_WIN32 (-90)              /* a platform call failed; the last error
-                                        carries the platform's own code */
+#define V_E_INVALID_DATA (-14)  /* contents that make no sense */
+#define V_E_END_OF_STREAM (-15) /* the peer closed the stream */
+#define V_E_NOT_FOUND (-19)     /* a named item does not exist */
+#define V_E_CORRUPTED (-29)     /* data failed its checksum or size check */
+#define V_E_TIMEOUT (-30)       /* a wait ran out */
+#define V_E_WIN32                                 \
+  (-90) /* a platform call failed; the last error \
+           carries the platform's own code */
 
 #endif /* V_TYPES_H */
