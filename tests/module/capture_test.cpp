@@ -270,7 +270,8 @@ class CaptureStopTest : public CaptureTest,
                         public ::testing::WithParamInterface<std::tuple<Stopper, Phase>> {};
 
 TEST_P(CaptureStopTest, StopEndsTheCaptureWithStatusTwo) {
-  const auto [stopper, phase] = GetParam();
+  const Stopper stopper = std::get<0>(GetParam());
+  const Phase phase = std::get<1>(GetParam());
   const HVDevice hDevice = OpenScanner(phase == Phase::kPolling ? kNeverReady : 0);
   Probe probe;
   std::thread stopThread;
