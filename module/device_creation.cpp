@@ -10,11 +10,6 @@
 namespace vdm {
 namespace {
 
-VResult ReleaseInto(VResult result, HVObject *slot) {
-  const VResult released = VObjectSet(nullptr, slot);
-  return VFailed(released) && VSucceeded(result) ? released : result;
-}
-
 VResult BuildDescriptorsLocked() {
   MonitorLock lock;
   return BuildParameterDescriptors();

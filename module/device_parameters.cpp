@@ -34,10 +34,7 @@ VResult CreateStringParameterDescriptor(const wchar_t *name, VTypeOfProc typeOf,
                                               nullptr, nullptr, nullptr, phDescriptor);
   }
   for (HVObject *slot : {&hDefault, &hType, &hName}) {
-    const VResult released = VObjectSet(nullptr, slot);
-    if (VFailed(released) && VSucceeded(result)) {
-      result = released;
-    }
+    result = ReleaseInto(result, slot);
   }
   return result;
 }
@@ -49,8 +46,7 @@ VResult AddStringParameter(VList *list, const wchar_t *name, HVString hDefault) 
   if (VSucceeded(result)) {
     result = VListAddP(list, VCustomParameterDescriptorTypeOf, &hDescriptor, sizeof(hDescriptor));
   }
-  const VResult released = VObjectSet(nullptr, &hDescriptor);
-  return VFailed(result) ? result : released;
+  return ReleaseInto(result, &hDescriptor);
 }
 
 }  // namespace
@@ -87,10 +83,7 @@ VResult BuildParameterDescriptors() {
     }
   }
   for (HVString *slot : {&hDisplayDefault, &hAddressDefault}) {
-    const VResult released = VStringSet(nullptr, slot);
-    if (VFailed(released) && VSucceeded(result)) {
-      result = released;
-    }
+    result = ReleaseInto(result, slot);
   }
   if (isListInitialized) {
     const VResult disposed = VListDispose(&list);

@@ -13,11 +13,6 @@ namespace {
 constexpr VUInt32 kIdleStatus = 0;
 constexpr wchar_t kOpeningExchangeFailedMessage[] = L"The scanner did not complete the opening exchange";
 
-VResult ReleaseInto(VResult result, HVObject *slot) {
-  const VResult released = VObjectSet(nullptr, slot);
-  return VFailed(released) && VSucceeded(result) ? released : result;
-}
-
 // Keeps the thread's last error across a sequence whose own failures are
 // suppressed, so that the caller's error survives whatever happens inside.
 class LastErrorKeeper {

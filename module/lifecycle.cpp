@@ -15,11 +15,7 @@ namespace {
 VResult CloseAllDeviceRecords() {
   DeviceRecord **first = nullptr;
   DeviceRecord **end = nullptr;
-  VResult result = VListGetStart(&DeviceList, sizeof(DeviceRecord *), 0, &first);
-  if (VFailed(result)) {
-    return result;
-  }
-  result = VListGetEnd(&DeviceList, sizeof(DeviceRecord *), 0, &end);
+  VResult result = GetDeviceListRange(&first, &end);
   if (VFailed(result)) {
     return result;
   }

@@ -41,6 +41,11 @@ void PlugGuard::Leave() {
   }
 }
 
+VResult GetDeviceListRange(DeviceRecord ***pFirst, DeviceRecord ***pEnd) {
+  const VResult result = VListGetStart(&DeviceList, sizeof(DeviceRecord *), 0, pFirst);
+  return VFailed(result) ? result : VListGetEnd(&DeviceList, sizeof(DeviceRecord *), 0, pEnd);
+}
+
 VResult LookupDevice(HVDevice hDevice, DeviceRecord **ppRecord) {
   if (!hDevice) {
     return VErrorSetLastW(V_E_ARGUMENT_NULL, L"hDevice is NULL", L"hDevice", nullptr, nullptr, nullptr);
@@ -48,11 +53,7 @@ VResult LookupDevice(HVDevice hDevice, DeviceRecord **ppRecord) {
   if (IsDeviceListInitialized) {
     DeviceRecord **first = nullptr;
     DeviceRecord **end = nullptr;
-    VResult result = VListGetStart(&DeviceList, sizeof(DeviceRecord *), 0, &first);
-    if (VFailed(result)) {
-      return result;
-    }
-    result = VListGetEnd(&DeviceList, sizeof(DeviceRecord *), 0, &end);
+    const VResult result = GetDeviceListRange(&first, &end);
     if (VFailed(result)) {
       return result;
     }

@@ -71,6 +71,17 @@ class MonitorLock {
   MonitorLock &operator=(const MonitorLock &) = delete;
 };
 
+// Releases the reference in *slot and empties it. The result stays the
+// first failure: a failing release replaces only a success.
+inline VResult ReleaseInto(VResult result, HVObject *slot) {
+  const VResult released = VObjectSet(nullptr, slot);
+  return VFailed(released) && VSucceeded(result) ? released : result;
+}
+
+// The entries of DeviceList: *pFirst is null when it has none. Call with
+// ModuleMonitor held and the list initialised.
+VResult GetDeviceListRange(DeviceRecord ***pFirst, DeviceRecord ***pEnd);
+
 // Accepts hDevice only if it is an entry of DeviceList. Call with
 // ModuleMonitor held (after the plug guard).
 VResult LookupDevice(HVDevice hDevice, DeviceRecord **ppRecord);

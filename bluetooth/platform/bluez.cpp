@@ -131,17 +131,10 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
   return true;
 }
 
-PlatformCalls MakeCalls() {
-  PlatformCalls calls = posix::CommonCalls();
-  calls.open = Open;
-  calls.connect = Connect;
-  return calls;
-}
-
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = MakeCalls();
+  static const PlatformCalls kCalls = posix::BackendCalls(Open, Connect);
   return kCalls;
 }
 

@@ -212,7 +212,7 @@ bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
   return true;
 }
 
-PlatformCalls CommonCalls() {
+PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect) {
   PlatformCalls calls{};
   calls.startup = Startup;
   calls.cleanup = Cleanup;
@@ -224,6 +224,8 @@ PlatformCalls CommonCalls() {
   calls.stringToAddress = StringToAddress;
   calls.addressToString = AddressToString;
   calls.secureRandom = SecureRandom;
+  calls.open = open;
+  calls.connect = connect;
   return calls;
 }
 

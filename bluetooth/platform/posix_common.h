@@ -33,8 +33,9 @@ bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, V
                      Failure *pFailure);
 bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure);
 
-// A table with the shared calls filled in; the backend sets open and connect.
-PlatformCalls CommonCalls();
+// A backend's table: the shared calls, and the backend's own open and
+// connect, which are all that differ between the radio and the emulated link.
+PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect);
 
 }  // namespace vdm::platform::posix
 
