@@ -11,6 +11,7 @@
 #include "bluefin/device_access.h"
 #include "bluefin/errors.h"
 #include "bluefin/protocol.h"
+#include "bluefin/secure_wipe.h"
 #include "module/vdm_bluefin_module_of.h"
 
 using namespace bluefin;
@@ -100,9 +101,9 @@ VResult V_CALL BlueFinCreate(HVBluetoothDevice hBluetoothDevice, HVBlueFin *phBl
     result = BlueFinEcho(hBlueFin);
   }
   if (VSucceeded(result)) {
+    // Handed out last: no release may fail after the caller owns it.
     *phBlueFin = hBlueFin;
-    hBlueFin = nullptr;
-    result = V_OK;
+    return V_OK;
   }
   // A half-built device goes here; its dispose closes what was opened.
   const VResult releaseResult = VObjectSet(nullptr, &hBlueFin);
@@ -151,6 +152,8 @@ VResult V_CALL BlueFinDispose(HVObject hObject) {
     return FailNull(L"hObject is NULL", L"hObject");
   }
   BlueFinDevice *pDevice = DeviceOf(hObject);
+  // The session key must not outlive the connection it protected.
+  SecureWipe(pDevice->key);
   // The socket's own dispose shuts the connection down and closes it.
   VResult result;
   if (VFailed(result = VObjectSet(nullptr, &pDevice->hSocket)) ||
