@@ -4,7 +4,7 @@
 
 SHELL := /bin/bash
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
-PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
+PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
             libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config
 TEST_PRESETS := default asan tsan
 
@@ -32,7 +32,7 @@ build: build-default
 run: build-default
 	./build/default/tools/bluefin capture
 
-test: deps
+test: deps format-check
 	@set -e; for p in $(TEST_PRESETS); do \
 	  echo "== $$p =="; \
 	  [ -f build/$$p/build.ninja ] || cmake --preset $$p; \
@@ -44,7 +44,7 @@ format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
 format-check:
-	git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror
+	@git ls-files '*.h' '*.cpp' | xargs clang-format --dry-run --Werror && echo "Formatting is clean."
 
 clean:
 	rm -rf build
