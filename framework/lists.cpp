@@ -309,7 +309,9 @@ V_API VResult V_CALL VListDetachArrayP(VList *pList, VUInt32, VTypeOfProc pTypeO
 }
 
 V_API VResult V_CALL VListDispose(VList *pList) {
-  return Counted(__func__, [&] {
+  // Only releases, so an injected failure still releases, as VObjectUnref's
+  // does: otherwise no caller could ever get the storage back.
+  return CountedRelease(__func__, [&] {
     if (pList == nullptr) {
       return ArgumentNull(L"pList");
     }

@@ -11,7 +11,8 @@
  *
  * An injected failure records the last error (the code, message "Injected failure in <name>")
  * and returns the code without doing anything else. The exception are the calls that only
- * release (VObjectSet and VStringSet of null, VObjectUnref): they still release and then fail,
+ * release (VObjectSet and VStringSet of null, VObjectUnref, VListDispose): they still release
+ * and then fail,
  * as a host's release does when a dispose fails. Only negative codes are injected.
  * Every control is thread-safe.
  */
