@@ -154,12 +154,15 @@ VResult V_CALL BlueFinDispose(HVObject hObject) {
   BlueFinDevice *pDevice = DeviceOf(hObject);
   // The session key must not outlive the connection it protected.
   SecureWipe(pDevice->key);
-  // The socket's own dispose shuts the connection down and closes it.
-  VResult result;
-  if (VFailed(result = VObjectSet(nullptr, &pDevice->hSocket)) ||
-      VFailed(result = VStringSet(nullptr, &pDevice->hName)) ||
-      VFailed(result = VStringSet(nullptr, &pDevice->hAddress))) {
-    return result;
+  // The socket's own dispose shuts the connection down and closes it. Each
+  // field is released whatever the others give: nothing could free them
+  // later. The first failure is the result.
+  const VResult results[] = {VObjectSet(nullptr, &pDevice->hSocket), VStringSet(nullptr, &pDevice->hName),
+                             VStringSet(nullptr, &pDevice->hAddress)};
+  for (VResult result : results) {
+    if (VFailed(result)) {
+      return result;
+    }
   }
   return V_OK;
 }

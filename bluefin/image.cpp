@@ -40,6 +40,8 @@ VResult V_CALL BlueFinCreateImage(HVImage *phImage) {
     hImage = nullptr;
     result = V_OK;
   }
-  const VResult releaseResult = VObjectSet(nullptr, &hImage);
+  // Only a half-made image is released: a failing release of an empty slot
+  // must not fail a call that has already handed the image out.
+  const VResult releaseResult = hImage ? VObjectSet(nullptr, &hImage) : V_OK;
   return VFailed(releaseResult) ? releaseResult : result;
 }

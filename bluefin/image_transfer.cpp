@@ -7,9 +7,9 @@
  * twelve parts, and the decoder writes into the image in place.
  */
 #include <array>
-#include <cassert>
 
 #include "bluefin/bluefin.h"
+#include "bluefin/delta_decoder.h"
 #include "bluefin/device_access.h"
 #include "bluefin/errors.h"
 #include "bluefin/exchange.h"
@@ -18,33 +18,6 @@
 using namespace bluefin;
 
 namespace {
-
-// Turns 3-bit delta codes into pixels. The scanner sends the image from its
-// last pixel to its first, so the decoder writes backwards; the running
-// value carries from each group to the next and across parts, and wraps
-// modulo 256 (the scanner's coder relies on the wrap, so no clamping).
-class DeltaDecoder {
- public:
-  explicit DeltaDecoder(VUInt8 *pPixels) : pFirst_(pPixels), pNext_(pPixels + kImagePixelCount) {}
-
-  void Decode(const VUInt8 *pGroups, int groupCount) {
-    assert(pNext_ - pFirst_ >= static_cast<std::ptrdiff_t>(groupCount) * kCodesPerGroup);
-    for (int group = 0; group < groupCount; ++group, pGroups += kGroupSize) {
-      // Eight codes in a 24-bit little-endian number, the first in the low bits.
-      VUInt32 codes = static_cast<VUInt32>(pGroups[0]) | static_cast<VUInt32>(pGroups[1]) << 8 |
-                      static_cast<VUInt32>(pGroups[2]) << 16;
-      for (int k = 0; k < kCodesPerGroup; ++k, codes >>= kCodeBits) {
-        value_ = static_cast<VUInt8>(value_ + kDeltaTable[codes & (kDeltaTable.size() - 1)]);
-        *--pNext_ = value_;
-      }
-    }
-  }
-
- private:
-  VUInt8 *pFirst_;
-  VUInt8 *pNext_;
-  VUInt8 value_ = kDecoderStartValue;
-};
 
 enum class Outcome { kComplete, kStopped };
 
@@ -110,8 +83,9 @@ VResult V_CALL BlueFinGetImage(HVBlueFin hBlueFin, HVImage *phImage) {
     *phImage = hImage;
     hImage = nullptr;
   }
-  // Releases the image of a failed or stopped transfer.
-  const VResult releaseResult = VObjectSet(nullptr, &hImage);
+  // Releases the image of a failed or stopped transfer; a handed-out image
+  // must not be followed by a failure.
+  const VResult releaseResult = hImage ? VObjectSet(nullptr, &hImage) : V_OK;
   if (VFailed(releaseResult)) {
     return releaseResult;
   }
