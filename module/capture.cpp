@@ -51,12 +51,9 @@ VResult BeginCapture(HVDevice hDevice, VCaptureCallback pCaptureCallback, void *
   if (VFailed(result)) {
     return result;
   }
-  VBool idle = V_FALSE;
-  result = VWaitObjectWaitForTimed(record->hIdleEvent, 0, &idle);
-  if (VFailed(result)) {
-    return result;
-  }
-  if (!idle) {
+  // The flag, not the event, says whether a capture runs: an earlier
+  // capture may have failed to signal the event at its end.
+  if (DeviceRecordIsCapturing(record)) {
     return VErrorSetLastW(V_E_INVALID_OPERATION, L"Scanner is already capturing", nullptr, nullptr, nullptr,
                           nullptr);
   }
@@ -67,6 +64,7 @@ VResult BeginCapture(HVDevice hDevice, VCaptureCallback pCaptureCallback, void *
   if (VFailed(result)) {
     return result;
   }
+  DeviceRecordMarkCapturing(record);
   *ppRecord = record;
   return V_OK;
 }
@@ -138,8 +136,20 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
       result = BlueFinSetStatus(record->hBlueFinDevice, kIdleStatus);
     }
   }
+  // Read before the record goes idle: a stopper may free it right after.
+  const bool stopped = IsStopRequested(record);
+  const VResult releasedObject = VObjectSet(nullptr, &record->hCaptureObject);
+  const VResult signalled = VSyncEventSet(record->hIdleEvent);
+  DeviceRecordMarkIdle(record);  // the last touch of the record
+  for (VResult step : {releasedObject, signalled}) {
+    if (VFailed(step) && VSucceeded(result)) {
+      result = step;
+    }
+  }
+  // The image goes out only with a success: a caller told of a failure
+  // does not look at arhImages, so it would never release it.
   if (VSucceeded(result)) {
-    if (IsStopRequested(record)) {
+    if (stopped) {
       *pStatus = V_BIOMETRIC_STATUS_CANCELED;
     } else {
       *pStatus = hImage ? V_BIOMETRIC_STATUS_OK : V_BIOMETRIC_STATUS_NO_IMAGE;
@@ -148,15 +158,10 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
     hImage = nullptr;
     result = V_OK;
   }
-
-  const VResult releasedImage = VObjectSet(nullptr, &hImage);
-  const VResult releasedObject = VObjectSet(nullptr, &record->hCaptureObject);
-  // The last touch of the record: a stopper waiting on the event may free it
-  // as soon as it is set.
-  const VResult signalled = VSyncEventSet(record->hIdleEvent);
-  for (VResult step : {releasedImage, releasedObject, signalled}) {
-    if (VFailed(step) && VSucceeded(result)) {
-      result = step;
+  if (hImage) {
+    const VResult releasedImage = VObjectSet(nullptr, &hImage);
+    if (VFailed(releasedImage) && VSucceeded(result)) {
+      result = releasedImage;
     }
   }
   return result;

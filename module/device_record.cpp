@@ -2,6 +2,8 @@
 // image transfer's progress to the host.
 #include "module/device_record.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <new>
 
 #include "bluefin/bluefin.h"
@@ -11,6 +13,15 @@ namespace vdm {
 namespace {
 
 constexpr VUInt32 kIdleStatus = 0;
+// A stopper wakes on the idle event; if the capture could not signal it,
+// the stopper notices the capture's end at the next slice instead.
+constexpr VUInt32 kStopWaitSliceMilliseconds = 50;
+
+// Guards every record's `capturing`. Module-wide rather than per record:
+// the capture's last step must not touch the record once a stopper may
+// free it, and a lock inside the record would be touched on unlock.
+std::mutex captureEndMutex;
+std::condition_variable captureEnded;
 constexpr wchar_t kOpeningExchangeFailedMessage[] = L"The scanner did not complete the opening exchange";
 
 // Keeps the thread's last error across a sequence whose own failures are
@@ -35,29 +46,45 @@ class LastErrorKeeper {
 };
 
 // Waits for the running capture to end once a stop has been requested. The
-// capture signals hIdleEvent as its very last step.
+// host wait is the designed path; whatever it gives, the record is not
+// handed back while the capture may still touch it.
 VResult StopAndWait(DeviceRecord *record) {
   record->stopRequested.store(1, std::memory_order_release);
-  const VResult result = VWaitObjectWaitFor(record->hIdleEvent);
-  if (VFailed(result)) {
-    return result;
+  VResult result = V_OK;
+  while (DeviceRecordIsCapturing(record)) {
+    VBool signalled = V_FALSE;
+    result = VWaitObjectWaitForTimed(record->hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
+    if (VFailed(result) || signalled) {
+      break;
+    }
+  }
+  {
+    std::unique_lock lock(captureEndMutex);
+    captureEnded.wait(lock, [record] { return !record->capturing; });
   }
   record->stopRequested.store(0, std::memory_order_release);
-  return V_OK;
-}
-
-// Polls hIdleEvent without blocking: true while a capture runs.
-VResult IsCapturing(const DeviceRecord *record, bool *capturing) {
-  VBool signalled = V_FALSE;
-  const VResult result = VWaitObjectWaitForTimed(record->hIdleEvent, 0, &signalled);
-  if (VFailed(result)) {
-    return result;
-  }
-  *capturing = !signalled;
-  return V_OK;
+  return VFailed(result) ? result : V_OK;
 }
 
 }  // namespace
+
+void DeviceRecordMarkCapturing(DeviceRecord *record) {
+  std::lock_guard lock(captureEndMutex);
+  record->capturing = true;
+}
+
+void DeviceRecordMarkIdle(DeviceRecord *record) {
+  {
+    std::lock_guard lock(captureEndMutex);
+    record->capturing = false;
+  }
+  captureEnded.notify_all();
+}
+
+bool DeviceRecordIsCapturing(DeviceRecord *record) {
+  std::lock_guard lock(captureEndMutex);
+  return record->capturing;
+}
 
 bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool *keySwitched) {
   LastErrorKeeper keeper;
@@ -127,10 +154,8 @@ VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice) {
 }
 
 VResult DeviceRecordStopCapture(DeviceRecord *record, void *captureParam) {
-  bool capturing = false;
-  const VResult result = IsCapturing(record, &capturing);
-  if (VFailed(result) || !capturing || captureParam != record->pCaptureParam) {
-    return VFailed(result) ? result : V_OK;
+  if (!DeviceRecordIsCapturing(record) || captureParam != record->pCaptureParam) {
+    return V_OK;
   }
   return StopAndWait(record);
 }
@@ -139,18 +164,14 @@ VResult DeviceRecordClose(DeviceRecord *pDevice) {
   if (!pDevice) {
     return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pDevice is NULL", L"pDevice", nullptr, nullptr, nullptr);
   }
-  // A half-built record may have no event yet; then no capture can run.
-  if (pDevice->hIdleEvent) {
-    const VResult stopped = DeviceRecordStopCapture(pDevice, pDevice->pCaptureParam);
-    if (VFailed(stopped)) {
-      return stopped;  // a capture may still run on the record: keep it
-    }
-  }
-  VResult result = V_OK;
+  // The capture has ended when the stop returns, whatever it gives, so the
+  // record can go: keeping it would leak it, since its list entry is gone.
+  VResult result = DeviceRecordStopCapture(pDevice, pDevice->pCaptureParam);
   if (pDevice->hBlueFinDevice && pDevice->restoreKeyOnClose) {
     // A scanner that no longer answers cannot be given its key back; the
     // record goes all the same and the caller learns of the failure.
-    result = BlueFinRestoreDefaultKey(pDevice->hBlueFinDevice);
+    const VResult restored = BlueFinRestoreDefaultKey(pDevice->hBlueFinDevice);
+    result = VFailed(result) ? result : restored;
   }
   result = ReleaseInto(result, &pDevice->hBlueFinDevice);
   result = ReleaseInto(result, &pDevice->hCaptureObject);

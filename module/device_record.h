@@ -30,7 +30,19 @@ struct DeviceRecord {
   // Written by a stopper under ModuleMonitor, read by the capture thread,
   // which runs without it.
   std::atomic<VUInt32> stopRequested;
+  // Whether a capture runs, guarded by the module's capture-end lock. The
+  // idle event tells the host and wakes a stopper, but signalling it is a
+  // host call that can fail; this flag cannot, so a lost signal never
+  // leaves the record capturing for good.
+  bool capturing;
 };
+
+// Marks the record capturing; call with ModuleMonitor held.
+void DeviceRecordMarkCapturing(DeviceRecord *record);
+// The capture's very last touch of the record: a stopper may free it as
+// soon as this returns.
+void DeviceRecordMarkIdle(DeviceRecord *record);
+bool DeviceRecordIsCapturing(DeviceRecord *record);
 
 // Makes a record for a connected BlueFinDevice and runs the opening
 // exchange. On success the record has taken over the caller's reference.
@@ -44,10 +56,11 @@ VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice);
 bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool *keySwitched);
 // Stops a running capture, puts the scanner back on its default key and
 // frees the record. The record is freed even when the scanner no longer
-// answers; that failure is returned.
+// answers or the wait for the capture failed; that failure is returned.
 VResult DeviceRecordClose(DeviceRecord *pDevice);
 // Stops the capture named by captureParam and waits for its end; 0 at once
-// when no capture, or another one, runs.
+// when no capture, or another one, runs. The capture has ended on return
+// even when waiting on the idle event failed; that failure is returned.
 VResult DeviceRecordStopCapture(DeviceRecord *record, void *captureParam);
 // The progress callback every record installs on its BlueFinDevice.
 VResult V_CALL DeviceRecordProgress(HVBlueFin hBlueFin, VInt32 percent, HVImage hImage, void *record);

@@ -8,18 +8,12 @@
 namespace vdm {
 namespace {
 
-// Closes every record of DeviceList, last entry first. A record that fails
+// Closes every record of the range, last entry first. A record that fails
 // to close is still freed (DeviceRecordClose never keeps one), so the walk
 // goes on and the first failure is returned; the list keeps no entry that
 // anyone could read again, since it is disposed right after.
-VResult CloseAllDeviceRecords() {
-  DeviceRecord **first = nullptr;
-  DeviceRecord **end = nullptr;
-  VResult result = GetDeviceListRange(&first, &end);
-  if (VFailed(result)) {
-    return result;
-  }
-  result = V_OK;
+VResult CloseAllDeviceRecords(DeviceRecord **first, DeviceRecord **end) {
+  VResult result = V_OK;
   if (first) {
     for (DeviceRecord **entry = end; entry != first;) {
       --entry;
@@ -108,10 +102,21 @@ VResult V_CALL VdmBlueFinUnplug() {
     return VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
   }
   MonitorLock lock;
+  DeviceRecord **first = nullptr;
+  DeviceRecord **end = nullptr;
+  if (IsDeviceListInitialized) {
+    // Without the list's range no record can be closed; disposing the list
+    // would lose them and their connections for good. The module stays
+    // plugged with its devices, so that unplugging again can close them.
+    const VResult ranged = GetDeviceListRange(&first, &end);
+    if (VFailed(ranged)) {
+      return ranged;
+    }
+  }
   IsPlugged = V_FALSE;
   VResult result = V_OK;
   if (IsDeviceListInitialized) {
-    result = CloseAllDeviceRecords();
+    result = CloseAllDeviceRecords(first, end);
     // Every record is freed by now, so the list is never read again, even
     // if the host fails to dispose it (its storage is then the host's loss).
     const VResult disposed = VListDispose(&DeviceList);
