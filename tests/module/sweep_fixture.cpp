@@ -1,0 +1,102 @@
+#include "sweep_fixture.h"
+
+#include <chrono>
+
+namespace vdm::test {
+namespace {
+
+struct CaptureContext {
+  SweepDeviceTest *test;
+  std::function<VResult()> stop;
+  StopPlan plan;
+  CaptureRun *run;
+  std::thread stopper;
+  std::atomic<bool> stopperDone{false};
+};
+
+// Until the stopper is parked on the capture's end or has given up. A
+// stopper whose host wait failed waits for the capture without the host,
+// where no counter sees it: that case is let go after a while.
+void AwaitStopper(const CaptureContext &context) {
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  while (VTestGetBlockedWaitCount() == 0 && !context.stopperDone.load() &&
+         std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::yield();
+  }
+}
+
+VResult V_CALL OnReport(HVDevice, HVObject, HVImage *arhImages, VInt32, VBiometricStatus *, void *pParam) {
+  auto *context = static_cast<CaptureContext *>(pParam);
+  const bool part = arhImages[0] != nullptr;
+  const int count = part ? ++context->run->parts : ++context->run->polls;
+  const ReportKind kind = part ? ReportKind::kPart : ReportKind::kPoll;
+  if (context->plan.kind != StopKind::kNone && kind == context->plan.on && count == context->plan.at &&
+      !context->stopper.joinable()) {
+    context->stopper = std::thread([context] {
+      context->run->stopResult = context->stop();
+      context->stopperDone.store(true);
+    });
+    AwaitStopper(*context);
+  }
+  return V_OK;
+}
+
+}  // namespace
+
+void SweepDeviceTest::SetUp() {
+  DeviceTest::SetUp();
+  ASSERT_EQ(VPropertyBagCreate(&captureObject_), V_OK);
+}
+
+void SweepDeviceTest::TearDown() {
+  VTestClearFailures();
+  VObjectSet(nullptr, &captureObject_);
+  DeviceTest::TearDown();
+}
+
+VResult SweepDeviceTest::Stop(StopKind kind, HVDevice hDevice, void *captureParam) {
+  switch (kind) {
+    case StopKind::kCancel:
+      return Slots().pCancel(hDevice, captureParam);
+    case StopKind::kRemove:
+      return Slots().pRemoveDevice(hDevice, nullptr);
+    case StopKind::kUnplug:
+      return module_->Unplug();
+    case StopKind::kNone:
+      break;
+  }
+  return V_OK;
+}
+
+CaptureRun SweepDeviceTest::Capture(HVDevice hDevice, const StopPlan &plan) {
+  CaptureRun run;
+  CaptureContext context{this, {}, plan, &run, {}, {}};
+  context.stop = [this, &plan, hDevice, &context] { return Stop(plan.kind, hDevice, &context); };
+  HVImage images[1] = {};
+  VInt32 imageCount = 0;
+  run.result = Slots().pCapture(hDevice, captureObject_, nullptr, nullptr, nullptr, nullptr, V_TRUE, nullptr,
+                                nullptr, nullptr, images, 1, &imageCount, &run.status, OnReport, &context);
+  ++run.endings;
+  if (context.stopper.joinable()) {
+    context.stopper.join();
+  }
+  if (VSucceeded(run.result)) {
+    run.handle = images[0];
+  }
+  return run;
+}
+
+void CaptureRun::Collect() {
+  if (!handle) {
+    return;
+  }
+  void *pixels = nullptr;
+  if (VImageGetPixelsPtr(handle, &pixels) == V_OK) {
+    const auto *bytes = static_cast<const std::uint8_t *>(pixels);
+    image.emplace(bytes, bytes + emu::kImageWidth * emu::kImageHeight);
+  }
+  VObjectUnref(handle);
+  handle = nullptr;
+}
+
+}  // namespace vdm::test
