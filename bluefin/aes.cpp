@@ -7,6 +7,7 @@
 #include "bluefin/aes.h"
 
 #include <cassert>
+#include <cstddef>
 
 #include "bluefin/aes_tables.h"
 #include "bluefin/bluefin.h"
@@ -16,7 +17,6 @@ namespace bluefin {
 namespace {
 
 using aes::kTables;
-using State = std::array<VUInt32, 4>;
 
 constexpr VUInt32 LoadLe32(const VUInt8 *p) {
   return static_cast<VUInt32>(p[0]) | static_cast<VUInt32>(p[1]) << 8 | static_cast<VUInt32>(p[2]) << 16 |
@@ -34,34 +34,74 @@ constexpr VUInt8 ByteOf(VUInt32 word, int position) {
   return static_cast<VUInt8>(word >> (8 * position));
 }
 
-// Byte k of output column j comes from input column j + k·shift: shift 1 is
+int RoundsOf(const AesContext &context) {
+  return context.keyWords + 6;
+}
+
+// The four columns as separate words, so that they stay in registers.
+struct State {
+  VUInt32 c0, c1, c2, c3;
+};
+
+// Output column j takes byte k from input column j + k·shift: shift 1 is
 // ShiftRows, shift 3 (that is, -1) InvShiftRows. With the round tables this is
 // a whole round (substitution, row shift, column mix, round key); with the
 // spread S-boxes it is the last round, which has no column mix.
-template <int kShift>
-State Round(const State &in, const aes::WordTables &tables, const VUInt32 *pRoundKey) {
-  State out;
-  for (int j = 0; j < 4; ++j) {
-    out[j] = pRoundKey[j] ^ tables[0][ByteOf(in[j], 0)] ^ tables[1][ByteOf(in[(j + kShift) & 3], 1)] ^
-             tables[2][ByteOf(in[(j + 2 * kShift) & 3], 2)] ^ tables[3][ByteOf(in[(j + 3 * kShift) & 3], 3)];
-  }
-  return out;
+[[gnu::always_inline]] inline VUInt32 Column(const aes::WordTables &tables, VUInt32 a, VUInt32 b, VUInt32 c,
+                                             VUInt32 d, VUInt32 roundKey) {
+  return roundKey ^ tables[0][a & 0xFF] ^ tables[1][(b >> 8) & 0xFF] ^ tables[2][(c >> 16) & 0xFF] ^
+         tables[3][d >> 24];
 }
 
-constexpr int kForwardShift = 1;
-constexpr int kInverseShift = 3;
-
-State LoadState(AesBlockIn in, const VUInt32 *pRoundKey) {
-  State s;
-  for (int j = 0; j < 4; ++j) {
-    s[j] = LoadLe32(in.data() + 4 * j) ^ pRoundKey[j];
-  }
-  return s;
+[[gnu::always_inline]] inline State ForwardRound(const State &s, const aes::WordTables &tables,
+                                                 const VUInt32 *pRoundKey) {
+  return {Column(tables, s.c0, s.c1, s.c2, s.c3, pRoundKey[0]),
+          Column(tables, s.c1, s.c2, s.c3, s.c0, pRoundKey[1]),
+          Column(tables, s.c2, s.c3, s.c0, s.c1, pRoundKey[2]),
+          Column(tables, s.c3, s.c0, s.c1, s.c2, pRoundKey[3])};
 }
 
-void StoreState(const State &s, AesBlockOut out) {
-  for (int j = 0; j < 4; ++j) {
-    StoreLe32(s[j], out.data() + 4 * j);
+[[gnu::always_inline]] inline State InverseRound(const State &s, const aes::WordTables &tables,
+                                                 const VUInt32 *pRoundKey) {
+  return {Column(tables, s.c0, s.c3, s.c2, s.c1, pRoundKey[0]),
+          Column(tables, s.c1, s.c0, s.c3, s.c2, pRoundKey[1]),
+          Column(tables, s.c2, s.c1, s.c0, s.c3, pRoundKey[2]),
+          Column(tables, s.c3, s.c2, s.c1, s.c0, pRoundKey[3])};
+}
+
+[[gnu::always_inline]] inline State LoadState(const VUInt8 *pIn, const VUInt32 *pRoundKey) {
+  return {LoadLe32(pIn) ^ pRoundKey[0], LoadLe32(pIn + 4) ^ pRoundKey[1], LoadLe32(pIn + 8) ^ pRoundKey[2],
+          LoadLe32(pIn + 12) ^ pRoundKey[3]};
+}
+
+[[gnu::always_inline]] inline void StoreState(const State &s, VUInt8 *pOut) {
+  StoreLe32(s.c0, pOut);
+  StoreLe32(s.c1, pOut + 4);
+  StoreLe32(s.c2, pOut + 8);
+  StoreLe32(s.c3, pOut + 12);
+}
+
+// One block. The state ends as the output block, so nothing secret is left
+// in it to wipe; the round keys are the context's, wiped by its owner.
+template <bool kEncrypt>
+[[gnu::always_inline]] inline void CipherBlock(const VUInt32 *pRoundKeys, int rounds, const VUInt8 *pIn,
+                                               VUInt8 *pOut) {
+  State s = LoadState(pIn, pRoundKeys);
+  for (int round = 1; round < rounds; ++round) {
+    s = kEncrypt ? ForwardRound(s, kTables.forward, pRoundKeys + 4 * round)
+                 : InverseRound(s, kTables.inverse, pRoundKeys + 4 * round);
+  }
+  s = kEncrypt ? ForwardRound(s, kTables.sboxSpread, pRoundKeys + 4 * rounds)
+               : InverseRound(s, kTables.inverseSboxSpread, pRoundKeys + 4 * rounds);
+  StoreState(s, pOut);
+}
+
+template <bool kEncrypt>
+void CipherBlocks(const AesContext &context, const VUInt8 *pIn, VUInt8 *pOut, std::size_t blocks) {
+  const VUInt32 *pRoundKeys = kEncrypt ? context.roundKeys.data() : context.inverseRoundKeys.data();
+  const int rounds = RoundsOf(context);
+  for (std::size_t b = 0; b < blocks; ++b, pIn += kBlockSize, pOut += kBlockSize) {
+    CipherBlock<kEncrypt>(pRoundKeys, rounds, pIn, pOut);
   }
 }
 
@@ -81,10 +121,6 @@ VUInt32 InvMixColumn(VUInt32 w) {
   const auto &t = kTables.inverse;
   const auto &s = kTables.sbox;
   return t[0][s[ByteOf(w, 0)]] ^ t[1][s[ByteOf(w, 1)]] ^ t[2][s[ByteOf(w, 2)]] ^ t[3][s[ByteOf(w, 3)]];
-}
-
-int RoundsOf(const AesContext &context) {
-  return context.keyWords + 6;
 }
 
 }  // namespace
@@ -131,28 +167,12 @@ bool AesSetKey(AesContext &context, const VUInt8 *pKey, VInt32 keyBits, bool for
 }
 
 void AesEncryptBlock(const AesContext &context, AesBlockIn in, AesBlockOut out) {
-  const int rounds = RoundsOf(context);
-  const VUInt32 *rk = context.roundKeys.data();
-  State s = LoadState(in, rk);
-  for (int round = 1; round < rounds; ++round) {
-    s = Round<kForwardShift>(s, kTables.forward, rk + 4 * round);
-  }
-  s = Round<kForwardShift>(s, kTables.sboxSpread, rk + 4 * rounds);
-  StoreState(s, out);
-  SecureWipe(s);
+  CipherBlocks<true>(context, in.data(), out.data(), 1);
 }
 
 void AesDecryptBlock(const AesContext &context, AesBlockIn in, AesBlockOut out) {
   assert(!context.forEncryption);
-  const int rounds = RoundsOf(context);
-  const VUInt32 *dk = context.inverseRoundKeys.data();
-  State s = LoadState(in, dk);
-  for (int round = 1; round < rounds; ++round) {
-    s = Round<kInverseShift>(s, kTables.inverse, dk + 4 * round);
-  }
-  s = Round<kInverseShift>(s, kTables.inverseSboxSpread, dk + 4 * rounds);
-  StoreState(s, out);
-  SecureWipe(s);
+  CipherBlocks<false>(context, in.data(), out.data(), 1);
 }
 
 namespace {
@@ -171,15 +191,7 @@ void EcbBlocks(const VUInt8 *pIn, VInt32 length, const VUInt8 *pKey, VInt32 keyB
     SecureWipe(context);
     return;
   }
-  for (VInt32 b = 0; b < blocks; ++b) {
-    const AesBlockIn in(pIn + static_cast<std::size_t>(b) * kBlockSize, kBlockSize);
-    const AesBlockOut out(pOut + static_cast<std::size_t>(b) * kBlockSize, kBlockSize);
-    if constexpr (kEncrypt) {
-      AesEncryptBlock(context, in, out);
-    } else {
-      AesDecryptBlock(context, in, out);
-    }
-  }
+  CipherBlocks<kEncrypt>(context, pIn, pOut, static_cast<std::size_t>(blocks));
   SecureWipe(context);
 }
 
