@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev googlete
             libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config
 TEST_PRESETS := default asan tsan
 
-.PHONY: all deps build run test format format-check clean
+.PHONY: all deps build run test bench format format-check clean
 
 all: build
 
@@ -39,6 +39,13 @@ test: deps format-check
 	  cmake --build --preset $$p; \
 	  ctest --preset $$p; \
 	done
+
+# Benchmarks, never part of make test: a Release build of the benchmark
+# program alone, which ends with its table of ratios.
+bench: deps
+	@[ -f build/bench/build.ninja ] || cmake --preset bench
+	cmake --build --preset bench
+	./build/bench/bench/bluefin_bench
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
