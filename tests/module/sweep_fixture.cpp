@@ -68,14 +68,15 @@ VResult SweepDeviceTest::Stop(StopKind kind, HVDevice hDevice, void *capturePara
   return V_OK;
 }
 
-CaptureRun SweepDeviceTest::Capture(HVDevice hDevice, const StopPlan &plan) {
+CaptureRun SweepDeviceTest::Capture(HVDevice hDevice, const StopPlan &plan, HVObject hCaptureObject) {
   CaptureRun run;
   CaptureContext context{this, {}, plan, &run, {}, {}};
   context.stop = [this, &plan, hDevice, &context] { return Stop(plan.kind, hDevice, &context); };
   HVImage images[1] = {};
   VInt32 imageCount = 0;
-  run.result = Slots().pCapture(hDevice, captureObject_, nullptr, nullptr, nullptr, nullptr, V_TRUE, nullptr,
-                                nullptr, nullptr, images, 1, &imageCount, &run.status, OnReport, &context);
+  run.result = Slots().pCapture(hDevice, hCaptureObject ? hCaptureObject : captureObject_, nullptr, nullptr,
+                                nullptr, nullptr, V_TRUE, nullptr, nullptr, nullptr, images, 1, &imageCount,
+                                &run.status, OnReport, &context);
   ++run.endings;
   if (context.stopper.joinable()) {
     context.stopper.join();

@@ -46,7 +46,8 @@ class SweepDeviceTest : public DeviceTest {
   // Captures on hDevice; the stopper runs on its own thread while the
   // capture thread waits in the callback until the stopper is parked on
   // the capture's end, or has returned.
-  CaptureRun Capture(HVDevice hDevice, const StopPlan &plan = {});
+  // Several threads capture at once each with its own capture object.
+  CaptureRun Capture(HVDevice hDevice, const StopPlan &plan = {}, HVObject hCaptureObject = nullptr);
   VResult Stop(StopKind kind, HVDevice hDevice, void *captureParam);
 
   HVObject captureObject_ = nullptr;
