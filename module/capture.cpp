@@ -148,14 +148,17 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
   }
   // The image goes out only with a success: a caller told of a failure
   // does not look at arhImages, so it would never release it.
+  // A stop that lands after the last part still wins: a stopped capture
+  // hands out no image, whenever the stop came.
   if (VSucceeded(result)) {
     if (stopped) {
       *pStatus = V_BIOMETRIC_STATUS_CANCELED;
+      arhImages[0] = nullptr;
     } else {
       *pStatus = hImage ? V_BIOMETRIC_STATUS_OK : V_BIOMETRIC_STATUS_NO_IMAGE;
+      arhImages[0] = hImage;  // the reference passes to the caller
+      hImage = nullptr;
     }
-    arhImages[0] = hImage;  // the reference passes to the caller
-    hImage = nullptr;
     result = V_OK;
   }
   if (hImage) {

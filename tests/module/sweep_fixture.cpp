@@ -25,26 +25,45 @@ void AwaitStopper(const CaptureContext &context) {
   }
 }
 
+// The capture running on this thread, for the sleep hook.
+thread_local CaptureContext *currentCapture = nullptr;
+
+void Reached(CaptureContext *context, ReportKind kind, int count) {
+  const StopPlan &plan = context->plan;
+  if (plan.kind == StopKind::kNone || kind != plan.on || count != plan.at || context->stopper.joinable()) {
+    return;
+  }
+  context->stopper = std::thread([context] {
+    context->run->stopResult = context->stop();
+    context->stopperDone.store(true);
+  });
+  if (plan.spins < 0) {
+    AwaitStopper(*context);
+  }
+  for (int i = 0; i < plan.spins; ++i) {
+    std::atomic_signal_fence(std::memory_order_seq_cst);  // keeps the loop
+  }
+}
+
 VResult V_CALL OnReport(HVDevice, HVObject, HVImage *arhImages, VInt32, VBiometricStatus *, void *pParam) {
   auto *context = static_cast<CaptureContext *>(pParam);
   const bool part = arhImages[0] != nullptr;
-  const int count = part ? ++context->run->parts : ++context->run->polls;
-  const ReportKind kind = part ? ReportKind::kPart : ReportKind::kPoll;
-  if (context->plan.kind != StopKind::kNone && kind == context->plan.on && count == context->plan.at &&
-      !context->stopper.joinable()) {
-    context->stopper = std::thread([context] {
-      context->run->stopResult = context->stop();
-      context->stopperDone.store(true);
-    });
-    AwaitStopper(*context);
-  }
+  Reached(context, part ? ReportKind::kPart : ReportKind::kPoll,
+          part ? ++context->run->parts : ++context->run->polls);
   return V_OK;
 }
 
 }  // namespace
 
+void V_CALL SweepDeviceTest::OnSleep(VInt32, void *) {
+  if (currentCapture) {
+    Reached(currentCapture, ReportKind::kSleep, ++currentCapture->run->sleeps);
+  }
+}
+
 void SweepDeviceTest::SetUp() {
   DeviceTest::SetUp();
+  VTestSetSleepHook(OnSleep, nullptr);
   ASSERT_EQ(VPropertyBagCreate(&captureObject_), V_OK);
 }
 
@@ -72,12 +91,14 @@ CaptureRun SweepDeviceTest::Capture(HVDevice hDevice, const StopPlan &plan, HVOb
   CaptureRun run;
   CaptureContext context{this, {}, plan, &run, {}, {}};
   context.stop = [this, &plan, hDevice, &context] { return Stop(plan.kind, hDevice, &context); };
+  currentCapture = &context;
   HVImage images[1] = {};
   VInt32 imageCount = 0;
   run.result = Slots().pCapture(hDevice, hCaptureObject ? hCaptureObject : captureObject_, nullptr, nullptr,
                                 nullptr, nullptr, V_TRUE, nullptr, nullptr, nullptr, images, 1, &imageCount,
                                 &run.status, OnReport, &context);
   ++run.endings;
+  currentCapture = nullptr;
   if (context.stopper.joinable()) {
     context.stopper.join();
   }

@@ -13,15 +13,20 @@
 
 namespace vdm::test {
 
-// What the callback reports on; a stopper fires at the `at`-th report of
-// that kind (1-based).
-enum class ReportKind { kPoll, kPart };
+// Where a stopper fires: at the `at`-th (1-based) poll report, sleep
+// between polls, or image part report.
+enum class ReportKind { kPoll, kSleep, kPart };
 enum class StopKind { kNone, kCancel, kRemove, kUnplug };
 
 struct StopPlan {
   StopKind kind = StopKind::kNone;
   ReportKind on = ReportKind::kPoll;
   int at = 1;
+  // -1: the capture thread waits until the stopper is parked on the
+  // capture's end. Otherwise it spins that many rounds and goes on, racing
+  // the stopper (a spin, not a yield: on a loaded machine a yield can give
+  // the core away for a whole time slice).
+  int spins = -1;
 };
 
 struct CaptureRun {
@@ -31,6 +36,7 @@ struct CaptureRun {
   HVImage handle = nullptr;         // the image handed over, until collected
   std::optional<emu::Image> image;  // its pixels, once collected
   int polls = 0;
+  int sleeps = 0;
   int parts = 0;
   int endings = 0;  // times the capture slot returned
 
@@ -51,6 +57,9 @@ class SweepDeviceTest : public DeviceTest {
   VResult Stop(StopKind kind, HVDevice hDevice, void *captureParam);
 
   HVObject captureObject_ = nullptr;
+
+ private:
+  static void V_CALL OnSleep(VInt32 milliseconds, void *context);
 };
 
 }  // namespace vdm::test

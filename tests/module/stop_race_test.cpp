@@ -1,0 +1,208 @@
+// Cancel, removal and unplug from other threads, racing captures on several
+// devices at every step (each poll, each sleep, each part, the final
+// status) while another thread reads properties. Seeded, so a failing
+// iteration can be replayed: VDM_RACE_SEED sets the first seed and
+// VDM_RACE_ITERATIONS the count.
+#include <condition_variable>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <random>
+
+#include "sweep_fixture.h"
+
+namespace vdm::test {
+namespace {
+
+constexpr int kDevices = 3;
+constexpr int kDefaultIterations = 1000;
+constexpr unsigned kReadyAfterPolls = 2;  // polls 1 and 2 wait, 3 is ready
+constexpr auto kWatchdogLimit = std::chrono::seconds(60);
+
+int EnvironmentNumber(const char *name, int fallback) {
+  const char *text = std::getenv(name);
+  return text ? std::atoi(text) : fallback;
+}
+
+// Aborts the process, naming the seed, when an iteration does not end in
+// time: a deadlock fails the suite instead of hanging it.
+class Watchdog {
+ public:
+  Watchdog() : thread_([this] { Watch(); }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  void Begin(unsigned seed) {
+    std::lock_guard lock(mutex_);
+    seed_ = seed;
+    ++iteration_;
+    changed_.notify_all();
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock lock(mutex_);
+    while (!done_) {
+      const std::uint64_t iteration = iteration_;
+      if (!changed_.wait_for(lock, kWatchdogLimit, [&] { return done_ || iteration_ != iteration; })) {
+        std::fprintf(stderr, "stop race: iteration with seed %u did not end: deadlock\n", seed_);
+        std::abort();
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  unsigned seed_ = 0;
+  std::uint64_t iteration_ = 0;
+  std::thread thread_;
+};
+
+class StopRaceTest : public SweepDeviceTest {
+ protected:
+  void OpenAll() {
+    for (int d = 0; d < kDevices; ++d) {
+      OpenDevice(d);
+    }
+  }
+  void OpenDevice(int d) { devices_[d] = CreateOn(*scanners_[d]); }
+
+  // Reads every device's properties until told to stop; a device removed
+  // or unplugged meanwhile is refused, never read.
+  void ReadProperties(const std::atomic<bool> &stop, int *reads) {
+    while (!stop.load()) {
+      for (HVDevice hDevice : devices_) {
+        for (auto slot : {Slots().pGetId, Slots().pGetDisplayName, Slots().pGetSerialNumber}) {
+          HVString value = nullptr;
+          const VResult result = slot(hDevice, &value);
+          EXPECT_TRUE(result == V_OK || result == V_E_ARGUMENT || result == V_E_INVALID_OPERATION) << result;
+          VObjectUnref(value);
+          ++*reads;
+        }
+      }
+      std::this_thread::yield();  // two cores: leave the captures room
+    }
+  }
+
+  std::array<emu::Emulator *, kDevices> scanners_{};
+  std::array<HVDevice, kDevices> devices_{};
+  std::array<HVObject, kDevices> captureObjects_{};
+};
+
+TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
+  const int iterations = EnvironmentNumber("VDM_RACE_ITERATIONS", kDefaultIterations);
+  const unsigned firstSeed = static_cast<unsigned>(EnvironmentNumber("VDM_RACE_SEED", 1));
+  emu::Options options;
+  options.readyAfterPolls = kReadyAfterPolls;
+  options.image = emu::Emulator().ExpectedImage();
+  for (int d = 0; d < kDevices; ++d) {
+    scanners_[d] = &StartScanner(options);
+    ASSERT_EQ(VPropertyBagCreate(&captureObjects_[d]), V_OK);
+  }
+  OpenAll();
+
+  // Every step of a capture a stop can land at: three polls, the two sleeps
+  // between them, twelve parts, and after the last part the final status.
+  struct Step {
+    ReportKind on;
+    int at;
+  };
+  std::vector<Step> steps;
+  for (int at = 1; at <= static_cast<int>(kReadyAfterPolls) + 1; ++at) {
+    steps.push_back({ReportKind::kPoll, at});
+  }
+  for (int at = 1; at <= static_cast<int>(kReadyAfterPolls); ++at) {
+    steps.push_back({ReportKind::kSleep, at});
+  }
+  for (int at = 1; at <= static_cast<int>(emu::kImageParts); ++at) {
+    steps.push_back({ReportKind::kPart, at});
+  }
+
+  Watchdog watchdog;
+  int stopped = 0, completed = 0, refused = 0, reads = 0;
+  for (int i = 0; i < iterations; ++i) {
+    const unsigned seed = firstSeed + static_cast<unsigned>(i);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    watchdog.Begin(seed);
+    std::mt19937 random(seed);
+    const auto pick = [&random](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
+
+    // One unplug for all devices, or a cancel or removal on each.
+    const bool unplug = pick(4) == 0;
+    const int unplugger = pick(kDevices);
+    std::array<StopPlan, kDevices> plans;
+    for (int d = 0; d < kDevices; ++d) {
+      const Step step = steps[pick(static_cast<int>(steps.size()))];
+      StopKind kind = pick(2) == 0 ? StopKind::kCancel : StopKind::kRemove;
+      if (unplug) {
+        kind = d == unplugger ? StopKind::kUnplug : StopKind::kNone;
+      }
+      plans[d] = {kind, step.on, step.at, pick(20000)};
+    }
+
+    std::array<CaptureRun, kDevices> runs;
+    std::atomic<bool> readersStop{false};
+    std::thread reader([&] { ReadProperties(readersStop, &reads); });
+    std::vector<std::thread> captures;
+    for (int d = 0; d < kDevices; ++d) {
+      captures.emplace_back([&, d] { runs[d] = Capture(devices_[d], plans[d], captureObjects_[d]); });
+    }
+    for (std::thread &capture : captures) {
+      capture.join();
+    }
+    readersStop.store(true);
+    reader.join();
+
+    for (int d = 0; d < kDevices; ++d) {
+      CaptureRun &run = runs[d];
+      run.Collect();
+      // The capture ended once, with its image or stopped, and the stopper
+      // returned.
+      EXPECT_EQ(run.endings, 1);
+      EXPECT_EQ(run.stopResult, V_OK) << "device " << d;
+      if (unplug && run.result == V_E_INVALID_OPERATION && run.polls == 0) {
+        ++refused;  // began after the unplug: refused, never started
+      } else if (run.status == V_BIOMETRIC_STATUS_CANCELED) {
+        EXPECT_EQ(run.result, V_OK) << "device " << d;
+        EXPECT_FALSE(run.image.has_value());
+        ++stopped;
+      } else {
+        EXPECT_EQ(run.result, V_OK) << "device " << d;
+        EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_OK) << "device " << d;
+        EXPECT_TRUE(run.image == scanners_[d]->ExpectedImage()) << "device " << d;
+        ++completed;
+      }
+      if (plans[d].kind == StopKind::kRemove || unplug) {
+        EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey) << "device " << d;
+      }
+    }
+    if (HasFailure()) {
+      break;
+    }
+    if (unplug) {
+      ASSERT_EQ(module_->Plug(), V_OK);
+      OpenAll();
+    } else {
+      for (int d = 0; d < kDevices; ++d) {
+        if (plans[d].kind == StopKind::kRemove) {
+          OpenDevice(d);
+        }
+      }
+    }
+  }
+  for (HVObject &object : captureObjects_) {
+    VObjectSet(nullptr, &object);
+  }
+  std::cout << "stop races: " << iterations << " iterations x " << kDevices << " devices, " << stopped
+            << " captures stopped, " << completed << " completed, " << refused << " refused after an unplug, "
+            << reads << " property reads\n";
+}
+
+}  // namespace
+}  // namespace vdm::test
