@@ -1,11 +1,10 @@
 #include "device_manager.h"
 
-#include <dlfcn.h>
-
 #include <array>
 #include <mutex>
 
 #include "calls.h"
+#include "library_loader.h"
 #include "modules.h"
 
 namespace vfw::detail {
@@ -55,9 +54,8 @@ VResult V_CALL OnDeviceRemoved(HVDevice hDevice, HVPlugin hPlugin, void *pHostPa
 
 const VDeviceManagerCallbacks kCallbacks = {nullptr, OnDeviceAdded, OnDeviceRemoving, OnDeviceRemoved, {}};
 
-VResult DlError(const char *fallback) {
-  const char *text = dlerror();
-  return SetLastError(V_E_FAILED, WidenLatin1(text != nullptr ? text : fallback));
+VResult LoaderError(const char *fallback, const std::string &subject) {
+  return SetLastError(V_E_FAILED, LastLoaderError(fallback, subject));
 }
 
 ModuleObject &ModuleOf(HVModule module) {
@@ -80,21 +78,20 @@ VResult DeviceModule::Load(const std::string &libraryPath, const std::string &mo
     if (out == nullptr) {
       return ArgumentNull(L"out");
     }
-    dlerror();
-    void *library = dlopen(libraryPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void *library = LoadSharedLibrary(libraryPath);
     if (library == nullptr) {
-      return DlError("dlopen failed");
+      return LoaderError("dlopen failed", libraryPath);
     }
     // Unloading runs the module's unload code, which must not clobber the failure we report.
     auto unload = [library](VResult result) {
       auto saved = SaveLastError();
-      dlclose(library);
+      UnloadSharedLibrary(library);
       RestoreLastError(std::move(saved));
       return result;
     };
-    auto moduleOf = reinterpret_cast<VModuleOfProc>(dlsym(library, moduleOfSymbol.c_str()));
+    auto moduleOf = reinterpret_cast<VModuleOfProc>(FindExport(library, moduleOfSymbol));
     if (moduleOf == nullptr) {
-      return unload(DlError("dlsym failed"));
+      return unload(LoaderError("dlsym failed", moduleOfSymbol));
     }
     HVModule module = nullptr;
     VResult result = moduleOf(&module);
@@ -206,8 +203,8 @@ VResult DeviceModule::Unload() {
   if (library_ != nullptr) {
     void *library = library_;
     library_ = nullptr;
-    if (dlclose(library) != 0 && VSucceeded(result)) {
-      result = DlError("dlclose failed");
+    if (!UnloadSharedLibrary(library) && VSucceeded(result)) {
+      result = LoaderError("dlclose failed", "the module library");
     }
   }
   return result;

@@ -22,3 +22,16 @@ std::string EmulatedLinkName(const std::string &addressText, const VUInt8 servic
   }
   return name;
 }
+
+VUInt16 EmulatedLinkPort(const std::string &name) {
+  constexpr VUInt32 kFnvOffsetBasis = 2166136261u;
+  constexpr VUInt32 kFnvPrime = 16777619u;
+  constexpr VUInt32 kFirstDynamicPort = 49152;
+  constexpr VUInt32 kDynamicPortCount = 16384;
+  VUInt32 hash = kFnvOffsetBasis;
+  for (char c : name) {
+    hash ^= static_cast<VUInt8>(c);
+    hash *= kFnvPrime;
+  }
+  return static_cast<VUInt16>(kFirstDynamicPort + hash % kDynamicPortCount);
+}

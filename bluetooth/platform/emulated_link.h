@@ -7,6 +7,12 @@
 // ("00001101-0000-1000-8000-00805f9b34fb"). The name is the bytes after the
 // leading NUL of sun_path, without a trailing NUL; the address length is
 // offsetof(sockaddr_un, sun_path) + 1 + the name's length.
+//
+// Windows (and Wine, which has neither AF_BTH nor AF_UNIX) carries the link
+// over TCP on 127.0.0.1 instead, at the port EmulatedLinkPort derives from
+// that same name: 49152 + (32-bit FNV-1a hash of the name's bytes) mod 16384,
+// a port in the dynamic range that stays the same for a given device and
+// service class.
 #ifndef VDM_BLUETOOTH_PLATFORM_EMULATED_LINK_H
 #define VDM_BLUETOOTH_PLATFORM_EMULATED_LINK_H
 
@@ -17,5 +23,8 @@
 // serviceClass is a GUID in its little-endian layout, as a
 // VBluetoothSocketAddress carries it.
 std::string EmulatedLinkName(const std::string &addressText, const VUInt8 serviceClass[16]);
+
+// The loopback TCP port of a link name, for platforms without AF_UNIX.
+VUInt16 EmulatedLinkPort(const std::string &name);
 
 #endif  // VDM_BLUETOOTH_PLATFORM_EMULATED_LINK_H
