@@ -28,7 +28,7 @@ void AwaitStopper(const CaptureContext &context) {
 // The capture running on this thread, for the sleep hook.
 thread_local CaptureContext *currentCapture = nullptr;
 
-void Reached(CaptureContext *context, ReportKind kind, int count) {
+void ArriveAt(CaptureContext *context, ReportKind kind, int count) {
   const StopPlan &plan = context->plan;
   if (plan.kind == StopKind::kNone || kind != plan.on || count != plan.at || context->stopper.joinable()) {
     return;
@@ -48,8 +48,8 @@ void Reached(CaptureContext *context, ReportKind kind, int count) {
 VResult V_CALL OnReport(HVDevice, HVObject, HVImage *arhImages, VInt32, VBiometricStatus *, void *pParam) {
   auto *context = static_cast<CaptureContext *>(pParam);
   const bool part = arhImages[0] != nullptr;
-  Reached(context, part ? ReportKind::kPart : ReportKind::kPoll,
-          part ? ++context->run->parts : ++context->run->polls);
+  ArriveAt(context, part ? ReportKind::kPart : ReportKind::kPoll,
+           part ? ++context->run->parts : ++context->run->polls);
   return V_OK;
 }
 
@@ -57,7 +57,7 @@ VResult V_CALL OnReport(HVDevice, HVObject, HVImage *arhImages, VInt32, VBiometr
 
 void V_CALL SweepDeviceTest::OnSleep(VInt32, void *) {
   if (currentCapture) {
-    Reached(currentCapture, ReportKind::kSleep, ++currentCapture->run->sleeps);
+    ArriveAt(currentCapture, ReportKind::kSleep, ++currentCapture->run->sleeps);
   }
 }
 
@@ -97,7 +97,6 @@ CaptureRun SweepDeviceTest::Capture(HVDevice hDevice, const StopPlan &plan, HVOb
   run.result = Slots().pCapture(hDevice, hCaptureObject ? hCaptureObject : captureObject_, nullptr, nullptr,
                                 nullptr, nullptr, V_TRUE, nullptr, nullptr, nullptr, images, 1, &imageCount,
                                 &run.status, OnReport, &context);
-  ++run.endings;
   currentCapture = nullptr;
   if (context.stopper.joinable()) {
     context.stopper.join();

@@ -38,7 +38,6 @@ struct CaptureRun {
   int polls = 0;
   int sleeps = 0;
   int parts = 0;
-  int endings = 0;  // times the capture slot returned
 
   // Copies the pixels and releases the image; call with no failure armed.
   void Collect();
