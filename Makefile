@@ -11,8 +11,13 @@ TEST_PRESETS := default asan tsan
 # compilers and Wine for running the 64-bit test programs.
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 WINDOWS_PRESETS := mingw-i686 mingw-x64
+# Only make fuzz, make memcheck and make coverage need these.
+TOOL_PACKAGES := valgrind gcovr
+FUZZ_TARGETS := response_frames_fuzzer image_part_fuzzer session_fuzzer
+FUZZ_SECONDS ?= 600
 
-.PHONY: all deps deps-windows windows test-windows build run test bench format format-check clean
+.PHONY: all deps deps-windows deps-tools windows test-windows build run test bench fuzz memcheck coverage \
+        format format-check clean
 
 all: build
 
@@ -34,6 +39,9 @@ deps:
 
 deps-windows:
 	$(call install-missing,$(PACKAGES) $(WINDOWS_PACKAGES))
+
+deps-tools:
+	$(call install-missing,$(PACKAGES) $(TOOL_PACKAGES))
 
 build-%: deps
 	@[ -f build/$*/build.ninja ] || cmake --preset $*
@@ -72,6 +80,40 @@ windows: deps-windows
 # build is only built and inspected.
 test-windows: windows
 	ctest --preset mingw-x64
+
+# Each libFuzzer target for FUZZ_SECONDS, from its committed corpus; new
+# inputs go to build/fuzz/corpus, and those that reach new code are merged
+# into fuzz/corpus afterwards. A crash input lands in fuzz/crashes/<target>/,
+# where the replay tests of make test pick it up.
+fuzz: deps
+	@[ -f build/fuzz/build.ninja ] || cmake --preset fuzz
+	cmake --build --preset fuzz
+	@set -eo pipefail; for t in $(FUZZ_TARGETS); do \
+	  echo "== $$t: $(FUZZ_SECONDS) s =="; \
+	  mkdir -p build/fuzz/corpus/$$t fuzz/crashes/$$t; \
+	  ASAN_OPTIONS=detect_leaks=0 ./build/fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -max_len=40000 \
+	    -timeout=20 -print_final_stats=1 -artifact_prefix=fuzz/crashes/$$t/ build/fuzz/corpus/$$t fuzz/corpus/$$t \
+	    2>&1 | tee build/fuzz/$$t.log | grep -E '(INITED|DONE)|finding|ERROR|stat::'; \
+	  ASAN_OPTIONS=detect_leaks=0 ./build/fuzz/fuzz/$$t -merge=1 fuzz/corpus/$$t build/fuzz/corpus/$$t 2>&1 | tail -1; \
+	done
+
+# The integration suite under valgrind's memcheck; any error fails.
+memcheck: deps-tools build-default
+	VDM_HYGIENE_CYCLES=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+	  --show-leak-kinds=definite ./build/default/tests/module/module_tests
+	VDM_HYGIENE_CYCLES=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+	  --show-leak-kinds=definite ./build/default/tests/hygiene/hygiene_tests
+
+# Line and branch coverage of the module's three folders by the whole suite:
+# a summary here, the annotated sources in build/coverage/coverage.html.
+coverage: deps-tools
+	@[ -f build/coverage/build.ninja ] || cmake --preset coverage
+	cmake --build --preset coverage
+	find build/coverage -name '*.gcda' -delete
+	-ctest --preset coverage
+	gcovr --root . --object-directory build/coverage --filter 'module/' --filter 'bluefin/' --filter 'bluetooth/' \
+	  --exclude-unreachable-branches --exclude-throw-branches --print-summary \
+	  --html-details build/coverage/coverage.html
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -1,0 +1,44 @@
+// What the fuzz targets share: their oracle's way of failing, the host's
+// leak counters, and a BlueFinDevice opened on the seam's scanner.
+#ifndef VDM_FUZZ_FUZZ_SUPPORT_H
+#define VDM_FUZZ_FUZZ_SUPPORT_H
+
+#include <v_core.h>
+
+#include "bluefin/bluefin.h"
+
+namespace vdm::fuzz {
+
+// A broken expectation is a finding: report it and abort, so that libFuzzer
+// keeps the input and the replay test fails on it.
+[[noreturn]] void Finding(const char *what);
+inline void Expect(bool holds, const char *what) {
+  if (!holds) {
+    Finding(what);
+  }
+}
+
+// A failing call recorded its own code as the thread's last error.
+void ExpectRecorded(VResult result);
+
+// Everything the host hands out that a device could leave behind.
+struct Footprint {
+  VInt64 objects;
+  VInt64 allocations;
+  VInt64 events;
+  VInt64 monitors;
+  static Footprint Now();
+  bool operator==(const Footprint &) const = default;
+};
+
+// Installs the seam's scanner and makes what every run shares, once; call
+// before taking a Footprint.
+void PreparePeer();
+// Powers the seam's scanner on with the default image and opens a device on
+// it: connect and echo under the default key. Aborts if that fails, since
+// nothing of the input has been used yet.
+HVBlueFin OpenDeviceOnPeer();
+
+}  // namespace vdm::fuzz
+
+#endif  // VDM_FUZZ_FUZZ_SUPPORT_H

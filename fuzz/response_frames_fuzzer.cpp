@@ -1,0 +1,105 @@
+// Response frames as the module receives them: after a device was opened
+// on a well-behaved scanner, one command goes out and the input is the whole
+// byte stream that comes back, read in pieces of an input-chosen size. The
+// stream is not answered for: whatever the bytes, the module must stay
+// inside its buffers, fail with its own last error, and never accept an
+// answer of the wrong size or code.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "bluefin/bluefin.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/seam_peer.h"
+
+using namespace vdm::fuzz;
+
+namespace {
+
+constexpr VUInt8 kCommandCodes[] = {0x01, 0x03, 0x05, 0x09, 0x0C, 0x11};
+constexpr VInt32 kCapacities[] = {16, 256, 3096};
+
+// A bare exchange: the frame layer alone, with a buffer of the exact size so
+// that any read past it is caught.
+VResult Exchange(HVBlueFin hBlueFin, FuzzInput &input) {
+  auto *pDevice = reinterpret_cast<BlueFinDevice *>(hBlueFin);
+  const VUInt8 code = kCommandCodes[input.Below(std::size(kCommandCodes))];
+  const VInt32 capacity = kCapacities[input.Below(std::size(kCapacities))];
+  const VUInt8 command[2] = {code, 0};
+  VResult result = BlueFinSendCommand(pDevice, command, 2);
+  Expect(VSucceeded(result), "a command could not be sent");
+  std::vector<VUInt8> buffer(static_cast<std::size_t>(capacity));
+  SeamPeer::Instance().Queue(input.Rest());
+  result = BlueFinReceiveResponse(pDevice, code, buffer.data(), capacity);
+  if (VSucceeded(result)) {
+    Expect(result >= 1 && result <= capacity, "a payload length outside the buffer was accepted");
+    Expect(buffer[0] == (code | 0x80), "an answer to another command was accepted");
+  }
+  return result;
+}
+
+VResult RunCommand(HVBlueFin hBlueFin, unsigned operation, FuzzInput &input) {
+  static constexpr std::array<VUInt8, 32> kKey = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                                  12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
+                                                  23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+  SeamPeer::Instance().Queue(input.Rest());
+  switch (operation) {
+    case 0:
+      return BlueFinEcho(hBlueFin);
+    case 1: {
+      char model[8] = {};
+      VUInt32 serial = 0, value14 = 0;
+      VUInt8 value12 = 0, value13 = 0;
+      const VResult result = BlueFinGetDeviceInfo(hBlueFin, model, &serial, &value12, &value13, &value14);
+      Expect(VFailed(result) || model[7] == '\0', "the model text came back unterminated");
+      return result;
+    }
+    case 2: {
+      VUInt32 flag12 = 0, flag13 = 0, ready = 0, value14 = 0;
+      return BlueFinGetStatus(hBlueFin, &flag12, &flag13, &ready, &value14);
+    }
+    case 3:
+      return BlueFinSetStatus(hBlueFin, 1);
+    case 4:
+      return BlueFinSetKey(hBlueFin, kKey.data(), static_cast<VInt32>(kKey.size()));
+    case 5:
+      return BlueFinSetRandomKey(hBlueFin);
+    case 6:
+      return BlueFinRestoreDefaultKey(hBlueFin);
+    default: {
+      HVImage hImage = nullptr;
+      const VResult result = BlueFinGetImage(hBlueFin, &hImage);
+      VObjectSet(nullptr, &hImage);
+      return result;
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  FuzzInput input(data, size);
+  const unsigned operation = input.Below(9);
+  const unsigned chunk = input.Byte();
+  const bool secure = (input.Byte() & 1) != 0;
+
+  PreparePeer();
+  const Footprint before = Footprint::Now();
+  HVBlueFin hBlueFin = OpenDeviceOnPeer();
+  SeamPeer &peer = SeamPeer::Instance();
+  peer.SetAnswering(false);
+  peer.SetReadChunk(chunk);
+  auto *pDevice = reinterpret_cast<BlueFinDevice *>(hBlueFin);
+  // The key stays the default one, so that seeds made under it decrypt;
+  // the secure flag only lets the image transfer start.
+  pDevice->isSecureMode = secure ? 1 : 0;
+
+  const VResult result = operation == 8 ? Exchange(hBlueFin, input) : RunCommand(hBlueFin, operation, input);
+  ExpectRecorded(result);
+
+  Expect(VSucceeded(VObjectSet(nullptr, &hBlueFin)), "the device could not be released");
+  Expect(peer.OpenSockets() == 0, "the device left its socket open");
+  Expect(Footprint::Now() == before, "the exchange left host objects behind");
+  return 0;
+}

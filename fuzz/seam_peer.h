@@ -1,0 +1,86 @@
+// An in-process scanner behind the transport's platform seam, for the fuzz
+// targets: no socket, no thread, no real wait. Command frames the module
+// sends are answered at once by the emulator's scanner (with the emulator's
+// faults applied), or, with answering off, the module reads whatever bytes
+// the target queued. A read wait with nothing queued is a time-out at once,
+// so a silent scanner costs no time.
+#ifndef VDM_FUZZ_SEAM_PEER_H
+#define VDM_FUZZ_SEAM_PEER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "bluetooth/platform/platform.h"
+#include "emulator/fault_book.h"
+#include "emulator/scanner.h"
+
+namespace vdm::fuzz {
+
+namespace emu = bluefin::emu;
+
+class SeamPeer {
+ public:
+  // The seam is one table for the process, so there is one peer.
+  static SeamPeer &Instance();
+
+  // Puts the peer's table in force for the rest of the process.
+  void Install();
+  // A powered-on scanner with no faults, nothing queued, answering on.
+  void Reset(const emu::ScannerConfig &config);
+  // A copy of a scanner made beforehand (they share the coded image, which
+  // is slow to make), powered on, with everything else as Reset leaves it.
+  void Use(const emu::Scanner &scanner);
+  // Power cycle of the scanner in use: no faults, nothing queued, answering
+  // on; the image stays.
+  void Restart();
+
+  void SetAnswering(bool answering);
+  // Bytes the module will read, after anything queued already.
+  void Queue(std::span<const std::uint8_t> bytes);
+  bool InjectFault(const emu::Fault &fault);
+  // At most this many bytes per receive (0: no limit).
+  void SetReadChunk(std::size_t chunk);
+  void SetConnectFails(bool fails);
+
+  // Called before every wait, receive and send with their running number
+  // since Reset, on the calling thread and outside the peer's lock.
+  void SetCallHook(std::function<void(std::uint64_t)> hook);
+
+  std::uint64_t Calls() const;
+  // Every byte queued for the module since Restart, answers included.
+  std::vector<std::uint8_t> Inbound() const;
+  int OpenSockets() const;
+  // The image a complete transfer decodes to, row 0 first.
+  const emu::Image &ExpectedImage() const;
+  const emu::Key &ScannerKey() const;
+
+ private:
+  SeamPeer() = default;
+  void Answer();  // under mutex_
+  void Tick();
+
+  mutable std::mutex mutex_;
+  std::optional<emu::Scanner> scanner_;
+  emu::FaultBook faults_;
+  std::vector<std::uint8_t> outbound_;
+  std::vector<std::uint8_t> inbound_;
+  std::size_t inboundRead_ = 0;
+  bool answering_ = true;
+  bool closed_ = false;
+  bool connectFails_ = false;
+  std::size_t readChunk_ = 0;
+  int openSockets_ = 0;
+  std::uint64_t calls_ = 0;
+  std::uint32_t randomState_ = 1;
+  std::function<void(std::uint64_t)> hook_;
+  vdm::platform::PlatformCalls table_{};
+};
+
+}  // namespace vdm::fuzz
+
+#endif  // VDM_FUZZ_SEAM_PEER_H
