@@ -1,7 +1,5 @@
 #include "emulator/emulator.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -268,7 +266,7 @@ void Emulator::ResetState() {
     shared_->scanner->Reset();
   }
   if (shared_->liveConnection >= 0) {
-    ::shutdown(shared_->liveConnection, SHUT_RDWR);
+    ShutdownConnection(shared_->liveConnection);
   }
 }
 

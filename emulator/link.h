@@ -1,6 +1,8 @@
 // The scanner's end of the emulated link: a listening AF_UNIX stream socket
-// on the Linux abstract name "bluefin/<ADDRESS>/<service class>", and byte
-// transfers that a stop request interrupts, paced when the link is shaped.
+// on the Linux abstract name "bluefin/<ADDRESS>/<service class>" (on Windows
+// a TCP listener on 127.0.0.1 at the port the module's emulated link derives
+// from that name), and byte transfers that a stop request interrupts, paced
+// when the link is shaped.
 #ifndef BLUEFIN_EMULATOR_LINK_H
 #define BLUEFIN_EMULATOR_LINK_H
 
@@ -23,7 +25,8 @@ std::optional<std::string> NormalizeAddress(std::string_view text);
 // address listens on for the Serial Port service.
 std::string ListenName(std::string_view normalizedAddress);
 
-// An owned file descriptor.
+// An owned file descriptor; on Windows a socket, whose handle values fit an
+// int in practice.
 class Fd {
  public:
   Fd() = default;
@@ -51,7 +54,8 @@ class Fd {
 // and says why in *error.
 Fd ListenOn(const std::string &name, std::string *error);
 
-// An eventfd that wakes every wait of the emulator thread, for Stop.
+// An eventfd (on Windows a datagram socket that sends to itself) that wakes
+// every wait of the emulator thread, for Stop. It stays set until drained.
 class Waker {
  public:
   Waker();
@@ -71,6 +75,8 @@ enum class Io { kOk, kClosed, kStopped };
 Io AcceptOne(int listenFd, const Waker &waker, Fd *connection);
 Io ReadExact(int fd, const Waker &waker, std::span<std::uint8_t> buffer);
 Io WriteAll(int fd, const Waker &waker, std::span<const std::uint8_t> bytes);
+// Ends both directions of a live connection, from any thread.
+void ShutdownConnection(int fd);
 // Sleeps until the deadline unless the waker fires first.
 Io SleepUntil(const Waker &waker, std::chrono::steady_clock::time_point deadline);
 

@@ -28,6 +28,12 @@ namespace detail {
 struct HostSink;
 }
 
+// For tests: whether the library at libraryPath is loaded in this process, and an export of a
+// loaded one (null when the library is not loaded or has no such export). Neither keeps the
+// library loaded.
+VFW_EXPORT bool IsLibraryLoaded(const std::string &libraryPath);
+VFW_EXPORT void *LoadedLibraryExport(const std::string &libraryPath, const std::string &name);
+
 class VFW_EXPORT DeviceModule {
  public:
   // dlopen()s the library (its load constructor registers the module), looks the module-of export

@@ -7,6 +7,7 @@
 #endif
 
 #include "calls.h"
+#include "device_manager.h"
 
 namespace vfw::detail {
 
@@ -35,6 +36,10 @@ void *LoadSharedLibrary(const std::string &path) {
 void *FindExport(void *library, const std::string &name) {
   ::SetLastError(gNoError);
   return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name.c_str()));
+}
+
+void *LoadedLibrary(const std::string &path) {
+  return reinterpret_cast<void *>(GetModuleHandleW(WidenUtf8(path).c_str()));
 }
 
 bool UnloadSharedLibrary(void *library) {
@@ -82,6 +87,15 @@ bool UnloadSharedLibrary(void *library) {
   return dlclose(library) == 0;
 }
 
+void *LoadedLibrary(const std::string &path) {
+  void *library = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  // RTLD_NOLOAD still counts a reference; the loader's own keeps it loaded.
+  if (library != nullptr) {
+    dlclose(library);
+  }
+  return library;
+}
+
 std::wstring LastLoaderError(const char *fallback, const std::string &) {
   const char *text = dlerror();
   return WidenLatin1(text != nullptr ? text : fallback);
@@ -90,3 +104,16 @@ std::wstring LastLoaderError(const char *fallback, const std::string &) {
 #endif
 
 }  // namespace vfw::detail
+
+namespace vfw {
+
+bool IsLibraryLoaded(const std::string &libraryPath) {
+  return detail::LoadedLibrary(libraryPath) != nullptr;
+}
+
+void *LoadedLibraryExport(const std::string &libraryPath, const std::string &name) {
+  void *library = detail::LoadedLibrary(libraryPath);
+  return library != nullptr ? detail::FindExport(library, name) : nullptr;
+}
+
+}  // namespace vfw

@@ -9,6 +9,9 @@ namespace vfw::detail {
 
 // Null on failure; LastLoaderError() then says why.
 void *LoadSharedLibrary(const std::string &path);
+// The library at path when this process has it loaded, else null; takes no
+// reference.
+void *LoadedLibrary(const std::string &path);
 // Null when the library has no such export.
 void *FindExport(void *library, const std::string &name);
 // False on failure.

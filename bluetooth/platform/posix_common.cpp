@@ -11,6 +11,8 @@
 #include <ctime>
 #include <cwchar>
 
+#include "bluetooth/platform/address_text.h"
+
 namespace vdm::platform::posix {
 namespace {
 
@@ -26,10 +28,6 @@ constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
 constexpr wchar_t kAtGetrandom[] = L"   at getrandom\r\n";
 
 constexpr long kNanosecondsPerSecond = 1000000000L;
-constexpr VUInt64 kLargestDeviceAddress = 0xFFFFFFFFFFFFull;
-// "XX:XX:XX:XX:XX:XX"
-constexpr int kAddressTextLength = 17;
-constexpr int kAddressBytes = 6;
 
 bool Fail(int code, const wchar_t *szAt, Failure *pFailure) {
   pFailure->code = code;
@@ -54,16 +52,6 @@ timespec Remaining(const timespec &later, const timespec &earlier) {
     left = timespec{};
   }
   return left;
-}
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9')
-    return c - L'0';
-  if (c >= L'A' && c <= L'F')
-    return c - L'A' + 10;
-  if (c >= L'a' && c <= L'f')
-    return c - L'a' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -151,49 +139,20 @@ bool Close(SocketHandle socket, Failure *pFailure) {
 }
 
 bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, Failure *pFailure) {
-  VUInt64 value = 0;
-  for (int i = 0; i < kAddressTextLength; ++i) {
-    wchar_t c = szText[i];
-    if (i % 3 == 2) {
-      if (c != L':')
-        return Fail(EINVAL, kAtStringToAddress, pFailure);
-      continue;
-    }
-    int digit = HexDigit(c);
-    if (digit < 0)
-      return Fail(EINVAL, kAtStringToAddress, pFailure);
-    value = value << 4 | static_cast<VUInt64>(digit);
-  }
-  if (szText[kAddressTextLength] != L'\0') {
-    return Fail(EINVAL, kAtStringToAddress, pFailure);
-  }
-  *pAddress = VBluetoothSocketAddress{};
-  pAddress->addressFamily = V_BLUETOOTH_ADDRESS_FAMILY;
-  pAddress->btAddr = value;
-  return true;
+  return AddressFromText(szText, pAddress) == TextFault::kNone || Fail(EINVAL, kAtStringToAddress, pFailure);
 }
 
 bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, VUInt32 *pLength,
                      Failure *pFailure) {
-  VUInt64 value = pAddress->btAddr;
-  if (pAddress->addressFamily != V_BLUETOOTH_ADDRESS_FAMILY || value > kLargestDeviceAddress) {
-    return Fail(EINVAL, kAtAddressToString, pFailure);
+  switch (AddressToText(pAddress, szText, pLength)) {
+    case TextFault::kNone:
+      return true;
+    case TextFault::kNoRoom:
+      return Fail(EFAULT, kAtAddressToString, pFailure);
+    case TextFault::kInvalid:
+      break;
   }
-  if (*pLength < kAddressTextLength + 1) {
-    return Fail(EFAULT, kAtAddressToString, pFailure);
-  }
-  constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  wchar_t *p = szText;
-  for (int i = kAddressBytes - 1; i >= 0; --i) {
-    unsigned byte = static_cast<unsigned>(value >> (8 * i)) & 0xFFu;
-    *p++ = kDigits[byte >> 4];
-    *p++ = kDigits[byte & 0xFu];
-    if (i != 0)
-      *p++ = L':';
-  }
-  *p = L'\0';
-  *pLength = kAddressTextLength + 1;
-  return true;
+  return Fail(EINVAL, kAtAddressToString, pFailure);
 }
 
 // getrandom may return less than asked when a signal arrives during a large

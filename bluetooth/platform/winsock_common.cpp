@@ -4,8 +4,9 @@
 
 // winsock2.h comes first (from the header): windows.h would otherwise pull
 // in the old winsock.h.
-#include <bcrypt.h>
 #include <windows.h>
+// bcrypt.h needs windows.h's types first.
+#include <bcrypt.h>
 #include <ws2bth.h>
 
 #include <cstddef>

@@ -1,11 +1,13 @@
 // The emulated link on Windows: a TCP stream to 127.0.0.1 at the port
 // emulated_link.h derives from the device and service class, so that a
 // scanner emulator can stand in for the radio under Wine, which has neither
-// AF_BTH nor AF_UNIX. Only opening and connecting differ from the radio.
+// AF_BTH nor AF_UNIX. Opening, connecting and the address text differ from
+// the radio; waits, transfers and the rest are the shared Winsock calls.
 #include <ws2tcpip.h>
 
 #include <string>
 
+#include "bluetooth/platform/address_text.h"
 #include "bluetooth/platform/emulated_link.h"
 #include "bluetooth/platform/winsock_common.h"
 
@@ -14,6 +16,10 @@ namespace {
 
 constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
 constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
+constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
+constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
+// Room for "XX:XX:XX:XX:XX:XX" and its terminating zero.
+constexpr VUInt32 kAddressTextCapacity = 18;
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -23,28 +29,36 @@ bool Open(SocketHandle *pSocket, Failure *pFailure) {
   return true;
 }
 
-// The link name uses the bare "XX:XX:XX:XX:XX:XX" text, whatever brackets
-// the platform's own address text carries.
-std::string AddressText(VUInt64 btAddr) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  for (int i = 5; i >= 0; --i) {
-    const unsigned byte = static_cast<unsigned>(btAddr >> (8 * i)) & 0xFFu;
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0xFu];
-    if (i != 0)
-      text += ':';
-  }
-  return text;
+// Wine has no Bluetooth address conversion, so the emulated link converts
+// the text itself, the way it reads on Windows without the brackets.
+bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, Failure *pFailure) {
+  if (AddressFromText(szText, pAddress) == TextFault::kNone)
+    return true;
+  pFailure->code = WSAEINVAL;
+  pFailure->szAt = kAtStringToAddress;
+  return false;
+}
+
+bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, VUInt32 *pLength,
+                     Failure *pFailure) {
+  const TextFault fault = AddressToText(pAddress, szText, pLength);
+  if (fault == TextFault::kNone)
+    return true;
+  pFailure->code = fault == TextFault::kNoRoom ? WSAEFAULT : WSAEINVAL;
+  pFailure->szAt = kAtAddressToString;
+  return false;
 }
 
 bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failure *pFailure) {
-  if (pAddress->addressFamily != V_BLUETOOTH_ADDRESS_FAMILY) {
+  wchar_t text[kAddressTextCapacity];
+  VUInt32 length = kAddressTextCapacity;
+  if (AddressToText(pAddress, text, &length) != TextFault::kNone) {
     pFailure->code = WSAEAFNOSUPPORT;
     pFailure->szAt = kAtConnect;
     return false;
   }
-  const std::string name = EmulatedLinkName(AddressText(pAddress->btAddr), pAddress->serviceClassId);
+  // The text is plain ASCII hexadecimal and colons.
+  const std::string name = EmulatedLinkName(std::string(text, text + length - 1), pAddress->serviceClassId);
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(EmulatedLinkPort(name));
@@ -56,10 +70,17 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
   return winsock::MakeNonBlocking(socket, pFailure);
 }
 
+PlatformCalls EmulatedCalls() {
+  PlatformCalls calls = winsock::BackendCalls(Open, Connect);
+  calls.stringToAddress = StringToAddress;
+  calls.addressToString = AddressToString;
+  return calls;
+}
+
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = winsock::BackendCalls(Open, Connect);
+  static const PlatformCalls kCalls = EmulatedCalls();
   return kCalls;
 }
 

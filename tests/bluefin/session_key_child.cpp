@@ -14,7 +14,11 @@ int main(int argc, char **argv) {
   HVString hAddress = nullptr;
   HVBluetoothDevice hBluetoothDevice = nullptr;
   HVBlueFin hBlueFin = nullptr;
-  VResult result = VStringCreateFromStrOrCharsW(L"Scanner", -1, &hName);
+  // A host plugs the module before any socket is made; this program stands
+  // in for both and starts the socket library itself.
+  VResult result = VBluetoothSocketStartup();
+  if (VSucceeded(result))
+    result = VStringCreateFromStrOrCharsW(L"Scanner", -1, &hName);
   if (VSucceeded(result))
     result = VStringCreateFromStrOrCharsW(address.c_str(), -1, &hAddress);
   if (VSucceeded(result))

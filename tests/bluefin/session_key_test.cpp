@@ -1,15 +1,11 @@
 // Session keys across processes, and a whole session as opening, capture
 // and closing run it: open, identity, key switch, ready poll, twelve parts,
 // default key back.
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdlib>
 
+#include "child_process.h"
 #include "scanner_fixture.h"
-
-extern char **environ;
 
 namespace bluefin_test {
 namespace {
@@ -18,14 +14,7 @@ using SessionTest = ScannerTest;
 
 TEST_F(SessionTest, TwoProcessesDrawDifferentUnpredictableKeys) {
   for (int i = 0; i < 2; ++i) {
-    std::string path = BLUEFIN_SESSION_KEY_CHILD;
-    std::string text = address();
-    char *argv[] = {path.data(), text.data(), nullptr};
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, path.c_str(), nullptr, nullptr, argv, environ), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child " << i;
+    EXPECT_EQ(RunChild(BLUEFIN_SESSION_KEY_CHILD, address()), 0) << "child " << i;
   }
   // Each child switched to its key, then back to the default key.
   std::vector<Key> keys;

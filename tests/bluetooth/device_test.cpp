@@ -56,7 +56,7 @@ TEST_F(DeviceTest, RefusedTextsFailOnTheConversionBeforeTheName) {
     EXPECT_EQ(Create(szText, L"", &device), V_E_WIN32);
     EXPECT_EQ(device.get(), nullptr);
     const vfw::LastError error = GetLastError();
-    EXPECT_EQ(error.platformCode, EINVAL);
+    EXPECT_EQ(error.platformCode, kPlatformCodes.invalid);
     EXPECT_EQ(error.callStack, L"   at WSAStringToAddressW\r\n");
   }
 }
@@ -130,6 +130,18 @@ TEST(EmulatedLinkName, FollowsThePublishedRule) {
                            0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
   EXPECT_EQ(EmulatedLinkName("AA:BB:CC:DD:EE:FF", guid),
             "bluefin/AA:BB:CC:DD:EE:FF/12345678-9abc-def0-0123-456789abcdef");
+}
+
+// The loopback port is 49152 + FNV-1a(name) mod 16384; the hashes are the
+// published FNV-1a 32-bit vectors.
+TEST(EmulatedLinkPort, FollowsThePublishedRule) {
+  const struct {
+    const char *name;
+    VUInt32 fnv1a;
+  } kRows[] = {{"", 0x811c9dc5u}, {"a", 0xe40c292cu}, {"foobar", 0xbf9cf968u}};
+  for (const auto &row : kRows) {
+    EXPECT_EQ(EmulatedLinkPort(row.name), 49152u + row.fnv1a % 16384u) << '"' << row.name << '"';
+  }
 }
 
 }  // namespace

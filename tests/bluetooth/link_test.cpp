@@ -190,9 +190,15 @@ TEST_F(LinkTest, SendToAPeerThatStopsReadingTimesOut) {
 TEST_F(LinkTest, SendToAClosedPeerFailsWithoutKillingTheProcess) {
   peer_->Close(Connect(&socket_));
   VUInt8 bytes[4] = {1, 2, 3, 4};
-  EXPECT_EQ(VBluetoothSocketSend(socket_.get(), bytes, 4, kGenerous), V_E_WIN32);
+  // A local stream fails the first send; TCP (the Windows link) may take
+  // the bytes of a send or a few before the peer's reset comes back.
+  constexpr int kMostSends = 1000;
+  VResult result = V_OK;
+  for (int i = 0; i < kMostSends && result == V_OK; ++i)
+    result = VBluetoothSocketSend(socket_.get(), bytes, 4, kGenerous);
+  EXPECT_EQ(result, V_E_WIN32);
   const vfw::LastError error = GetLastError();
-  EXPECT_EQ(error.platformCode, EPIPE);
+  EXPECT_EQ(error.platformCode, kPlatformCodes.peerGone);
   EXPECT_EQ(error.callStack, L"   at send\r\n");
 }
 
@@ -264,7 +270,7 @@ TEST_F(LinkTest, ConnectReachesOnlyTheNamedService) {
     EXPECT_EQ(result, V_E_WIN32);
     EXPECT_EQ(socket.get(), nullptr);
     const vfw::LastError error = GetLastError();
-    EXPECT_EQ(error.platformCode, ECONNREFUSED);
+    EXPECT_EQ(error.platformCode, kPlatformCodes.refused);
     EXPECT_EQ(error.callStack, L"   at connect\r\n");
     EXPECT_EQ(Seam().CallNames(), (Names{"open", "connect", "close"}));
   }

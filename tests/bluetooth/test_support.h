@@ -104,6 +104,15 @@ class TestPeer {
   std::vector<int> accepted_;
 };
 
+// The platform's own codes for the failures the link tests provoke, defined
+// beside each platform's test peer.
+struct PlatformCodes {
+  VInt32 refused;   // a connect nobody listens for
+  VInt32 invalid;   // address text that is no address
+  VInt32 peerGone;  // a send to a peer that closed
+};
+extern const PlatformCodes kPlatformCodes;
+
 // Primes the types, so that their one-time registration is not counted as
 // a leak, and compares the host's live objects and allocations at the end.
 class TransportTest : public ::testing::Test {

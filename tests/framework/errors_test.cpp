@@ -1,6 +1,6 @@
 // The per-thread last error: recording, platform errors, save/restore/suppress and reporting.
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "framework_test.h"
@@ -54,8 +54,10 @@ TEST_F(ErrorsTest, PlatformErrorsKeepThePlatformCodeAndItsText) {
     const wchar_t *message;
     const wchar_t *expectedMessage;
   };
-  const char *text = std::strerror(ECONNREFUSED);
-  const std::wstring refused(text, text + std::strlen(text));
+  // The platform's own text for the code: strerror's on POSIX, the system
+  // message table's on Windows.
+  const std::string text = std::system_category().message(ECONNREFUSED);
+  const std::wstring refused(text.begin(), text.end());
   for (const Row &row :
        {Row{ECONNREFUSED, nullptr, refused.c_str()}, Row{10060, L"Given text", L"Given text"}}) {
     EXPECT_EQ(V_E_WIN32,

@@ -1,7 +1,5 @@
 // Registration, module life-cycle, plug and the interface table, driven
 // through the framework's device manager.
-#include <dlfcn.h>
-
 #include <array>
 #include <set>
 
@@ -50,8 +48,13 @@ TEST_F(ModuleTest, IdentityAsTheHostSeesIt) {
   const VModuleOfProc expected[] = {VCoreModuleOf, VMediaModuleOf, VDevicesModuleOf, VMediaProcModuleOf,
                                     VBiometricsModuleOf};
   ASSERT_EQ(count, 5);
+  // Compared by the module each gives: a DLL's address of another DLL's
+  // function may be its own import stub.
   for (int i = 0; i < count; ++i) {
-    EXPECT_EQ(dependences[i], expected[i]) << "dependence " << i;
+    vfw::Handle listed, wanted;
+    ASSERT_EQ(dependences[i](listed.put()), V_OK);
+    ASSERT_EQ(expected[i](wanted.put()), V_OK);
+    EXPECT_EQ(listed.get(), wanted.get()) << "dependence " << i;
   }
 
   const VPluginInterfaceVersion *versions = nullptr;
@@ -146,9 +149,8 @@ TEST_F(ModuleTest, UninitWithAFlagChangesNothingAndWithoutOneUnplugsFirst) {
 
 TEST_F(ModuleTest, SecondModuleOfGivesTheSameModuleAndRegistersNothing) {
   ASSERT_EQ(Load(), V_OK);
-  void *library = dlopen(VDM_EMULATED_MODULE_PATH, RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(library, nullptr);
-  const auto moduleOf = reinterpret_cast<VModuleOfProc>(dlsym(library, kModuleOf));
+  const auto moduleOf =
+      reinterpret_cast<VModuleOfProc>(vfw::LoadedLibraryExport(VDM_EMULATED_MODULE_PATH, kModuleOf));
   ASSERT_NE(moduleOf, nullptr);
 
   VTestResetCalls();
@@ -163,7 +165,6 @@ TEST_F(ModuleTest, SecondModuleOfGivesTheSameModuleAndRegistersNothing) {
     EXPECT_STRNE(calls[i], "VModuleRegister");
   }
   again.reset();
-  dlclose(library);
 }
 
 // Counts the host calls a step makes, then fails each of them in turn, once
@@ -223,11 +224,13 @@ TEST_F(ModuleTest, EveryFailureWhileCreatingThePluginModuleLeavesNothing) {
     const VResult result = Load();
     VTestClearFailures();
     // Failing the module-of's own reference fails the load; any earlier
-    // failure happened during registration at load and was reported.
+    // failure happened during registration at load and was reported. A load
+    // constructor cannot refuse the load, so the module-of registers again;
+    // DllMain refuses it, and the loader fails the load.
     if (k == calls) {
       EXPECT_EQ(result, kInjected);
     } else {
-      EXPECT_EQ(result, V_OK);
+      EXPECT_TRUE(result == V_OK || result == V_E_FAILED) << result;
       EXPECT_EQ(VTestGetErrorReportCount(), reports + 1);
     }
     module_.reset();

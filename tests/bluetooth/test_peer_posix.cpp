@@ -1,0 +1,71 @@
+// The raw test peer on Linux: an abstract AF_UNIX listener.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "bluetooth/platform/emulated_link.h"
+#include "test_support.h"
+
+namespace vdm::test {
+
+const PlatformCodes kPlatformCodes{ECONNREFUSED, EINVAL, EPIPE};
+
+TestPeer::TestPeer(VUInt64 btAddr, const VUInt8 serviceClass[16]) {
+  const std::wstring text = AddressText(btAddr);
+  const std::string name = EmulatedLinkName(std::string(text.begin(), text.end()), serviceClass);
+  // The contract spelled out again here rather than shared with the backend:
+  // abstract name after a leading NUL, no trailing NUL counted.
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  EXPECT_EQ(bind(listener_, reinterpret_cast<const sockaddr *>(&address), length), 0) << std::strerror(errno);
+  EXPECT_EQ(listen(listener_, 8), 0) << std::strerror(errno);
+}
+
+TestPeer::~TestPeer() {
+  for (int fd : accepted_)
+    close(fd);
+  close(listener_);
+}
+
+int TestPeer::Accept() {
+  const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+  EXPECT_GE(fd, 0) << std::strerror(errno);
+  accepted_.push_back(fd);
+  return fd;
+}
+
+void TestPeer::Write(int fd, const std::vector<VUInt8> &bytes) {
+  EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+std::vector<VUInt8> TestPeer::Read(int fd, size_t count) {
+  std::vector<VUInt8> bytes(count);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = recv(fd, bytes.data() + done, count - done, 0);
+    if (n <= 0)
+      break;
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);
+  return bytes;
+}
+
+bool TestPeer::AtEndOfStream(int fd) {
+  VUInt8 byte;
+  return recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
+void TestPeer::Close(int fd) {
+  std::erase(accepted_, fd);
+  close(fd);
+}
+
+}  // namespace vdm::test

@@ -1,0 +1,97 @@
+// The Winsock backend under Wine, which has neither a Bluetooth stack nor
+// Bluetooth address conversion: every call fails cleanly with Winsock's own
+// code and the failed call's name, and leaves nothing behind. On a Windows
+// with a radio the same calls succeed or fail further on; both are accepted
+// where the platform decides.
+#include <winsock2.h>
+
+#include <cstring>
+
+#include "test_support.h"
+
+namespace vdm::test {
+namespace {
+
+class WinsockTest : public TransportTest {
+ protected:
+  void SetUp() override {
+    TransportTest::SetUp();
+    ASSERT_EQ(VBluetoothSocketStartup(), V_OK);
+  }
+  void TearDown() override {
+    EXPECT_EQ(VBluetoothSocketCleanup(), V_OK);
+    TransportTest::TearDown();
+  }
+
+  static VBluetoothSocketAddress Record() {
+    VBluetoothSocketAddress address{};
+    address.addressFamily = V_BLUETOOTH_ADDRESS_FAMILY;
+    address.btAddr = 0x001122334455ull;
+    return address;
+  }
+};
+
+TEST_F(WinsockTest, ConnectWithoutBluetoothFailsCleanly) {
+  const VBluetoothSocketAddress address = Record();
+  Handle name = MakeString(L"Scanner"), device, socket;
+  ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &address, device.put()), V_OK);
+  EXPECT_EQ(VBluetoothDeviceConnect(device.get(), kVBluetoothSerialPortServiceClass, socket.put()),
+            V_E_WIN32);
+  EXPECT_EQ(socket.get(), nullptr);
+  const vfw::LastError error = GetLastError();
+  if (error.callStack == L"   at socket\r\n") {
+    // Wine: no Bluetooth address family or no RFCOMM protocol.
+    EXPECT_TRUE(error.platformCode == WSAEAFNOSUPPORT || error.platformCode == WSAEPROTONOSUPPORT ||
+                error.platformCode == WSAESOCKTNOSUPPORT)
+        << error.platformCode;
+  } else {
+    // A radio, but no scanner in reach.
+    EXPECT_EQ(error.callStack, L"   at connect\r\n");
+    EXPECT_NE(error.platformCode, 0);
+  }
+}
+
+// The platform converts the text both ways; where it cannot, the failure is
+// its own code and the conversion's name, and no object is made.
+TEST_F(WinsockTest, AddressTextIsThePlatformsOrACleanFailure) {
+  Handle name = MakeString(L"Scanner"), text = MakeString(L"00:11:22:33:44:55"), device;
+  const VResult created = VBluetoothDeviceCreateFromString(name.get(), text.get(), device.put());
+  if (VFailed(created)) {
+    EXPECT_EQ(created, V_E_WIN32);
+    EXPECT_EQ(device.get(), nullptr);
+    EXPECT_EQ(GetLastError().callStack, L"   at WSAStringToAddressW\r\n");
+    EXPECT_NE(GetLastError().platformCode, 0);
+  }
+
+  const VBluetoothSocketAddress address = Record();
+  device.reset();
+  ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &address, device.put()), V_OK);
+  Handle shown;
+  const VResult formatted = VBluetoothDeviceToString(device.get(), shown.put());
+  if (VSucceeded(formatted)) {
+    // Whatever brackets the platform adds are gone.
+    EXPECT_EQ(vfw::ToWString(shown.get()), L"00:11:22:33:44:55");
+  } else {
+    EXPECT_EQ(formatted, V_E_WIN32);
+    EXPECT_EQ(shown.get(), nullptr);
+    EXPECT_EQ(GetLastError().callStack, L"   at WSAAddressToStringW\r\n");
+    EXPECT_NE(GetLastError().platformCode, 0);
+  }
+}
+
+// Start-up is held once for the module however often plug runs; the
+// random source the session keys come from works without a radio.
+TEST_F(WinsockTest, StartupIsHeldOnceAndRandomBytesNeedNoRadio) {
+  EXPECT_EQ(VBluetoothSocketStartup(), V_OK);
+  EXPECT_EQ(VBluetoothSocketCleanup(), V_OK);
+  EXPECT_EQ(VBluetoothSocketCleanup(), V_OK) << "a second clean-up finds nothing to clean";
+  ASSERT_EQ(VBluetoothSocketStartup(), V_OK);
+
+  VUInt8 first[32] = {}, second[32] = {};
+  ASSERT_EQ(VPlatformSecureRandom(first, sizeof(first)), V_OK);
+  ASSERT_EQ(VPlatformSecureRandom(second, sizeof(second)), V_OK);
+  EXPECT_NE(0, std::memcmp(first, second, sizeof(first)));
+}
+
+}  // namespace
+}  // namespace vdm::test
