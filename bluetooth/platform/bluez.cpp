@@ -21,6 +21,10 @@ constexpr wchar_t kAtSdpConnect[] = L"   at sdp_connect\r\n";
 constexpr wchar_t kAtSdpSearch[] = L"   at sdp_service_search_attr_req\r\n";
 constexpr int kDeviceAddressBytes = 6;
 
+// Coverage: everything past a successful socket() of the radio's family
+// needs a Bluetooth adapter, which the build machines have none of; only
+// the failing socket() runs there.
+// GCOVR_EXCL_START
 bool Fail(int code, const wchar_t *szAt, Failure *pFailure) {
   pFailure->code = code;
   pFailure->szAt = szAt;
@@ -104,11 +108,13 @@ bool FindChannel(const bdaddr_t &device, const VUInt8 serviceClassId[16], uint8_
   *pChannel = channel;
   return true;
 }
+// GCOVR_EXCL_STOP
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   int fd = socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC, BTPROTO_RFCOMM);
   if (fd < 0)
     return posix::FailWithErrno(kAtSocket, pFailure);
+  // GCOVR_EXCL_START
   *pSocket = posix::HandleFromDescriptor(fd);
   return true;
 }
@@ -130,6 +136,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
   }
   return true;
 }
+// GCOVR_EXCL_STOP
 
 }  // namespace
 
