@@ -1,0 +1,74 @@
+// The version resource of VdmBlueFin.dll as Windows reads it: the fixed
+// version numbers and the strings of the U.S. English, Unicode table.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring Widen(const char *text) {
+  return std::wstring(text, text + std::char_traits<char>::length(text));
+}
+
+class VersionResourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::wstring path = Widen(VDM_RADIO_MODULE_PATH);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_NE(size, 0u) << "no version resource, error " << GetLastError();
+    block_.resize(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block_.data()));
+  }
+
+  // The value under subBlock, or nothing when the resource has none.
+  std::wstring Text(const std::wstring &name) {
+    void *value = nullptr;
+    UINT length = 0;
+    const std::wstring subBlock = L"\\StringFileInfo\\040904b0\\" + name;
+    if (!VerQueryValueW(block_.data(), subBlock.c_str(), &value, &length) || length == 0)
+      return L"";
+    return std::wstring(static_cast<const wchar_t *>(value), length - 1);
+  }
+
+  std::vector<BYTE> block_;
+};
+
+TEST_F(VersionResourceTest, FixedVersionsAreNineZeroZeroZero) {
+  void *value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block_.data(), L"\\", &value, &length));
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  const auto *info = static_cast<const VS_FIXEDFILEINFO *>(value);
+  EXPECT_EQ(info->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(info->dwFileVersionMS, MAKELONG(0, 9));
+  EXPECT_EQ(info->dwFileVersionLS, 0u);
+  EXPECT_EQ(info->dwProductVersionMS, MAKELONG(0, 9));
+  EXPECT_EQ(info->dwProductVersionLS, 0u);
+  EXPECT_EQ(info->dwFileType, static_cast<DWORD>(VFT_DLL));
+}
+
+TEST_F(VersionResourceTest, StringsNameTheModuleAndItsMaker) {
+  const struct {
+    const wchar_t *name;
+    const wchar_t *value;
+  } kRows[] = {
+      {L"CompanyName", L"Brakmoor"},
+      {L"FileDescription", L"Brakmoor Devices BlueFin Module 9.0"},
+      {L"FileVersion", L"9.0.0.0"},
+      {L"InternalName", L"VdmBlueFin"},
+      {L"LegalCopyright", L"Copyright (C) Brakmoor. All rights reserved."},
+      {L"OriginalFilename", L"VdmBlueFin.dll"},
+      {L"ProductName", L"Brakmoor Devices"},
+      {L"ProductVersion", L"9.0.0.0"},
+  };
+  for (const auto &row : kRows) {
+    EXPECT_EQ(Text(row.name), row.value) << std::string(row.name, row.name + wcslen(row.name));
+  }
+}
+
+}  // namespace
