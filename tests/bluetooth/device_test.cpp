@@ -89,6 +89,41 @@ TEST_F(DeviceTest, TheNameIsCheckedFirstOnceTheTextConverted) {
   }
 }
 
+// Every operation refuses a null argument, in parameter order, before it
+// touches anything: the message and parameter name say which one.
+TEST_F(DeviceTest, OperationsRefuseNullArgumentsInOrder) {
+  Handle device = MakeDevice(L"00:11:22:33:44:55");
+  HVString hString = nullptr;
+  HVBluetoothSocket hSocket = nullptr;
+  VBool equal = V_FALSE;
+  const VUInt8 *pUuid = kVBluetoothSerialPortServiceClass;
+  const struct {
+    std::function<VResult()> call;
+    const wchar_t *szParameter;
+  } cases[] = {
+      {[&] { return VBluetoothDeviceGetName(nullptr, &hString); }, L"hBluetoothDevice"},
+      {[&] { return VBluetoothDeviceGetName(device.get(), nullptr); }, L"phName"},
+      {[&] { return VBluetoothDeviceToString(nullptr, &hString); }, L"hBluetoothDevice"},
+      {[&] { return VBluetoothDeviceToString(device.get(), nullptr); }, L"phString"},
+      {[&] { return VBluetoothDeviceConnect(nullptr, pUuid, &hSocket); }, L"hBluetoothDevice"},
+      {[&] { return VBluetoothDeviceConnect(device.get(), nullptr, &hSocket); }, L"pUuid"},
+      {[&] { return VBluetoothDeviceConnect(device.get(), pUuid, nullptr); }, L"phSocket"},
+      {[&] { return VBluetoothDeviceCompare(nullptr, device.get(), &equal); }, L"hObject"},
+      {[&] { return VBluetoothDeviceCompare(device.get(), device.get(), nullptr); }, L"pResult"},
+      {[&] { return VBluetoothDeviceDispose(nullptr); }, L"hObject"},
+  };
+  int row = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(row++);
+    EXPECT_EQ(c.call(), V_E_ARGUMENT_NULL);
+    const vfw::LastError error = GetLastError();
+    EXPECT_EQ(error.message, std::wstring(c.szParameter) + L" is NULL");
+    EXPECT_EQ(error.parameterName, c.szParameter);
+  }
+  EXPECT_EQ(hString, nullptr);
+  EXPECT_EQ(hSocket, nullptr);
+}
+
 // Equality is the 30-byte record's alone; names play no part.
 TEST_F(DeviceTest, EqualityFollowsTheRecordAlone) {
   Handle device = MakeDevice(L"00:11:22:33:44:55");
