@@ -97,11 +97,13 @@ fuzz: deps
 	  ASAN_OPTIONS=detect_leaks=0 ./build/fuzz/fuzz/$$t -merge=1 fuzz/corpus/$$t build/fuzz/corpus/$$t 2>&1 | tail -1; \
 	done
 
-# The integration suite under valgrind's memcheck; any error fails.
+# The integration suite under valgrind's memcheck; any error fails. The
+# seeded races and the module cycles run fewer iterations: each is hundreds
+# of times slower under valgrind.
 memcheck: deps-tools build-default
-	VDM_HYGIENE_CYCLES=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+	VDM_HYGIENE_CYCLES=20 VDM_RACE_ITERATIONS=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
 	  --show-leak-kinds=definite ./build/default/tests/module/module_tests
-	VDM_HYGIENE_CYCLES=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+	VDM_HYGIENE_CYCLES=20 VDM_RACE_ITERATIONS=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
 	  --show-leak-kinds=definite ./build/default/tests/hygiene/hygiene_tests
 
 # Line and branch coverage of the module's three folders by the whole suite:
