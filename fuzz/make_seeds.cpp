@@ -101,8 +101,10 @@ int main(int argc, char **argv) {
     Bytes header;
     std::size_t codeBytes;
   } kImageSeeds[] = {
-      {"scanner_image", {0, 0, 15, 0, 0}, codes.size()}, {"stop_after_part_3", {2, 3, 15, 0, 0}, 3 * 1024},
-      {"fail_after_part_0", {3, 0, 15, 0, 0}, 3},        {"short_part_5", {1, 0, 5, 0xFF, 0}, 48},
+      {"scanner_image", {0, 0, 15, 0, 0}, codes.size()},
+      {"stop_after_the_fourth_piece", {2, 3, 15, 0, 0}, 3 * 1024},
+      {"fail_after_the_first_piece", {3, 0, 15, 0, 0}, 3},
+      {"short_sixth_piece", {1, 0, 5, 0xFF, 0}, 48},
       {"raw_headers", {1, 0, 15, 0, 1}, 4096},
   };
   for (const auto &seed : kImageSeeds) {
