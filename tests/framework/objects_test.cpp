@@ -184,7 +184,7 @@ VResult V_CALL SpoiltInit(VTypeDescriptor **pp) {
   return V_OK;
 }
 
-TEST_F(ObjectsTest, BadDescriptorIsRefusedAndFreed) {
+TEST_F(ObjectsTest, BadDescriptorOrFailedInitIsRefusedAndFreed) {
   const std::vector<std::function<void(VTypeDescriptor &)>> spoilers = {
       [](VTypeDescriptor &d) { d.descriptorSize = 384 + 4; },
       [](VTypeDescriptor &d) { d.descriptorSize2 = 0; },
@@ -202,14 +202,11 @@ TEST_F(ObjectsTest, BadDescriptorIsRefusedAndFreed) {
     EXPECT_EQ(nullptr, slot);
   }
   // The fixture checks that every refused descriptor was freed.
-}
-
-TEST_F(ObjectsTest, RegistrationFailureOfInitIsReturned) {
   HVType slot = nullptr;
-  auto failingInit = [](VTypeDescriptor **) -> VResult {
+  auto failingInit = [](VTypeDescriptor **) {
     return VErrorSetLastW(V_E_OUT_OF_MEMORY, nullptr, nullptr, nullptr, nullptr, nullptr);
   };
-  EXPECT_EQ(V_E_OUT_OF_MEMORY, VTypeRegister(failingInit, &slot));
+  EXPECT_EQ(V_E_OUT_OF_MEMORY, VTypeRegister(failingInit, &slot)) << "an init's own failure is returned";
   EXPECT_EQ(nullptr, slot);
 }
 

@@ -1,5 +1,5 @@
 // A minimal device module: registers a plug-in module when loaded, unregisters it when unloaded,
-// serves a small device manager interface and owns one object type.
+// and lets the tests make its life-cycle procs fail.
 #include "test_module.h"
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
@@ -10,29 +10,9 @@ namespace {
 
 TestModuleControl gControl;
 HVModule gModule = nullptr;
-HVType gWidgetType = nullptr;
 VDeviceManagerInterface gInterface;
 const VPluginInterfaceVersion kInterfaceVersions[] = {{0x01000103u, &gInterface}};
 const VModuleOfProc kDependences[] = {VCoreModuleOf, VDevicesModuleOf};
-
-VResult V_CALL GetDeviceTypes(VUInt32 *pValue) {
-  *pValue = 8;
-  return V_OK;
-}
-
-// Device handles are the host parameter's address: enough for the host callbacks to carry.
-VResult V_CALL CreateDevice(HVPropertyBag, HVDevice *phDevice, void *pHostParam) {
-  *phDevice = pHostParam;
-  return gControl.callbacks->pOnDeviceAdded(pHostParam, gControl.plugin, pHostParam);
-}
-
-VResult V_CALL RemoveDevice(HVDevice hDevice, void *pHostParam) {
-  VResult result = gControl.callbacks->pOnDeviceRemoving(hDevice, gControl.plugin, pHostParam);
-  if (VFailed(result)) {
-    return result;
-  }
-  return gControl.callbacks->pOnDeviceRemoved(hDevice, gControl.plugin, pHostParam);
-}
 
 VResult V_CALL Init() {
   ++gControl.initCalls;
@@ -74,9 +54,6 @@ VResult V_CALL Unplug() {
 }
 
 VResult V_CALL Create(HVModule *phModule) {
-  gInterface.pGetDeviceTypes = GetDeviceTypes;
-  gInterface.pCreateDevice = CreateDevice;
-  gInterface.pRemoveDevice = RemoveDevice;
   HVModule module = nullptr;
   VResult result = VPluginModuleCreate(&module);
   if (VSucceeded(result))
@@ -85,14 +62,6 @@ VResult V_CALL Create(HVModule *phModule) {
     result = VModuleSetInit(module, Init);
   if (VSucceeded(result))
     result = VModuleSetUninit(module, Uninit);
-  if (VSucceeded(result))
-    result = VModuleSetNameW(module, L"TestModule");
-  if (VSucceeded(result))
-    result = VModuleSetVersionMajor(module, 2);
-  if (VSucceeded(result))
-    result = VPluginModuleSetPluginNameW(module, L"Test");
-  if (VSucceeded(result))
-    result = VPluginModuleSetPriority(module, 5);
   if (VSucceeded(result))
     result = VPluginModuleSetPlug(module, Plug);
   if (VSucceeded(result))
@@ -105,40 +74,6 @@ VResult V_CALL Create(HVModule *phModule) {
   }
   VResult released = VObjectSet(nullptr, &module);
   return VFailed(released) ? released : result;
-}
-
-VResult V_CALL WidgetDispose(HVObject) {
-  return V_OK;
-}
-
-VResult V_CALL WidgetTypeInit(VTypeDescriptor **ppDescriptor) {
-  VTypeDescriptor *d = nullptr;
-  VResult result = VCAlloc(sizeof(VTypeDescriptor), reinterpret_cast<void **>(&d));
-  if (VFailed(result)) {
-    return result;
-  }
-  d->pModuleOf = TestModuleOf;
-  d->pBaseTypeOf = VObjectTypeOf;
-  d->descriptorSize = d->descriptorSize2 = sizeof(VTypeDescriptor);
-  d->baseInstanceSize = sizeof(VObjectBase);
-  d->instanceSize = sizeof(VObjectBase) + 16;
-  d->field84 = V_TYPE_FIELD84;
-  d->flags = V_TYPE_FLAGS_OBJECT;
-  d->field92 = V_TYPE_FIELD92;
-  d->szName = L"TestWidget";
-  d->pDispose = WidgetDispose;
-  *ppDescriptor = d;
-  return V_OK;
-}
-
-VResult V_CALL WidgetTypeOf(HVType *phType) {
-  if (gWidgetType == nullptr) {
-    VResult result = VTypeRegister(WidgetTypeInit, &gWidgetType);
-    if (VFailed(result)) {
-      return result;
-    }
-  }
-  return VObjectGet(gWidgetType, phType);
 }
 
 __attribute__((constructor)) void OnLoad() {
@@ -166,8 +101,4 @@ TEST_EXPORT VResult V_CALL TestModuleOf(HVModule *phModule) {
 
 TEST_EXPORT TestModuleControl *TestModuleGetControl() {
   return &gControl;
-}
-
-TEST_EXPORT VResult TestModuleCreateWidget(HVObject *phWidget) {
-  return VTypeAllocInstanceP(WidgetTypeOf, phWidget);
 }

@@ -20,7 +20,5 @@ struct TestModuleControl {
 };
 
 typedef TestModuleControl *(*TestModuleGetControlProc)(void);
-// Makes an instance of the module's own object type "TestWidget".
-typedef VResult (*TestModuleCreateWidgetProc)(HVObject *phWidget);
 
 #endif  // VFW_TESTS_TEST_MODULE_H
