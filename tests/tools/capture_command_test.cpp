@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
-#include <png.h>
 #include <filesystem>
 #include <regex>
 
@@ -47,16 +46,12 @@ TEST(CaptureCommand, BuiltInScannerGivesA508DpiPngInTheWorkingDirectory) {
   EXPECT_NE(run.err.find("Finger detected (poll 2)\n"), std::string::npos) << run.err;
   EXPECT_EQ(Percentages(run.err), (std::vector<unsigned>{8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}));
 
+  // The file layout is the image writer's (checked on its own); here, that the module's image and
+  // resolution reach it: exactly the finger the built-in scanner serves, row 0 at the top.
   const PngFile png = ReadPngFile(dir / "finger.png");
   EXPECT_EQ(png.width, 256u);
-  EXPECT_EQ(png.height, 360u);
-  EXPECT_EQ(png.bitDepth, 8);
-  EXPECT_EQ(png.colorType, PNG_COLOR_TYPE_GRAY);
-  EXPECT_TRUE(png.hasPhys);
-  EXPECT_EQ(png.physUnit, PNG_RESOLUTION_METER);
   EXPECT_EQ(png.physX, 20000u);
   EXPECT_EQ(png.physY, 20000u);
-  // Exactly the finger the built-in scanner serves, row 0 at the top.
   emu::Options scanner;
   scanner.address = kEmbeddedScannerAddress;
   EXPECT_EQ(png.pixels, emu::Emulator(scanner).ExpectedImage());
@@ -96,11 +91,11 @@ void ExpectFailure(const FailureCase &row) {
 TEST(CaptureCommand, FailuresGiveTheHostsErrorOnStderrOrAsJson) {
   const std::string nobody = UniqueAddress();  // nothing listens there
   const FailureCase cases[] = {
+      // Refused before any connection: nothing listens at that address.
       {"other extension",
-       {"--out", "finger.jpg"},
+       {"--out", "finger.jpg", "--address", nobody, "--emulated"},
        V_E_ARGUMENT,
        "Output file finger.jpg must end in .png or .pgm"},
-      {"no extension", {"--out", "finger", "--address", nobody, "--emulated"}, V_E_ARGUMENT, "must end in"},
       {"nothing listens", {"--address", nobody, "--emulated"}, V_E_WIN32, "Connection refused at connect"},
       {"empty name",
        {"--address", nobody, "--emulated", "--name", ""},

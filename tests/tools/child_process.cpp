@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 
 extern char **environ;
 
@@ -110,10 +111,9 @@ bool Child::ReadSome(int timeoutMilliseconds) {
   return true;
 }
 
-bool Child::WaitFor(Stream stream, std::string_view text) {
-  const std::string &seen = stream == Stream::kOut ? result_.out : result_.err;
+bool Child::ReadUntil(const std::function<bool()> &done) {
   const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
-  while (seen.find(text) == std::string::npos) {
+  while (!done()) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) {
@@ -123,6 +123,11 @@ bool Child::WaitFor(Stream stream, std::string_view text) {
   return true;
 }
 
+bool Child::WaitFor(Stream stream, std::string_view text) {
+  const std::string &seen = stream == Stream::kOut ? result_.out : result_.err;
+  return ReadUntil([&] { return seen.find(text) != std::string::npos; });
+}
+
 void Child::Signal(int signal) {
   if (pid_ > 0) {
     kill(pid_, signal);
@@ -130,15 +135,9 @@ void Child::Signal(int signal) {
 }
 
 ChildResult Child::Finish() {
-  const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
-  while (out_ >= 0 || err_ >= 0) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) {
-      ADD_FAILURE() << "the command did not finish; stderr so far:\n" << result_.err;
-      kill(pid_, SIGKILL);
-      break;
-    }
+  if (!ReadUntil([this] { return out_ < 0 && err_ < 0; })) {
+    ADD_FAILURE() << "the command did not finish; stderr so far:\n" << result_.err;
+    Signal(SIGKILL);
   }
   if (pid_ > 0) {
     int status = 0;

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ class Child {
 
  private:
   bool ReadSome(int timeoutMilliseconds);
+  // Reads until done() holds; false if the streams closed or the hang guard ran out first.
+  bool ReadUntil(const std::function<bool()> &done);
 
   pid_t pid_ = -1;
   int out_ = -1;

@@ -4,8 +4,6 @@
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
-#include <png.h>
-#include <fstream>
 #include <memory>
 
 #include "child_process.h"
@@ -67,17 +65,6 @@ class Emulate {
   bool listening_ = false;
 };
 
-std::vector<std::uint8_t> PgmPixels(const std::string &path) {
-  const std::vector<std::uint8_t> bytes = ReadBytes(path);
-  const std::string header = "P5\n256 360\n255\n";
-  if (bytes.size() != header.size() + kWidth * kHeight ||
-      !std::equal(header.begin(), header.end(), bytes.begin())) {
-    ADD_FAILURE() << path << " is not a 256 x 360 binary PGM";
-    return {};
-  }
-  return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(header.size()), bytes.end());
-}
-
 struct OutputCase {
   const char *name;
   ImageFormat served;  // how --image is given
@@ -94,7 +81,6 @@ TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
   const OutputCase cases[] = {
       {"png, text", ImageFormat::kPgm, "a.png", false, {}, "TopLink Pacific Device"},
       {"pgm, json", ImageFormat::kPng, "b.pgm", true, {"--name", "Desk \"2\""}, "Desk \"2\""},
-      {"upper-case extension", ImageFormat::kPgm, "C.PNG", true, {}, "TopLink Pacific Device"},
   };
   for (const OutputCase &row : cases) {
     SCOPED_TRACE(row.name);
@@ -137,13 +123,11 @@ TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
     EXPECT_EQ(run.err.find("Waiting"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("Finger detected (poll 1)"), std::string::npos) << run.err;
 
-    if (FormatFromPath(out) == ImageFormat::kPng) {
-      const PngFile png = ReadPngFile(out);
-      EXPECT_EQ(png.physX, 20000u);
-      EXPECT_EQ(png.pixels, expected);
-    } else {
-      EXPECT_EQ(PgmPixels(out), expected);
-    }
+    // Both files' layouts are the image writer's, checked on their own.
+    Failure failure;
+    const std::optional<GreyImage> saved = ReadImage(out, &failure);
+    ASSERT_TRUE(saved) << failure.message;
+    EXPECT_EQ(saved->pixels, expected);
   }
 }
 
@@ -194,7 +178,8 @@ TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
   ScratchDir dir;
   const emu::Image pattern = TestPattern();
   WritePattern(dir / "narrow.pgm", ImageFormat::kPgm, pattern, kWidth - 1);
-  std::ofstream(dir / "notes.txt") << "not an image";
+  // The reader's and the emulator's own refusals are checked where they are made; one of each
+  // shows they reach the command's line.
   const std::string address = UniqueAddress();
   const struct {
     std::vector<std::string> args;
@@ -205,7 +190,6 @@ TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
            " is 255 x 360 pixels; the scanner's images are 256 x 360 (code -10)"},
       {{"--image", dir / "absent.png"},
        "Cannot read " + (dir / "absent.png") + ": No such file or directory (code -90)"},
-      {{"--image", dir / "notes.txt"}, "neither a PNG nor a binary PGM (P5) (code -14)"},
       {{"--serial", "12345678A"},
        "Serial number must be 1 to 8 hexadecimal digits, not 12345678A (code -10)"},
       {{"--serial", "0x"}, "Serial number must be 1 to 8 hexadecimal digits, not 0x (code -10)"},
@@ -220,9 +204,6 @@ TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
     EXPECT_NE(run.err.find(row.line), std::string::npos) << run.err;
     EXPECT_EQ(run.err.rfind("bluefin: ", 0), 0u) << run.err;
   }
-  const ChildResult badAddress = RunBluefin({"emulate", "--address", "not-an-address"});
-  EXPECT_EQ(badAddress.exitStatus, 1);
-  EXPECT_NE(badAddress.err.find("Scanner address must be"), std::string::npos) << badAddress.err;
 }
 
 }  // namespace

@@ -51,15 +51,7 @@ bool DecodePng(std::FILE *stream, PngFile *file) {
   file->height = png_get_image_height(png, info);
   file->bitDepth = png_get_bit_depth(png, info);
   file->colorType = png_get_color_type(png, info);
-  png_uint_32 x = 0;
-  png_uint_32 y = 0;
-  int unit = -1;
-  if (png_get_pHYs(png, info, &x, &y, &unit) != 0) {
-    file->hasPhys = true;
-    file->physX = x;
-    file->physY = y;
-    file->physUnit = unit;
-  }
+  png_get_pHYs(png, info, &file->physX, &file->physY, &file->physUnit);
   const std::size_t rowBytes = png_get_rowbytes(png, info);
   file->pixels.resize(rowBytes * file->height);
   for (std::uint32_t row = 0; row < file->height; ++row) {

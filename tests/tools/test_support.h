@@ -33,8 +33,7 @@ struct PngFile {
   std::uint32_t height = 0;
   int bitDepth = 0;
   int colorType = -1;
-  bool hasPhys = false;
-  std::uint32_t physX = 0;
+  std::uint32_t physX = 0;  // the pHYs chunk; physUnit -1 without one
   std::uint32_t physY = 0;
   int physUnit = -1;
   std::vector<std::uint8_t> pixels;  // as stored, rows back to back
