@@ -25,6 +25,14 @@ vfw::Handle NumberValue(VTypeOfProc typeOf, VInt32 number) {
   return value;
 }
 
+vfw::Handle Descriptor(const wchar_t *name, VTypeOfProc typeOf, HVValue defaultValue) {
+  vfw::Handle descriptor;
+  EXPECT_EQ(V_OK, VCustomParameterDescriptorCreate(vfw::MakeString(name).get(), TypeOf(typeOf).get(), 0, 0,
+                                                   defaultValue, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                   descriptor.put()));
+  return descriptor;
+}
+
 TEST_F(ParametersTest, ValuesConvertBetweenStringBooleanAndInteger) {
   struct Row {
     vfw::Handle value;
@@ -84,16 +92,9 @@ class ParameterBagTest : public ParametersTest {
  protected:
   void SetUp() override {
     ParametersTest::SetUp();
-    vfw::Handle name = vfw::MakeString(L"DisplayName");
-    vfw::Handle defaultText = StringValue(L"TopLink Pacific Device");
-    ASSERT_EQ(V_OK, VCustomParameterDescriptorCreate(name.get(), TypeOf(VStringTypeOf).get(), 0x10000000u, 0,
-                                                     defaultText.get(), nullptr, nullptr, nullptr, nullptr,
-                                                     nullptr, descriptors_[0].put()));
-    name = vfw::MakeString(L"Count");
-    vfw::Handle defaultCount = StringValue(L"3");  // converted to the parameter's type
-    ASSERT_EQ(V_OK, VCustomParameterDescriptorCreate(name.get(), TypeOf(VInt32TypeOf).get(), 0, 0,
-                                                     defaultCount.get(), nullptr, nullptr, nullptr, nullptr,
-                                                     nullptr, descriptors_[1].put()));
+    descriptors_[0] = Descriptor(L"DisplayName", VStringTypeOf, StringValue(L"TopLink Pacific Device").get());
+    // The default converted to the parameter's type.
+    descriptors_[1] = Descriptor(L"Count", VInt32TypeOf, StringValue(L"3").get());
     const HVParameterDescriptor handles[] = {descriptors_[0].get(), descriptors_[1].get()};
     ASSERT_EQ(V_OK, VParameterBagCreate(handles, 2, bag_.put()));
     ASSERT_EQ(V_OK, VPropertyBagCreate(properties_.put()));
@@ -163,11 +164,7 @@ TEST_F(ParameterBagTest, FailedApplyChangesNothing) {
 }
 
 TEST_F(ParametersTest, DuplicateParameterNamesAreRefused) {
-  vfw::Handle name = vfw::MakeString(L"Same");
-  vfw::Handle descriptor;
-  ASSERT_EQ(V_OK,
-            VCustomParameterDescriptorCreate(name.get(), TypeOf(VBooleanTypeOf).get(), 0, 0, nullptr, nullptr,
-                                             nullptr, nullptr, nullptr, nullptr, descriptor.put()));
+  vfw::Handle descriptor = Descriptor(L"Same", VBooleanTypeOf, nullptr);
   const HVParameterDescriptor twice[] = {descriptor.get(), descriptor.get()};
   HVParameterBag bag = nullptr;
   EXPECT_EQ(V_E_ARGUMENT, VParameterBagCreate(twice, 2, &bag));
