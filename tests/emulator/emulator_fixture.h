@@ -36,11 +36,11 @@ inline std::unique_ptr<Emulator> StartEmulator(Options options = {}) {
 }
 
 inline Bytes EchoCommand() {
-  Bytes command = {0x01};
-  for (std::uint8_t i = 0; i < 15; ++i) {
-    command.push_back(i);
-  }
-  return command;
+  return {0x01, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+}
+// Its answer: the code with the top bit set, the pattern as sent.
+inline Bytes EchoAnswer() {
+  return {0x81, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
 }
 inline Bytes KeyCommand(const ClientKey &key) {
   // Sized up front: GCC 12 at -O2 misreads an insert into a one-byte vector

@@ -9,7 +9,7 @@
 namespace bluefin::emu::test {
 namespace {
 
-const Bytes kEchoAnswer = {0x81, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+const Bytes kEchoAnswer = EchoAnswer();
 
 Frame MustRead(ScannerClient &client) {
   std::optional<Frame> frame = client.ReadFrame();

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "test_support.h"
 #include "tools/image_files.h"
@@ -12,7 +13,6 @@
 namespace bluefin::tool {
 namespace {
 
-using test::ReadBytes;
 using test::ReadPngFile;
 using test::ScratchDir;
 
@@ -121,9 +121,9 @@ TEST(ToolImageFiles, BothFormatsDropThePaddingAndReadBack) {
   EXPECT_EQ(png.physX, 20000u);  // 508 dpi
   EXPECT_EQ(png.physY, 10000u);  // 254 dpi
   // The PGM is the bare format: no comment, no resolution.
-  std::vector<std::uint8_t> expected = {'P', '5', '\n', '7', ' ', '5', '\n', '2', '5', '5', '\n'};
-  expected.insert(expected.end(), image.expected.begin(), image.expected.end());
-  EXPECT_EQ(ReadBytes(dir / "x.pgm"), expected);
+  std::ifstream pgm(dir / "x.pgm", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(pgm), {}),
+            "P5\n7 5\n255\n" + std::string(image.expected.begin(), image.expected.end()));
 }
 
 TEST(ToolImageFiles, FileFailuresSayWhichFileAndWhyAndLeaveNothing) {

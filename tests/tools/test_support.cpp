@@ -7,8 +7,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace bluefin::tool::test {
 
@@ -78,11 +76,6 @@ PngFile ReadPngFile(const std::string &path) {
     return PngFile{};
   }
   return file;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::string &path) {
-  std::ifstream stream(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
 }
 
 }  // namespace bluefin::tool::test

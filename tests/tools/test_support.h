@@ -42,8 +42,6 @@ struct PngFile {
 // Fails the current test and returns an empty file when libpng refuses it.
 PngFile ReadPngFile(const std::string &path);
 
-std::vector<std::uint8_t> ReadBytes(const std::string &path);
-
 }  // namespace bluefin::tool::test
 
 #endif  // BLUEFIN_TESTS_TOOLS_TEST_SUPPORT_H
