@@ -2,6 +2,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework_test.h"
@@ -127,21 +128,18 @@ TEST_F(TestControlsTest, AllocationsAreCountedUntilFreed) {
   VFree(nullptr);
 }
 
-TEST_F(TestControlsTest, MemoryCallsRefuseNullWithACount) {
+TEST_F(TestControlsTest, MemoryCallsNameANullBufferWithACount) {
   char byte = 0;
   VInt32 order = 0;
-  struct Row {
-    VResult result;
-    const wchar_t *parameter;
+  const std::pair<std::function<VResult()>, std::wstring> rows[] = {
+      {[&] { return VCopy(nullptr, &byte, 1); }, L"pDestination"},
+      {[&] { return VCopy(&byte, nullptr, 1); }, L"pSource"},
+      {[&] { return VCompare(nullptr, &byte, 1, &order); }, L"pFirst"},
+      {[&] { return VCompare(&byte, &byte, 1, nullptr); }, L"pOrder"},
   };
-  const Row rows[] = {
-      {VCopy(nullptr, &byte, 1), L"pDestination"},
-      {VCopy(&byte, nullptr, 1), L"pSource"},
-      {VCompare(nullptr, &byte, 1, &order), L"pFirst"},
-      {VCompare(&byte, &byte, 1, nullptr), L"pOrder"},
-  };
-  for (const Row &row : rows) {
-    EXPECT_EQ(V_E_ARGUMENT_NULL, row.result) << vfw::ToUtf8(row.parameter);
+  for (const auto &[call, parameter] : rows) {
+    EXPECT_EQ(V_E_ARGUMENT_NULL, call());
+    EXPECT_EQ(parameter, vfw::GetLastError().parameterName);
   }
   EXPECT_EQ(V_OK, VCopy(nullptr, nullptr, 0)) << "nothing to copy needs no buffers";
   const char a[] = "ab", b[] = "ac";

@@ -15,7 +15,6 @@ const VPluginInterfaceVersion kInterfaceVersions[] = {{0x01000103u, &gInterface}
 const VModuleOfProc kDependences[] = {VCoreModuleOf, VDevicesModuleOf};
 
 VResult V_CALL Init() {
-  ++gControl.initCalls;
   if (VFailed(gControl.initFailure)) {
     return VErrorSetLastW(gControl.initFailure, L"Init refused", nullptr, nullptr, nullptr, nullptr);
   }
@@ -23,7 +22,6 @@ VResult V_CALL Init() {
 }
 
 VResult V_CALL Uninit(VBool flag) {
-  ++gControl.uninitCalls;
   if (flag != V_FALSE) {
     return V_OK;
   }
@@ -31,7 +29,6 @@ VResult V_CALL Uninit(VBool flag) {
 }
 
 VResult V_CALL Plug(void *pFirst, VUInt32 interfaceVersion, const void *pHostCallbacks, HVPlugin hPlugin) {
-  ++gControl.plugCalls;
   VResult result = VModuleCheckInitP(TestModuleOf, nullptr);
   if (VFailed(result)) {
     return result;

@@ -1,4 +1,4 @@
-// What the test module exposes to the tests that load it: its call counts, what the host handed
+// What the test module exposes to the tests that load it: its unplug count, what the host handed
 // it, and switches that make its life-cycle procs fail.
 #ifndef VFW_TESTS_TEST_MODULE_H
 #define VFW_TESTS_TEST_MODULE_H
@@ -6,9 +6,6 @@
 #include "v_devices.h"
 
 struct TestModuleControl {
-  int initCalls;
-  int uninitCalls;
-  int plugCalls;
   int unplugCalls;
   VResult initFailure;    // negative: init fails with it
   VResult unplugFailure;  // negative: unplug fails with it
