@@ -1,31 +1,19 @@
-// Commands as a host sends them and a running emulator on an address of
-// its own, so that test processes running side by side never collide.
+// Commands as a host sends them and a running emulator on an address of its
+// own.
 #ifndef BLUEFIN_TESTS_EMULATOR_EMULATOR_FIXTURE_H
 #define BLUEFIN_TESTS_EMULATOR_EMULATOR_FIXTURE_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "emulator/emulator.h"
 #include "tests/emulator/scanner_client.h"
+#include "tests/emulator/unique_address.h"
 
 namespace bluefin::emu::test {
-
-inline std::string UniqueAddress() {
-  static std::atomic<unsigned> counter{0};
-  const unsigned pid = static_cast<unsigned>(::getpid());
-  const unsigned n = counter++;
-  char text[18];
-  std::snprintf(text, sizeof(text), "0A:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
-                pid & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
-  return text;
-}
 
 inline std::unique_ptr<Emulator> StartEmulator(Options options = {}) {
   options.address = UniqueAddress();

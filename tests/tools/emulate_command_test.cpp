@@ -52,7 +52,6 @@ class Emulate {
     EXPECT_NE(result.out.find("Stopped."), std::string::npos);
   }
   bool Listening() const { return listening_; }
-  const std::string &address() const { return address_; }
   std::vector<std::string> Capture(std::vector<std::string> extra) const {
     std::vector<std::string> args = {"capture", "--emulated", "--address", address_};
     args.insert(args.end(), extra.begin(), extra.end());

@@ -1,10 +1,8 @@
 #include "test_support.h"
 
 #include <png.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,15 +19,6 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
-}
-
-std::string UniqueAddress() {
-  static std::atomic<unsigned> counter{0};
-  const auto pid = static_cast<unsigned>(getpid());
-  char text[18];
-  std::snprintf(text, sizeof(text), "0B:F2:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
-                pid & 0xFF, counter.fetch_add(1) & 0xFF);
-  return text;
 }
 
 namespace {

@@ -1,5 +1,6 @@
 // Shared pieces of the command's tests: a scratch directory, addresses no
-// other test listens on, and a PNG reader that also returns the pHYs chunk.
+// other test listens on (the emulator tests' own), and a PNG reader that also
+// returns the pHYs chunk.
 #ifndef BLUEFIN_TESTS_TOOLS_TEST_SUPPORT_H
 #define BLUEFIN_TESTS_TOOLS_TEST_SUPPORT_H
 
@@ -7,6 +8,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "tests/emulator/unique_address.h"
 
 namespace bluefin::tool::test {
 
@@ -24,9 +27,7 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-// An address made from the process id and a counter, so that test
-// processes running side by side never share an emulated scanner.
-std::string UniqueAddress();
+using emu::test::UniqueAddress;
 
 struct PngFile {
   std::uint32_t width = 0;
