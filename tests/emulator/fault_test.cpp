@@ -22,6 +22,29 @@ Bytes Payload(const Frame &frame) {
                frame.plain.begin() + std::min<std::size_t>(frame.declaredLength, frame.plain.size()));
 }
 
+// The echo answer intact, under the checksums as given.
+std::function<void(ScannerClient &, Emulator &)> ChecksumCheck(bool dataOk, bool headerOk) {
+  return [=](ScannerClient &client, Emulator &) {
+    const Frame frame = MustRead(client);
+    EXPECT_EQ(frame.dataChecksumOk, dataOk);
+    EXPECT_EQ(frame.headerChecksumOk, headerOk);
+    EXPECT_EQ(Payload(frame), kEchoAnswer);
+  };
+}
+
+// The header declares the given length under a good checksum; the true
+// answer's block follows, for a host that reads on.
+std::function<void(ScannerClient &, Emulator &)> DeclaredLengthCheck(Bytes declared) {
+  return [declared](ScannerClient &client, Emulator &) {
+    const Bytes header = client.Read(8).value_or(Bytes(8));
+    EXPECT_EQ(Bytes(header.begin(), header.begin() + 4), declared);
+    EXPECT_EQ(Sum16(header.data(), 6), (header[6] << 8) | header[7]);
+    Bytes block = client.Read(16).value_or(Bytes(16));
+    Decrypt(client.key, block);
+    EXPECT_EQ(block, kEchoAnswer);
+  };
+}
+
 struct FaultCase {
   const char *name;
   Fault fault;
@@ -42,18 +65,9 @@ const FaultCase kFaultCases[] = {
        EXPECT_EQ(Payload(MustRead(client)), kEchoAnswer);
      }},
     {"bad data checksum", Fault::BadDataChecksum(On(Command::kEcho)), false, EchoCommand(),
-     [](ScannerClient &client, Emulator &) {
-       const Frame frame = MustRead(client);
-       EXPECT_FALSE(frame.dataChecksumOk);
-       EXPECT_TRUE(frame.headerChecksumOk);
-       EXPECT_EQ(Payload(frame), kEchoAnswer);
-     }},
+     ChecksumCheck(false, true)},
     {"bad header checksum", Fault::BadHeaderChecksum(On(Command::kEcho)), false, EchoCommand(),
-     [](ScannerClient &client, Emulator &) {
-       const Frame frame = MustRead(client);
-       EXPECT_TRUE(frame.dataChecksumOk);
-       EXPECT_FALSE(frame.headerChecksumOk);
-     }},
+     ChecksumCheck(true, false)},
     {"short status answer", Fault::PayloadLength(On(Command::kGetStatus), 15), false, QueryCommand(),
      [](ScannerClient &client, Emulator &) {
        const Frame frame = MustRead(client);
@@ -74,22 +88,9 @@ const FaultCase kFaultCases[] = {
        EXPECT_EQ(frame.plain.at(12), 1);
      }},
     {"declared length with the top bit", Fault::DeclaredLength(On(Command::kEcho), 0x80000000u), false,
-     EchoCommand(),
-     [](ScannerClient &client, Emulator &) {
-       const Bytes header = client.Read(8).value_or(Bytes(8));
-       EXPECT_EQ(Bytes(header.begin(), header.begin() + 4), Bytes({0x80, 0, 0, 0}));
-       EXPECT_EQ(Sum16(header.data(), 6), (header[6] << 8) | header[7]);
-       // The true answer's block follows, for a host that reads on.
-       Bytes block = client.Read(16).value_or(Bytes(16));
-       Decrypt(client.key, block);
-       EXPECT_EQ(block, kEchoAnswer);
-     }},
+     EchoCommand(), DeclaredLengthCheck({0x80, 0, 0, 0})},
     {"declared length 0", Fault::DeclaredLength(On(Command::kEcho), 0), false, EchoCommand(),
-     [](ScannerClient &client, Emulator &) {
-       const Bytes header = client.Read(8).value_or(Bytes(8));
-       EXPECT_EQ(Bytes(header.begin(), header.begin() + 4), Bytes({0, 0, 0, 0}));
-       EXPECT_TRUE(client.Read(16));
-     }},
+     DeclaredLengthCheck({0, 0, 0, 0})},
     {"wrong echo pattern", Fault::WrongEcho(On(Command::kEcho)), false, EchoCommand(),
      [](ScannerClient &client, Emulator &) {
        const Bytes payload = Payload(MustRead(client));
