@@ -1,7 +1,6 @@
 // Object lifetime, the dispose chain, type registration and equality.
 #include <atomic>
 #include <functional>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -208,10 +207,15 @@ TEST_F(ObjectsTest, TwoThreadsRegisteringOneSlotRegisterOnce) {
   for (int round = 0; round < 50; ++round) {
     gRaceInits = 0;
     HVType slot = nullptr;
-    std::latch start(2);
+    // A spinning start, not std::latch: MinGW's libstdc++ waits on atomics
+    // through a shared table that can lose the wake-up, and hangs under Wine.
+    std::atomic<int> arrived{0};
     VResult results[2] = {-1, -1};
     auto worker = [&](int i) {
-      start.arrive_and_wait();
+      arrived.fetch_add(1);
+      while (arrived.load() < 2) {
+        std::this_thread::yield();
+      }
       results[i] = VTypeRegister(RaceInit, &slot);
     };
     std::thread first(worker, 0), second(worker, 1);
