@@ -1,8 +1,10 @@
 // VBluetoothDevice: address text both ways, the order of its checks, and
-// equality of the address record.
+// equality of the address record; every transport call's null arguments.
+#include <cwchar>
 #include <functional>
 
 #include "bluetooth/platform/emulated_link.h"
+#include "framework/v_test_controls.h"
 #include "test_support.h"
 
 namespace vdm::test {
@@ -55,34 +57,55 @@ TEST_F(DeviceTest, RefusedTextsFailOnTheConversionBeforeTheName) {
     Handle device;
     EXPECT_EQ(Create(szText, L"", &device), V_E_WIN32);
     EXPECT_EQ(device.get(), nullptr);
-    const vfw::LastError error = GetLastError();
-    EXPECT_EQ(error.platformCode, kPlatformCodes.invalid);
-    EXPECT_EQ(error.callStack, L"   at WSAStringToAddressW\r\n");
+    ExpectPlatformError(kPlatformCodes.invalid, L"   at WSAStringToAddressW\r\n");
   }
+}
+
+// A record the platform cannot show fails with the conversion's name; the
+// bracketed form some platforms give comes back without its brackets.
+TEST_F(DeviceTest, RecordsTheTextCannotShowFailAndBracketsAreDropped) {
+  Handle name = MakeString(L"Scanner");
+  for (const VBluetoothSocketAddress &address :
+       {VBluetoothSocketAddress{0, 0x001122334455, {}, 0},
+        VBluetoothSocketAddress{V_BLUETOOTH_ADDRESS_FAMILY, 0x1000000000000, {}, 0}}) {
+    Handle device, text;
+    ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &address, device.put()), V_OK);
+    EXPECT_EQ(VBluetoothDeviceToString(device.get(), text.put()), V_E_WIN32);
+    EXPECT_EQ(text.get(), nullptr);
+    ExpectPlatformError(kPlatformCodes.invalid, L"   at WSAAddressToStringW\r\n");
+  }
+  platform::PlatformCalls bracketing = FakePlatform::AlwaysSucceeds();
+  bracketing.addressToString = [](const VBluetoothSocketAddress *, wchar_t *szText, VUInt32 *pLength,
+                                  platform::Failure *) {
+    std::wcscpy(szText, L"(0A:11:22:33:44:55)");
+    return *pLength = 38, true;
+  };
+  Seam().Install(bracketing);
+  Handle device = MakeDevice(L"0A:11:22:33:44:55"), text;
+  ASSERT_EQ(VBluetoothDeviceToString(device.get(), text.put()), V_OK);
+  EXPECT_EQ(ToWString(text.get()), L"0A:11:22:33:44:55");
 }
 
 TEST_F(DeviceTest, TheNameIsCheckedFirstOnceTheTextConverted) {
   Handle device, name = MakeString(L"Scanner");
   const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
+  const wchar_t *const kNoName = L"hName is NULL or an empty string";
   const struct {
-    const char *szCase;
     std::function<VResult()> call;
     VResult code;
     const wchar_t *szMessage;
   } cases[] = {
-      {"empty name", [&] { return Create(L"00:11:22:33:44:55", L"", &device); }, V_E_ARGUMENT,
-       L"hName is NULL or an empty string"},
-      {"no name", [&] { return Create(L"00:11:22:33:44:55", nullptr, &device); }, V_E_ARGUMENT,
-       L"hName is NULL or an empty string"},
-      {"nothing at all", [&] { return VBluetoothDeviceCreate(nullptr, nullptr, nullptr); }, V_E_ARGUMENT,
-       L"hName is NULL or an empty string"},
-      {"no address", [&] { return VBluetoothDeviceCreate(name.get(), nullptr, nullptr); }, V_E_ARGUMENT_NULL,
+      {[&] { return Create(L"00:11:22:33:44:55", L"", &device); }, V_E_ARGUMENT, kNoName},
+      {[&] { return Create(L"00:11:22:33:44:55", nullptr, &device); }, V_E_ARGUMENT, kNoName},
+      {[&] { return VBluetoothDeviceCreate(nullptr, nullptr, nullptr); }, V_E_ARGUMENT, kNoName},
+      {[&] { return VBluetoothDeviceCreate(name.get(), nullptr, nullptr); }, V_E_ARGUMENT_NULL,
        L"pAddress is NULL"},
-      {"no out", [&] { return VBluetoothDeviceCreate(name.get(), &address, nullptr); }, V_E_ARGUMENT_NULL,
+      {[&] { return VBluetoothDeviceCreate(name.get(), &address, nullptr); }, V_E_ARGUMENT_NULL,
        L"phBluetoothDevice is NULL"},
   };
+  int row = 0;
   for (const auto &c : cases) {
-    SCOPED_TRACE(c.szCase);
+    SCOPED_TRACE(row++);
     EXPECT_EQ(c.call(), c.code);
     EXPECT_EQ(GetLastError().message, c.szMessage);
     EXPECT_EQ(device.get(), nullptr);
@@ -96,7 +119,9 @@ TEST_F(DeviceTest, OperationsRefuseNullArgumentsInOrder) {
   HVString hString = nullptr;
   HVBluetoothSocket hSocket = nullptr;
   VBool equal = V_FALSE;
+  VUInt8 byte = 0;
   const VUInt8 *pUuid = kVBluetoothSerialPortServiceClass;
+  const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
   const struct {
     std::function<VResult()> call;
     const wchar_t *szParameter;
@@ -111,6 +136,15 @@ TEST_F(DeviceTest, OperationsRefuseNullArgumentsInOrder) {
       {[&] { return VBluetoothDeviceCompare(nullptr, device.get(), &equal); }, L"hObject"},
       {[&] { return VBluetoothDeviceCompare(device.get(), device.get(), nullptr); }, L"pResult"},
       {[&] { return VBluetoothDeviceDispose(nullptr); }, L"hObject"},
+      {[&] { return VBluetoothDeviceTypeOf(nullptr); }, L"ppType"},
+      {[&] { return VBluetoothDeviceTypeInit(nullptr); }, L"ppType"},
+      {[&] { return VBluetoothSocketConnect(nullptr, &hSocket); }, L"pAddr"},
+      {[&] { return VBluetoothSocketConnect(&address, nullptr); }, L"phBluetoothSocket"},
+      {[&] { return VBluetoothSocketReceive(nullptr, &byte, 1, 0); }, L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketSend(nullptr, &byte, 1, 0); }, L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketShutdown(nullptr); }, L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketClose(nullptr); }, L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketDispose(nullptr); }, L"hObject"},
   };
   int row = 0;
   for (const auto &c : cases) {
@@ -124,7 +158,8 @@ TEST_F(DeviceTest, OperationsRefuseNullArgumentsInOrder) {
   EXPECT_EQ(hSocket, nullptr);
 }
 
-// Equality is the 30-byte record's alone; names play no part.
+// Equality is the 30-byte record's alone; names play no part. A failing
+// type check or comparison is the caller's result.
 TEST_F(DeviceTest, EqualityFollowsTheRecordAlone) {
   Handle device = MakeDevice(L"00:11:22:33:44:55");
   // A socket's instance is shorter than a device's: reading an address
@@ -138,6 +173,7 @@ TEST_F(DeviceTest, EqualityFollowsTheRecordAlone) {
     const char *szOther;
     HVObject hOther;
     VBool equal;
+    const char *szFailing = nullptr;
   } cases[] = {
       {"same text, another name", renamed.get(), V_TRUE},
       {"last byte differs", lastByte.get(), V_FALSE},
@@ -146,11 +182,16 @@ TEST_F(DeviceTest, EqualityFollowsTheRecordAlone) {
       {"null", nullptr, V_FALSE},
       {"a socket", socket.get(), V_FALSE},
       {"a string", string.get(), V_FALSE},
+      {"type check fails", renamed.get(), 2, "VObjectIsInstanceOfP"},
+      {"comparison fails", renamed.get(), 2, "VCompare"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szOther);
     VBool equal = 2;
-    EXPECT_EQ(VBluetoothDeviceCompare(device.get(), c.hOther, &equal), V_OK);
+    if (c.szFailing)
+      VTestFailFunction(c.szFailing, 1, -77, V_FALSE);
+    EXPECT_EQ(VBluetoothDeviceCompare(device.get(), c.hOther, &equal), c.szFailing ? -77 : V_OK);
+    VTestClearFailures();
     EXPECT_EQ(equal, c.equal);
   }
   VBool equal = 2;  // through the type, as the host compares
@@ -158,24 +199,18 @@ TEST_F(DeviceTest, EqualityFollowsTheRecordAlone) {
   EXPECT_EQ(equal, V_TRUE);
 }
 
-TEST(EmulatedLinkName, FollowsThePublishedRule) {
+// The link's name and loopback port follow the published rule; the port is
+// 49152 + FNV-1a(name) mod 16384, checked on the published FNV-1a vectors.
+TEST(EmulatedLink, NameAndPortFollowThePublishedRule) {
   EXPECT_EQ(EmulatedLinkName("00:11:22:33:44:55", kVBluetoothSerialPortServiceClass),
             "bluefin/00:11:22:33:44:55/00001101-0000-1000-8000-00805f9b34fb");
   const VUInt8 guid[16] = {0x78, 0x56, 0x34, 0x12, 0xBC, 0x9A, 0xF0, 0xDE,
                            0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
   EXPECT_EQ(EmulatedLinkName("AA:BB:CC:DD:EE:FF", guid),
             "bluefin/AA:BB:CC:DD:EE:FF/12345678-9abc-def0-0123-456789abcdef");
-}
-
-// The loopback port is 49152 + FNV-1a(name) mod 16384; the hashes are the
-// published FNV-1a 32-bit vectors.
-TEST(EmulatedLinkPort, FollowsThePublishedRule) {
-  const struct {
-    const char *name;
-    VUInt32 fnv1a;
-  } kRows[] = {{"", 0x811c9dc5u}, {"a", 0xe40c292cu}, {"foobar", 0xbf9cf968u}};
-  for (const auto &row : kRows) {
-    EXPECT_EQ(EmulatedLinkPort(row.name), 49152u + row.fnv1a % 16384u) << '"' << row.name << '"';
+  for (const auto &[name, fnv1a] :
+       {std::pair<const char *, VUInt32>{"", 0x811c9dc5u}, {"a", 0xe40c292cu}, {"foobar", 0xbf9cf968u}}) {
+    EXPECT_EQ(EmulatedLinkPort(name), 49152u + fnv1a % 16384u) << '"' << name << '"';
   }
 }
 

@@ -111,29 +111,13 @@ TEST_F(LinkTest, ReceiveWaitsTheFullLimitBeforeEachPlatformReceive) {
   }
 }
 
-TEST_F(LinkTest, TimeoutSplitsIntoSecondsAndMicroseconds) {
-  const struct {
-    VUInt32 timeout, seconds, microseconds;
-  } cases[] = {
-      {2500, 2, 500000}, {0, 0, 0}, {999, 0, 999000}, {1000, 1, 0}, {0xFFFFFFFF, 4294967, 295000},
-  };
-  const int peer = Connect(&socket_);
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.timeout);
-    peer_->Write(peer, {0x5A});  // ready before the wait, so even a poll finds it
-    Seam().calls.clear();
-    VUInt8 byte = 0;
-    ASSERT_EQ(VBluetoothSocketReceive(socket_.get(), &byte, 1, c.timeout), V_OK);
-    ASSERT_EQ(VBluetoothSocketSend(socket_.get(), &byte, 1, c.timeout), V_OK);
-    ASSERT_EQ(peer_->Read(peer, 1), std::vector<VUInt8>{0x5A});
-    const std::vector<PlatformCall> waits = Seam().CallsNamed("wait");
-    ASSERT_EQ(waits.size(), 2u);
-    EXPECT_EQ(waits[1].readiness, platform::Readiness::kWritable);
-    for (const PlatformCall &wait : waits) {
-      EXPECT_EQ(std::pair(wait.limit.seconds, wait.limit.microseconds), std::pair(c.seconds, c.microseconds));
-    }
-  }
-}
+// A time-out in milliseconds splits into the wait's seconds and microseconds.
+static_assert(platform::WaitLimitFromMilliseconds(2500).seconds == 2 &&
+              platform::WaitLimitFromMilliseconds(2500).microseconds == 500000);
+static_assert(platform::WaitLimitFromMilliseconds(999).seconds == 0 &&
+              platform::WaitLimitFromMilliseconds(999).microseconds == 999000);
+static_assert(platform::WaitLimitFromMilliseconds(0xFFFFFFFF).seconds == 4294967 &&
+              platform::WaitLimitFromMilliseconds(0xFFFFFFFF).microseconds == 295000);
 
 // The buffer and count are checked before the connection; 0 bytes on a
 // connected socket return without touching the platform.
@@ -173,14 +157,19 @@ TEST_F(LinkTest, CountAndStateChecksComeBeforeAnyWait) {
   }
 }
 
-// A peer that stops reading: the send fails after one full wait instead of
-// blocking for good, and the socket stays usable.
+// A peer that stops reading: the send fails after a full wait for room
+// instead of blocking for good, and the socket stays usable.
 TEST_F(LinkTest, SendToAPeerThatStopsReadingTimesOut) {
   const int peer = Connect(&socket_);
   std::vector<VUInt8> lots(8u << 20);
+  Seam().calls.clear();
   EXPECT_EQ(VBluetoothSocketSend(socket_.get(), lots.data(), static_cast<VUInt32>(lots.size()), kShort),
             V_E_TIMEOUT);
   EXPECT_EQ(GetLastError().message, L"Timeout while writing to bluetooth socket");
+  for (const PlatformCall &wait : Seam().CallsNamed("wait")) {
+    EXPECT_EQ(wait.readiness, platform::Readiness::kWritable);
+    EXPECT_EQ(std::pair(wait.limit.seconds, wait.limit.microseconds), std::pair(0u, kShort * 1000));
+  }
   peer_->Write(peer, {7});
   VUInt8 byte = 0;
   EXPECT_EQ(VBluetoothSocketReceive(socket_.get(), &byte, 1, kGenerous), V_OK);
@@ -208,7 +197,8 @@ TEST_F(LinkTest, ReleaseShutsDownAndClosesExactlyOnce) {
   const std::pair<const char *, std::vector<VResult (*)(HVBluetoothSocket)>> cases[] = {
       {"released connected", {}},
       {"shut down twice", {VBluetoothSocketShutdown, VBluetoothSocketShutdown}},
-      {"shut down and closed", {VBluetoothSocketShutdown, VBluetoothSocketClose}},
+      {"shut down and closed twice",
+       {VBluetoothSocketShutdown, VBluetoothSocketClose, VBluetoothSocketClose}},
   };
   for (const auto &[szCase, steps] : cases) {
     SCOPED_TRACE(szCase);

@@ -25,6 +25,13 @@ std::pair<VInt64, VInt64> HostFootprint() {
   return {VTestGetLiveObjectCount(), VTestGetOutstandingAllocationCount()};
 }
 
+void ExpectPlatformError(VInt32 code, const wchar_t *szAt) {
+  const vfw::LastError error = GetLastError();
+  EXPECT_EQ(error.code, V_E_WIN32);
+  EXPECT_EQ(error.platformCode, code);
+  EXPECT_EQ(error.callStack, szAt);
+}
+
 // --- FakePlatform ----------------------------------------------------------
 
 namespace {
@@ -39,9 +46,6 @@ void Note(PlatformCall &call, WaitLimit limit) {
 void Note(PlatformCall &call, Readiness readiness) {
   call.readiness = readiness;
 }
-void Note(PlatformCall &call, VUInt32 size) {
-  call.size = size;
-}
 template <typename T>
 void Note(PlatformCall &, const T &) {}
 
@@ -49,7 +53,7 @@ template <typename Member>
 struct Recorder;
 
 // One recording wrapper per table member: records the call with its limit,
-// readiness and size, then plays the scripted outcome or the inner table's.
+// and readiness, then plays the scripted outcome or the inner table's.
 template <typename R, typename... Args>
 struct Recorder<R (*PlatformCalls::*)(Args...)> {
   template <auto kMember, const char *kName>

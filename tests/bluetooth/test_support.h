@@ -34,7 +34,6 @@ struct PlatformCall {
   std::string name;  // the PlatformCalls member: "open", "wait", "receive", ...
   platform::WaitLimit limit{};
   platform::Readiness readiness{};
-  VUInt32 size = 0;
 };
 
 // What a scripted call does instead of the inner table: fail, or give a
@@ -126,6 +125,10 @@ class TransportTest : public ::testing::Test {
 };
 
 std::pair<VInt64, VInt64> HostFootprint();
+
+// The thread's last error is the platform's failure: V_E_WIN32 with its code
+// and the failed call's name.
+void ExpectPlatformError(VInt32 code, const wchar_t *szAt);
 
 }  // namespace vdm::test
 

@@ -1,0 +1,99 @@
+// The emulated link's POSIX calls under the seam, failing for real: each
+// failure carries errno and the failed call's name, and a full socket buffer
+// is a send of nothing yet, not a failure.
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+
+#include "bluetooth/platform/posix_common.h"
+#include "test_support.h"
+
+namespace vdm::test {
+namespace {
+
+using platform::Failure;
+
+TEST(PosixCalls, FailuresCarryErrnoAndTheCallsName) {
+  const platform::PlatformCalls &calls = platform::PlatformDefault();
+  const platform::SocketHandle kBad = platform::kNoSocket;  // descriptor -1
+  const VBluetoothSocketAddress kNoFamily{0, 0x001122334455, {}, 0};
+  VUInt8 byte = 0;
+  wchar_t text[17];
+  const struct {
+    const char *szCase;
+    std::function<bool(Failure *)> call;  // true when the call succeeded
+    VInt32 code;
+    const wchar_t *szAt;
+  } cases[] = {
+      {"wait with a limit of a whole second in microseconds",
+       [&](Failure *f) {
+         return calls.wait(kBad, platform::Readiness::kReadable, {0, 1000000}, f) >= 0;
+       },
+       EINVAL, L"   at select\r\n"},
+      {"receive", [&](Failure *f) { return calls.receive(kBad, &byte, 1, f) >= 0; }, EBADF,
+       L"   at recv\r\n"},
+      {"send", [&](Failure *f) { return calls.send(kBad, &byte, 1, f) >= 0; }, EBADF, L"   at send\r\n"},
+      {"shutdown", [&](Failure *f) { return calls.shutdown(kBad, f); }, EBADF, L"   at shutdown\r\n"},
+      {"close", [&](Failure *f) { return calls.close(kBad, f); }, EBADF, L"   at closesocket\r\n"},
+      {"address text without room",
+       [&](Failure *f) {
+         VUInt32 length = 17;
+         const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
+         return calls.addressToString(&address, text, &length, f);
+       },
+       EFAULT, L"   at WSAAddressToStringW\r\n"},
+      {"random bytes into no buffer", [&](Failure *f) { return calls.secureRandom(nullptr, 16, f); }, EFAULT,
+       L"   at getrandom\r\n"},
+      {"connect to a record of no family",
+       [&](Failure *f) {
+         platform::SocketHandle socket = platform::kNoSocket;
+         Failure ignored;
+         EXPECT_TRUE(calls.open(&socket, &ignored));
+         const bool connected = calls.connect(socket, &kNoFamily, f);
+         EXPECT_TRUE(calls.close(socket, &ignored));
+         return connected;
+       },
+       EINVAL, L"   at connect\r\n"},
+      {"open without a descriptor to spare",
+       [&](Failure *f) {
+         rlimit limit{};
+         getrlimit(RLIMIT_NOFILE, &limit);
+         const rlimit none{0, limit.rlim_max};
+         setrlimit(RLIMIT_NOFILE, &none);
+         platform::SocketHandle socket = platform::kNoSocket;
+         const bool opened = calls.open(&socket, f);
+         setrlimit(RLIMIT_NOFILE, &limit);
+         return opened;
+       },
+       EMFILE, L"   at socket\r\n"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.szCase);
+    Failure failure;
+    EXPECT_FALSE(c.call(&failure));
+    EXPECT_EQ(failure.code, c.code);
+    EXPECT_EQ(std::wstring(failure.szAt ? failure.szAt : L""), c.szAt);
+  }
+}
+
+TEST(PosixCalls, ASendIntoAFullBufferMovesNothingYet) {
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  const platform::SocketHandle socket = platform::posix::HandleFromDescriptor(pair[0]);
+  std::vector<VUInt8> chunk(1 << 16);
+  Failure failure;
+  std::int64_t sent = 1;
+  for (int i = 0; i < 1000 && sent > 0; ++i)
+    sent =
+        platform::PlatformDefault().send(socket, chunk.data(), static_cast<VUInt32>(chunk.size()), &failure);
+  EXPECT_EQ(sent, 0);
+  EXPECT_EQ(platform::PlatformDefault().wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
+  close(pair[0]);
+  close(pair[1]);
+}
+
+}  // namespace
+}  // namespace vdm::test
