@@ -116,6 +116,15 @@ TEST(AesCipher, EcbTouchesWholeBlocksOnly) {
   }
   // ECB: equal plaintext blocks give equal ciphertext blocks.
   EXPECT_TRUE(std::equal(whole.begin(), whole.begin() + 16, whole.begin() + 16));
+  // A key size the cipher does not take leaves no plaintext looking like
+  // ciphertext: the whole blocks come out zero, both ways.
+  Bytes wiped(40, 0x5A);
+  std::fill_n(wiped.begin(), 32, 0);
+  for (auto blocks : {BlueFinEncryptBlocks, BlueFinDecryptBlocks}) {
+    Bytes out(40, 0x5A);
+    blocks(plain.data(), 40, key.data(), 64, out.data());
+    EXPECT_EQ(out, wiped);
+  }
 }
 
 }  // namespace

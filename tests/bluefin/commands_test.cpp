@@ -1,8 +1,11 @@
 // The identity, status and key commands: refusals that send nothing, the
-// order of a key switch, refused keys, session keys and answer decoding.
+// order of a key switch, refused keys, session keys (fresh in each call and
+// in each process) and answer decoding.
+#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
+#include "child_process.h"
 #include "scanner_fixture.h"
 
 namespace bluefin_test {
@@ -22,8 +25,6 @@ TEST_F(CommandsTest, RefusalsSendNothing) {
   EXPECT_TRUE(Fails(BlueFinGetImage(device, &image), -7, L"Device is not in secure mode"));
   EXPECT_TRUE(Fails(BlueFinSetKey(device, kSessionKey.data(), 16), -10,
                     L"Only 256 bit (32 byte) keys are supported"));
-  SeamRecorder::drawFails = true;
-  EXPECT_EQ(BlueFinSetRandomKey(device), V_E_WIN32);
   EXPECT_EQ(BlueFinGetDeviceInfo(device, nullptr, nullptr, nullptr, nullptr, nullptr), V_OK);
   EXPECT_EQ(Codes(), (std::vector<int>{0x01, 0x03}));
   EXPECT_EQ(ready, 7u);
@@ -82,6 +83,28 @@ TEST_F(CommandsTest, RandomKeysAreFreshAtEachCall) {
   EXPECT_EQ(BlueFinSetRandomKey(device), V_E_WIN32);
   EXPECT_EQ(DeviceKey(), keys[1]);
   EXPECT_EQ(Codes(), (std::vector<int>{0x01, 0x05, 0x05}));
+}
+
+TEST_F(CommandsTest, TwoProcessesDrawDifferentUnpredictableKeys) {
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(RunChild(BLUEFIN_SESSION_KEY_CHILD, address()), 0) << "child " << i;
+  }
+  // Each child switched to its key, then back to the default key.
+  std::vector<Key> keys;
+  for (const emu::TranscriptEntry &entry : emulator->Transcript()) {
+    if (entry.code == 0x05 && entry.key == kDefaultKey)
+      std::copy_n(entry.arguments.begin(), kDefaultKey.size(), keys.emplace_back().begin());
+  }
+  std::srand(1);  // what a process that never seeds would draw
+  Key predictable;
+  for (auto &b : predictable)
+    b = static_cast<std::uint8_t>(std::rand());
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_NE(keys[0], keys[1]);
+  for (const Key &key : keys) {
+    EXPECT_NE(key, predictable);
+    EXPECT_NE(key, kDefaultKey);
+  }
 }
 
 TEST_F(CommandsTest, IdentityAnswersAreDecoded) {

@@ -13,47 +13,37 @@ using emu::Command;
 using emu::On;
 using DeviceTest = ScannerTest;
 
-struct EchoCase {
-  const char *name;
-  std::vector<Fault> faults;
-  VResult code;
-  const wchar_t *message;
-};
-
-void PrintTo(const EchoCase &c, std::ostream *out) {
-  *out << c.name;
-}
-
-std::vector<EchoCase> EchoCases() {
+TEST_F(DeviceTest, EchoFailuresFailTheOpeningAndCloseTheConnection) {
   const auto echo = On(Command::kEcho);
   const wchar_t *kLength = L"Response length is different from request length";
-  return {
-      {"Longer", {Fault::PayloadLength(echo, 17)}, -1, kLength},
-      {"Shorter", {Fault::PayloadLength(echo, 15)}, -1, kLength},
-      {"PatternByte14", {Fault::WrongEcho(echo, 14)}, -1, L"Invalid response from echo command"},
-      {"UnderAnotherKey",
+  const struct {
+    const char *szCase;
+    std::vector<Fault> faults;
+    VResult code;
+    const wchar_t *szMessage;
+  } cases[] = {
+      {"longer", {Fault::PayloadLength(echo, 17)}, -1, kLength},
+      {"shorter", {Fault::PayloadLength(echo, 15)}, -1, kLength},
+      {"pattern byte 14", {Fault::WrongEcho(echo, 14)}, -1, L"Invalid response from echo command"},
+      {"under another key",
        {Fault::ForeignKey(echo, Key{}), Fault::StrayFrames(echo, 3)},
        -1,
        L"Cannot get response for sent command"},
-      {"Silent", {Fault::Silence(echo)}, -30, L"Timeout while reading from bluetooth socket"},
+      {"silent", {Fault::Silence(echo)}, -30, L"Timeout while reading from bluetooth socket"},
   };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.szCase);
+    Inject(c.faults);
+    SeamRecorder::readsTimeOut = c.code == -30;  // no real wait
+    EXPECT_TRUE(Fails(Open(), c.code, c.szMessage));
+    EXPECT_EQ(device, nullptr);
+    // The scanner serves one connection at a time: it answers again only if
+    // the failed opening closed its own.
+    SeamRecorder::readsTimeOut = false;
+    EXPECT_EQ(Open(), V_OK);
+    Close();
+  }
 }
-
-class EchoFailure : public ScannerTest, public ::testing::WithParamInterface<EchoCase> {};
-
-TEST_P(EchoFailure, FailsTheOpeningAndClosesTheConnection) {
-  Inject(GetParam().faults);
-  SeamRecorder::readsTimeOut = GetParam().code == -30;  // no real wait
-  EXPECT_TRUE(Fails(Open(), GetParam().code, GetParam().message));
-  EXPECT_EQ(device, nullptr);
-  // The scanner serves one connection at a time: it answers again only if
-  // the failed opening closed its own.
-  SeamRecorder::readsTimeOut = false;
-  EXPECT_EQ(Open(), V_OK);
-}
-
-INSTANTIATE_TEST_SUITE_P(Echo, EchoFailure, ::testing::ValuesIn(EchoCases()),
-                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(DeviceTest, OpensUnderTheDefaultKeyWithOneAndThreeSecondWaits) {
   ASSERT_EQ(Open(), V_OK);

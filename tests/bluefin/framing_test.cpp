@@ -60,104 +60,86 @@ TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   }
 }
 
-// A fault on the identity answer (or on image part 0, at capacity 3096) and
-// what the first receive gives; then where the stream stands.
-struct ReceiveCase {
-  const char *name;
-  std::vector<Fault> faults;
-  VInt32 capacity;
-  VResult result;
-  const wchar_t *message;  // null: success
-  bool headerOnly;         // the failure came before any payload byte was read
-  bool answerRemains;      // a second receive gets the scanner's answer
-};
-
-void PrintTo(const ReceiveCase &c, std::ostream *out) {
-  *out << c.name;
-}
-
-std::vector<ReceiveCase> ReceiveCases() {
+// A fault on the identity answer (or on image part 0, at capacity 3096),
+// what the first receive gives, and then where the stream stands: whether
+// the failure came before any payload byte was read, and whether a second
+// receive still gets the scanner's answer.
+TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
   const auto identity = On(Command::kIdentity);
   const auto part = emu::OnPart(0);
   const wchar_t *kSize = L"Invalid payload size received";
   const wchar_t *kBlocks = L"Invalid payload block size calculated";
-  return {
-      {"LengthAboveCapacity", {Fault::DeclaredLength(identity, 257)}, 256, -1, kSize, true, false},
-      {"LengthZero", {Fault::DeclaredLength(identity, 0)}, 256, -1, kBlocks, true, false},
-      {"LengthTopBitSet", {Fault::DeclaredLength(identity, 0x80000010)}, 256, -1, kBlocks, true, false},
-      {"LengthIsCapacity", {Fault::PayloadLength(identity, 256)}, 256, 256, nullptr, false, false},
+  const wchar_t *kStrays = L"Cannot get response for sent command";
+  const struct {
+    const char *szCase;
+    std::vector<Fault> faults;
+    VInt32 capacity;
+    VResult result;
+    const wchar_t *szMessage;  // null: success
+    bool headerOnly, answerRemains;
+  } cases[] = {
+      {"length above capacity", {Fault::DeclaredLength(identity, 257)}, 256, -1, kSize, true, false},
+      {"length zero", {Fault::DeclaredLength(identity, 0)}, 256, -1, kBlocks, true, false},
+      {"length top bit set", {Fault::DeclaredLength(identity, 0x80000010)}, 256, -1, kBlocks, true, false},
+      {"length is capacity", {Fault::PayloadLength(identity, 256)}, 256, 256, nullptr, false, false},
       // 3088 bytes of ciphertext: the data checksum wraps at 65536.
-      {"ImagePart", {}, 3096, 3085, nullptr, false, false},
-      {"PartBlocksAboveCapacity", {Fault::PayloadLength(part, 3089)}, 3096, -1, kBlocks, true, false},
-      {"PartOfCapacity", {Fault::PayloadLength(part, 3096)}, 3096, -1, kBlocks, true, false},
-      {"DataChecksum",
+      {"image part", {}, 3096, 3085, nullptr, false, false},
+      {"part blocks above capacity", {Fault::PayloadLength(part, 3089)}, 3096, -1, kBlocks, true, false},
+      {"part of capacity", {Fault::PayloadLength(part, 3096)}, 3096, -1, kBlocks, true, false},
+      {"data checksum",
        {Fault::BadDataChecksum(identity)},
        256,
        -29,
        L"Incorrect data checksum",
        false,
        false},
-      {"HeaderChecksum",
+      {"header checksum",
        {Fault::BadHeaderChecksum(identity)},
        256,
        -29,
        L"Incorrect header checksum",
        false,
        false},
-      {"BothChecksums",
+      {"both checksums",
        {Fault::BadHeaderChecksum(identity), Fault::BadDataChecksum(identity)},
        256,
        -29,
        L"Incorrect data checksum",
        false,
        false},
-      {"ThreeStrayFrames", {Fault::StrayFrames(identity, 3)}, 256, 16, nullptr, false, false},
-      {"FourStrayFrames",
-       {Fault::StrayFrames(identity, 4)},
-       256,
-       -1,
-       L"Cannot get response for sent command",
-       false,
-       true},
+      {"three stray frames", {Fault::StrayFrames(identity, 3)}, 256, 16, nullptr, false, false},
+      {"four stray frames", {Fault::StrayFrames(identity, 4)}, 256, -1, kStrays, false, true},
       // Checksums cover the ciphertext: a frame under another key is a stray.
-      {"ForeignKeyIsTheFourth",
+      {"foreign key is the fourth",
        {Fault::StrayFrames(identity, 3), Fault::ForeignKey(identity, Key{})},
        256,
        -1,
-       L"Cannot get response for sent command",
+       kStrays,
        false,
        false},
   };
-}
-
-class ReceiveRules : public ScannerTest, public ::testing::WithParamInterface<ReceiveCase> {};
-
-TEST_P(ReceiveRules, FirstReceiveAndWhereTheStreamStands) {
-  const ReceiveCase &c = GetParam();
-  ASSERT_EQ(Open(), V_OK);
-  Inject(c.faults);
-  const std::uint8_t code = c.capacity == 256 ? 0x03 : 0x11;
-  const std::uint8_t command[2] = {code, 0};
-  ASSERT_EQ(BlueFinSendCommand(record(), command, 2), V_OK);
-
-  Bytes buffer(static_cast<std::size_t>(c.capacity));
-  SeamRecorder::received = 0;
-  const VResult result = BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity);
-  if (c.message != nullptr) {
-    EXPECT_TRUE(Fails(result, c.result, c.message));
-  } else {
-    EXPECT_EQ(result, c.result);
-  }
-  if (c.headerOnly) {
-    EXPECT_EQ(SeamRecorder::received, 8u);
-  }
-  if (c.answerRemains) {
-    EXPECT_EQ(BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity), 16);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.szCase);
+    Close();
+    ASSERT_EQ(Open(), V_OK);
+    Inject(c.faults);
+    const std::uint8_t code = c.capacity == 256 ? 0x03 : 0x11;
+    const std::uint8_t command[2] = {code, 0};
+    ASSERT_EQ(BlueFinSendCommand(record(), command, 2), V_OK);
+    Bytes buffer(static_cast<std::size_t>(c.capacity));
+    SeamRecorder::received = 0;
+    const VResult result = BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity);
+    EXPECT_TRUE(c.szMessage ? Fails(result, c.result, c.szMessage)
+                            : ::testing::AssertionResult(result == c.result))
+        << result;
+    if (c.headerOnly) {
+      EXPECT_EQ(SeamRecorder::received, 8u);
+    }
+    if (c.answerRemains) {
+      EXPECT_EQ(BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity), 16);
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(Frames, ReceiveRules, ::testing::ValuesIn(ReceiveCases()),
-                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(FramingTest, AScannerClosingMidFrameEndsTheReceive) {
   ASSERT_EQ(Open(), V_OK);
