@@ -45,6 +45,7 @@ VResult OpenScanner(const std::string &address, HVBlueFin *phBlueFin) {
 SeamRecorder::SeamRecorder() : calls_(PlatformDefault()) {
   sent.clear();
   waits.clear();
+  draws.clear();
   received = 0;
   readsTimeOut = drawFails = false;
   calls_.send = [](SocketHandle socket, const void *pBuffer, VUInt32 size, Failure *pFailure) {
@@ -64,10 +65,13 @@ SeamRecorder::SeamRecorder() : calls_(PlatformDefault()) {
     return PlatformDefault().wait(socket, readiness, limit, pFailure);
   };
   calls_.secureRandom = [](VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
-    if (!drawFails)
-      return PlatformDefault().secureRandom(pBuffer, size, pFailure);
-    *pFailure = {5, L"   at getrandom\r\n"};
-    return false;
+    if (drawFails) {
+      *pFailure = {5, L"   at getrandom\r\n"};
+      return false;
+    }
+    const bool drawn = PlatformDefault().secureRandom(pBuffer, size, pFailure);
+    draws.emplace_back(pBuffer, pBuffer + size);
+    return drawn;
   };
   SetPlatformCalls(&calls_);
 }

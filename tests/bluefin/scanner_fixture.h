@@ -35,8 +35,9 @@ std::string UniqueAddress();
 VResult OpenScanner(const std::string &address, HVBlueFin *phBlueFin);
 
 // Stands between the transport and the platform while it lives: records
-// every frame sent, the bytes received and each wait's limit, and can make
-// read waits time out at once and the key draw fail.
+// every frame sent, the bytes received, each wait's limit and each draw from
+// the random source, and can make read waits time out at once and the key
+// draw fail.
 class SeamRecorder {
  public:
   SeamRecorder();
@@ -44,6 +45,7 @@ class SeamRecorder {
   static inline std::vector<Bytes> sent;
   static inline std::size_t received = 0;
   static inline std::vector<std::pair<Readiness, VUInt32>> waits;
+  static inline std::vector<Bytes> draws;
   static inline bool readsTimeOut = false;
   static inline bool drawFails = false;
 
