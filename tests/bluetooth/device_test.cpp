@@ -12,6 +12,8 @@ namespace {
 
 using DeviceTest = TransportTest;
 
+constexpr wchar_t kNoName[] = L"hName is NULL or an empty string";
+
 VResult Create(const wchar_t *szAddress, const wchar_t *szName, Handle *pDevice) {
   Handle name = szName ? MakeString(szName) : Handle();
   Handle address = szAddress ? MakeString(szAddress) : Handle();
@@ -86,36 +88,11 @@ TEST_F(DeviceTest, RecordsTheTextCannotShowFailAndBracketsAreDropped) {
   EXPECT_EQ(ToWString(text.get()), L"0A:11:22:33:44:55");
 }
 
-TEST_F(DeviceTest, TheNameIsCheckedFirstOnceTheTextConverted) {
-  Handle device, name = MakeString(L"Scanner");
-  const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
-  const wchar_t *const kNoName = L"hName is NULL or an empty string";
-  const struct {
-    std::function<VResult()> call;
-    VResult code;
-    const wchar_t *szMessage;
-  } cases[] = {
-      {[&] { return Create(L"00:11:22:33:44:55", L"", &device); }, V_E_ARGUMENT, kNoName},
-      {[&] { return Create(L"00:11:22:33:44:55", nullptr, &device); }, V_E_ARGUMENT, kNoName},
-      {[&] { return VBluetoothDeviceCreate(nullptr, nullptr, nullptr); }, V_E_ARGUMENT, kNoName},
-      {[&] { return VBluetoothDeviceCreate(name.get(), nullptr, nullptr); }, V_E_ARGUMENT_NULL,
-       L"pAddress is NULL"},
-      {[&] { return VBluetoothDeviceCreate(name.get(), &address, nullptr); }, V_E_ARGUMENT_NULL,
-       L"phBluetoothDevice is NULL"},
-  };
-  int row = 0;
-  for (const auto &c : cases) {
-    SCOPED_TRACE(row++);
-    EXPECT_EQ(c.call(), c.code);
-    EXPECT_EQ(GetLastError().message, c.szMessage);
-    EXPECT_EQ(device.get(), nullptr);
-  }
-}
-
-// Every operation refuses a null argument, in parameter order, before it
-// touches anything: the message and parameter name say which one.
-TEST_F(DeviceTest, OperationsRefuseNullArgumentsInOrder) {
-  Handle device = MakeDevice(L"00:11:22:33:44:55");
+// Once the text converted, the name is checked first; then every operation
+// refuses a null argument, in parameter order, before it touches anything:
+// the message and parameter name say which one.
+TEST_F(DeviceTest, OperationsRefuseMissingArgumentsInOrder) {
+  Handle device = MakeDevice(L"00:11:22:33:44:55"), made, name = MakeString(L"Scanner");
   HVString hString = nullptr;
   HVBluetoothSocket hSocket = nullptr;
   VBool equal = V_FALSE;
@@ -125,7 +102,14 @@ TEST_F(DeviceTest, OperationsRefuseNullArgumentsInOrder) {
   const struct {
     std::function<VResult()> call;
     const wchar_t *szParameter;
+    VResult code = V_E_ARGUMENT_NULL;
+    const wchar_t *szMessage = nullptr;  // null: "<parameter> is NULL"
   } cases[] = {
+      {[&] { return Create(L"00:11:22:33:44:55", L"", &made); }, L"hName", V_E_ARGUMENT, kNoName},
+      {[&] { return Create(L"00:11:22:33:44:55", nullptr, &made); }, L"hName", V_E_ARGUMENT, kNoName},
+      {[&] { return VBluetoothDeviceCreate(nullptr, nullptr, nullptr); }, L"hName", V_E_ARGUMENT, kNoName},
+      {[&] { return VBluetoothDeviceCreate(name.get(), nullptr, nullptr); }, L"pAddress"},
+      {[&] { return VBluetoothDeviceCreate(name.get(), &address, nullptr); }, L"phBluetoothDevice"},
       {[&] { return VBluetoothDeviceGetName(nullptr, &hString); }, L"hBluetoothDevice"},
       {[&] { return VBluetoothDeviceGetName(device.get(), nullptr); }, L"phName"},
       {[&] { return VBluetoothDeviceToString(nullptr, &hString); }, L"hBluetoothDevice"},
@@ -149,11 +133,12 @@ TEST_F(DeviceTest, OperationsRefuseNullArgumentsInOrder) {
   int row = 0;
   for (const auto &c : cases) {
     SCOPED_TRACE(row++);
-    EXPECT_EQ(c.call(), V_E_ARGUMENT_NULL);
+    EXPECT_EQ(c.call(), c.code);
     const vfw::LastError error = GetLastError();
-    EXPECT_EQ(error.message, std::wstring(c.szParameter) + L" is NULL");
+    EXPECT_EQ(error.message, c.szMessage ? c.szMessage : std::wstring(c.szParameter) + L" is NULL");
     EXPECT_EQ(error.parameterName, c.szParameter);
   }
+  EXPECT_EQ(made.get(), nullptr);
   EXPECT_EQ(hString, nullptr);
   EXPECT_EQ(hSocket, nullptr);
 }

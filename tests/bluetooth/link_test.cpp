@@ -186,9 +186,7 @@ TEST_F(LinkTest, SendToAClosedPeerFailsWithoutKillingTheProcess) {
   for (int i = 0; i < kMostSends && result == V_OK; ++i)
     result = VBluetoothSocketSend(socket_.get(), bytes, 4, kGenerous);
   EXPECT_EQ(result, V_E_WIN32);
-  const vfw::LastError error = GetLastError();
-  EXPECT_EQ(error.platformCode, kPlatformCodes.peerGone);
-  EXPECT_EQ(error.callStack, L"   at send\r\n");
+  ExpectPlatformError(kPlatformCodes.peerGone, L"   at send\r\n");
 }
 
 // However a socket was wound down before its last release, the platform
@@ -213,57 +211,22 @@ TEST_F(LinkTest, ReleaseShutsDownAndClosesExactlyOnce) {
   }
 }
 
-TEST_F(LinkTest, TwoConnectsThroughOneDeviceAreIndependent) {
-  Handle first, second;
-  const int firstPeer = Connect(&first), secondPeer = Connect(&second);
-  ASSERT_NE(first.get(), second.get());
-  VUInt8 a = 'A', b = 'B';
-  ASSERT_EQ(VBluetoothSocketSend(first.get(), &a, 1, kGenerous), V_OK);
-  ASSERT_EQ(VBluetoothSocketSend(second.get(), &b, 1, kGenerous), V_OK);
-  EXPECT_EQ(peer_->Read(firstPeer, 1), std::vector<VUInt8>{'A'});
-  EXPECT_EQ(peer_->Read(secondPeer, 1), std::vector<VUInt8>{'B'});
-
-  ASSERT_EQ(Release(first), V_OK);
-  EXPECT_TRUE(peer_->AtEndOfStream(firstPeer));
-  peer_->Write(secondPeer, {'C'});
-  EXPECT_EQ(VBluetoothSocketReceive(second.get(), &b, 1, kGenerous), V_OK);
-  EXPECT_EQ(b, 'C');
-}
-
 // The service class given to connect is part of the name reached. A connect
 // nobody answers is refused, and the half-made socket is closed without a
 // shutdown.
 TEST_F(LinkTest, ConnectReachesOnlyTheNamedService) {
-  const struct {
-    const char *szCase;
-    const VUInt8 *pListening;
-    const VUInt8 *pConnecting;
-  } cases[] = {
-      {"serial port", kVBluetoothSerialPortServiceClass, kVBluetoothSerialPortServiceClass},
-      {"another service", kOtherService, kOtherService},
-      {"serial port asked, other listening", kOtherService, kVBluetoothSerialPortServiceClass},
-      {"nobody listening", nullptr, kVBluetoothSerialPortServiceClass},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.szCase);
-    const VUInt64 btAddr = UniqueDeviceAddress();
-    std::unique_ptr<TestPeer> peer =
-        c.pListening ? std::make_unique<TestPeer>(btAddr, c.pListening) : nullptr;
-    Handle device = MakeDevice(AddressText(btAddr)), socket;
-    Seam().calls.clear();
-    const VResult result = VBluetoothDeviceConnect(device.get(), c.pConnecting, socket.put());
-    if (c.pListening == c.pConnecting) {
-      EXPECT_EQ(result, V_OK);
-      EXPECT_NE(socket.get(), nullptr);
-      continue;
-    }
-    EXPECT_EQ(result, V_E_WIN32);
-    EXPECT_EQ(socket.get(), nullptr);
-    const vfw::LastError error = GetLastError();
-    EXPECT_EQ(error.platformCode, kPlatformCodes.refused);
-    EXPECT_EQ(error.callStack, L"   at connect\r\n");
-    EXPECT_EQ(Seam().CallNames(), (Names{"open", "connect", "close"}));
-  }
+  const VUInt64 btAddr = UniqueDeviceAddress();
+  TestPeer other(btAddr, kOtherService);
+  Handle device = MakeDevice(AddressText(btAddr)), socket;
+  EXPECT_EQ(VBluetoothDeviceConnect(device.get(), kOtherService, socket.put()), V_OK);
+  EXPECT_NE(socket.get(), nullptr);
+  socket.reset();
+  Seam().calls.clear();
+  EXPECT_EQ(VBluetoothDeviceConnect(device.get(), kVBluetoothSerialPortServiceClass, socket.put()),
+            V_E_WIN32);
+  EXPECT_EQ(socket.get(), nullptr);
+  ExpectPlatformError(kPlatformCodes.refused, L"   at connect\r\n");
+  EXPECT_EQ(Seam().CallNames(), (Names{"open", "connect", "close"}));
 }
 
 }  // namespace

@@ -45,19 +45,6 @@ void TestPeer::Write(int fd, const std::vector<VUInt8> &bytes) {
   EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
-std::vector<VUInt8> TestPeer::Read(int fd, size_t count) {
-  std::vector<VUInt8> bytes(count);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t n = recv(fd, bytes.data() + done, count - done, 0);
-    if (n <= 0)
-      break;
-    done += static_cast<size_t>(n);
-  }
-  bytes.resize(done);
-  return bytes;
-}
-
 bool TestPeer::AtEndOfStream(int fd) {
   VUInt8 byte;
   return recv(fd, &byte, 1, MSG_DONTWAIT) == 0;

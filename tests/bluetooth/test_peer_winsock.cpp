@@ -55,20 +55,6 @@ void TestPeer::Write(int fd, const std::vector<VUInt8> &bytes) {
       static_cast<int>(bytes.size()));
 }
 
-std::vector<VUInt8> TestPeer::Read(int fd, size_t count) {
-  std::vector<VUInt8> bytes(count);
-  size_t done = 0;
-  while (done < count) {
-    const int n =
-        recv(AsSocket(fd), reinterpret_cast<char *>(bytes.data() + done), static_cast<int>(count - done), 0);
-    if (n <= 0)
-      break;
-    done += static_cast<size_t>(n);
-  }
-  bytes.resize(done);
-  return bytes;
-}
-
 // Without MSG_DONTWAIT: a zero-time readiness check first, then a peek that
 // cannot block.
 bool TestPeer::AtEndOfStream(int fd) {

@@ -21,10 +21,6 @@ VResult Release(Handle &handle) {
   return VObjectSet(nullptr, &hObject);
 }
 
-std::pair<VInt64, VInt64> HostFootprint() {
-  return {VTestGetLiveObjectCount(), VTestGetOutstandingAllocationCount()};
-}
-
 void ExpectPlatformError(VInt32 code, const wchar_t *szAt) {
   const vfw::LastError error = GetLastError();
   EXPECT_EQ(error.code, V_E_WIN32);
@@ -35,6 +31,10 @@ void ExpectPlatformError(VInt32 code, const wchar_t *szAt) {
 // --- FakePlatform ----------------------------------------------------------
 
 namespace {
+
+std::pair<VInt64, VInt64> HostFootprint() {
+  return {VTestGetLiveObjectCount(), VTestGetOutstandingAllocationCount()};
+}
 
 FakePlatform &Fake() {
   return FakePlatform::Get();
@@ -52,7 +52,7 @@ void Note(PlatformCall &, const T &) {}
 template <typename Member>
 struct Recorder;
 
-// One recording wrapper per table member: records the call with its limit,
+// One recording wrapper per table member: records the call with its limit
 // and readiness, then plays the scripted outcome or the inner table's.
 template <typename R, typename... Args>
 struct Recorder<R (*PlatformCalls::*)(Args...)> {

@@ -93,7 +93,6 @@ class TestPeer {
 
   int Accept();
   void Write(int fd, const std::vector<VUInt8> &bytes);
-  std::vector<VUInt8> Read(int fd, size_t count);
   // True when the stream has ended with nothing left unread.
   bool AtEndOfStream(int fd);
   void Close(int fd);
@@ -123,8 +122,6 @@ class TransportTest : public ::testing::Test {
  private:
   std::pair<VInt64, VInt64> baseline_;
 };
-
-std::pair<VInt64, VInt64> HostFootprint();
 
 // The thread's last error is the platform's failure: V_E_WIN32 with its code
 // and the failed call's name.
