@@ -1,10 +1,5 @@
 #include "scanner_fixture.h"
 
-#include <unistd.h>
-
-#include <atomic>
-#include <cstdio>
-
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
 
@@ -22,16 +17,6 @@ using namespace vdm::platform;
          << "result " << result << ", last error " << error.code << " \"" << vfw::ToUtf8(error.message)
          << "\" (" << vfw::ToUtf8(error.parameterName) << "); expected " << code << " \""
          << vfw::ToUtf8(message) << "\"";
-}
-
-std::string UniqueAddress() {
-  static std::atomic<unsigned> counter{0};
-  const auto pid = static_cast<unsigned>(getpid());
-  const unsigned n = counter++;
-  char text[18];
-  std::snprintf(text, sizeof text, "B1:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,
-                pid & 0xFF, (n >> 8) & 0xFF, n & 0xFF);
-  return text;
 }
 
 VResult OpenScanner(const std::string &address, HVBlueFin *phBlueFin) {

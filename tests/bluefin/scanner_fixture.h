@@ -13,6 +13,7 @@
 #include "bluefin/bluefin.h"
 #include "bluetooth/platform/platform.h"
 #include "emulator/emulator.h"
+#include "tests/emulator/unique_address.h"
 
 namespace bluefin_test {
 
@@ -28,8 +29,7 @@ using vdm::platform::Readiness;
 ::testing::AssertionResult Fails(VResult result, VResult code, const std::wstring &message,
                                  const std::wstring &parameter = L"");
 
-// An address no other scanner of any process uses, so tests run side by side.
-std::string UniqueAddress();
+using emu::test::UniqueAddress;
 
 // BlueFinCreate on the scanner at the address.
 VResult OpenScanner(const std::string &address, HVBlueFin *phBlueFin);
