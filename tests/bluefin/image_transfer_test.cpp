@@ -88,6 +88,41 @@ TEST_F(ImageTest, DecodesExactlyWhatTheScannerCoded) {
   }
 }
 
+// A whole session as the module runs it: identity, a drawn session key, an
+// armed scanner polled until ready, the twelve parts and the default key put
+// back. The synthetic finger arrives exactly, and every command after the
+// key switch went under the drawn key.
+TEST_F(ImageTest, AWholeSessionBringsTheSyntheticFingerUnderTheDrawnKey) {
+  emu::Options options;
+  options.readyAfterPolls = 2;
+  Close();
+  Start(options);
+  ASSERT_EQ(Open(), V_OK);
+  char model[8];
+  ASSERT_EQ(BlueFinGetDeviceInfo(device, model, nullptr, nullptr, nullptr, nullptr), V_OK);
+  ASSERT_EQ(BlueFinSetRandomKey(device), V_OK);
+  const Key session = DeviceKey();
+  ASSERT_EQ(BlueFinSetStatus(device, 1), V_OK);
+  VUInt32 ready = 0;
+  while (ready == 0)
+    ASSERT_EQ(BlueFinGetStatus(device, nullptr, nullptr, &ready, nullptr), V_OK);
+  HVImage image = nullptr;
+  ASSERT_EQ(BlueFinGetImage(device, &image), V_OK);
+  EXPECT_EQ(PixelsOf(image), emulator->ExpectedImage());
+  VObjectSet(nullptr, &image);
+  ASSERT_EQ(BlueFinSetStatus(device, 0), V_OK);
+  ASSERT_EQ(BlueFinRestoreDefaultKey(device), V_OK);
+  EXPECT_EQ(emulator->CurrentKey(), kDefaultKey);
+
+  std::vector<int> expected = {0x01, 0x03, 0x05, 0x0C, 0x09, 0x09, 0x09};
+  expected.insert(expected.end(), 12, 0x11);
+  expected.insert(expected.end(), {0x0C, 0x05});
+  EXPECT_EQ(Codes(), expected);
+  const auto transcript = emulator->Transcript();
+  for (std::size_t i = 0; i < transcript.size(); ++i)
+    EXPECT_EQ(transcript[i].key, i < 3 ? kDefaultKey : session) << "command " << i;
+}
+
 // At each report, the stream's pixels so far are decoded and every other
 // pixel still shows the background; a chosen report returns a verdict.
 struct ProgressLog {
