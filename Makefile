@@ -51,6 +51,7 @@ build: build-default
 run: build-default
 	./build/default/tools/bluefin capture
 
+# The Linux suites, then the Windows build and its 64-bit suite under Wine.
 test: deps format-check
 	@set -e; for p in $(TEST_PRESETS); do \
 	  echo "== $$p =="; \
@@ -58,6 +59,7 @@ test: deps format-check
 	  cmake --build --preset $$p; \
 	  ctest --preset $$p; \
 	done
+	$(MAKE) --no-print-directory test-windows
 
 # Benchmarks, never part of make test: a Release build of the benchmark
 # program alone, which ends with its table of ratios.
