@@ -15,7 +15,6 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
 constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
 constexpr wchar_t kAtSdpConnect[] = L"   at sdp_connect\r\n";
 constexpr wchar_t kAtSdpSearch[] = L"   at sdp_service_search_attr_req\r\n";
@@ -111,14 +110,10 @@ bool FindChannel(const bdaddr_t &device, const VUInt8 serviceClassId[16], uint8_
 // GCOVR_EXCL_STOP
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
-  int fd = socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC, BTPROTO_RFCOMM);
-  if (fd < 0)
-    return posix::FailWithErrno(kAtSocket, pFailure);
-  // GCOVR_EXCL_START
-  *pSocket = posix::HandleFromDescriptor(fd);
-  return true;
+  return posix::OpenStream(AF_BLUETOOTH, BTPROTO_RFCOMM, pSocket, pFailure);
 }
 
+// GCOVR_EXCL_START
 bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failure *pFailure) {
   if (pAddress->addressFamily != V_BLUETOOTH_ADDRESS_FAMILY)
     return Fail(EAFNOSUPPORT, kAtConnect, pFailure);
@@ -130,11 +125,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
       !FindChannel(peer.rc_bdaddr, pAddress->serviceClassId, &peer.rc_channel, pFailure)) {
     return false;
   }
-  if (connect(posix::DescriptorFromHandle(socket), reinterpret_cast<const sockaddr *>(&peer), sizeof(peer)) !=
-      0) {
-    return posix::FailWithErrno(kAtConnect, pFailure);
-  }
-  return true;
+  return posix::ConnectTo(socket, &peer, sizeof(peer), pFailure);
 }
 // GCOVR_EXCL_STOP
 

@@ -15,15 +15,10 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
 constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0)
-    return posix::FailWithErrno(kAtSocket, pFailure);
-  *pSocket = posix::HandleFromDescriptor(fd);
-  return true;
+  return posix::OpenStream(AF_UNIX, 0, pSocket, pFailure);
 }
 
 bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failure *pFailure) {
@@ -44,12 +39,8 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
   sockaddr_un peer{};
   peer.sun_family = AF_UNIX;
   std::memcpy(peer.sun_path + 1, name.data(), name.size());
-  auto peerLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  if (connect(posix::DescriptorFromHandle(socket), reinterpret_cast<const sockaddr *>(&peer), peerLength) !=
-      0) {
-    return posix::FailWithErrno(kAtConnect, pFailure);
-  }
-  return true;
+  return posix::ConnectTo(socket, &peer,
+                          static_cast<unsigned>(offsetof(sockaddr_un, sun_path) + 1 + name.size()), pFailure);
 }
 
 }  // namespace

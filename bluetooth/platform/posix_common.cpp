@@ -18,6 +18,8 @@ namespace {
 
 // The host error names the readiness wait after the call the messages have
 // always used, whichever POSIX call does the waiting.
+constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
+constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
 constexpr wchar_t kAtSelect[] = L"   at select\r\n";
 constexpr wchar_t kAtRecv[] = L"   at recv\r\n";
 constexpr wchar_t kAtSend[] = L"   at send\r\n";
@@ -169,6 +171,19 @@ bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
     filled += static_cast<VUInt32>(count);
   }
   return true;
+}
+
+bool OpenStream(int family, int protocol, SocketHandle *pSocket, Failure *pFailure) {
+  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  if (fd < 0)
+    return FailWithErrno(kAtSocket, pFailure);
+  *pSocket = HandleFromDescriptor(fd);
+  return true;
+}
+
+bool ConnectTo(SocketHandle socket, const void *pPeer, unsigned length, Failure *pFailure) {
+  return connect(DescriptorFromHandle(socket), static_cast<const sockaddr *>(pPeer), length) == 0 ||
+         FailWithErrno(kAtConnect, pFailure);
 }
 
 PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect) {

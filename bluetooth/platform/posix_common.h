@@ -33,6 +33,13 @@ bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, V
                      Failure *pFailure);
 bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure);
 
+// A close-on-exec stream socket of the family and protocol; a failure is
+// reported "at socket".
+bool OpenStream(int family, int protocol, SocketHandle *pSocket, Failure *pFailure);
+// connect() to the peer's address of the given length; a failure is reported
+// "at connect" with errno.
+bool ConnectTo(SocketHandle socket, const void *pPeer, unsigned length, Failure *pFailure);
+
 // A backend's table: the shared calls, and the backend's own open and
 // connect, which are all that differ between the radio and the emulated link.
 PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect);
