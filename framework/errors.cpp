@@ -174,13 +174,7 @@ V_API void V_CALL VErrorClearLast(void) {
 }
 
 V_API VResult V_CALL VErrorTypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(ErrorObject::Type());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(ErrorObject::Type(), phType); });
 }
 
 V_API VResult V_CALL VErrorGetLastEx(VUInt32, HVError *phError) {

@@ -67,13 +67,7 @@ VResult SetResolution(HVImage hImage, VFloat value, VFloat ImageObject::*field) 
 using namespace vfw::detail;
 
 V_API VResult V_CALL VImageTypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(ImageObject::Type());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(ImageObject::Type(), phType); });
 }
 
 V_API VResult V_CALL VImageCreateEx(VUInt32 pixelFormat, VUInt32 width, VUInt32 height, VUInt32 stride,

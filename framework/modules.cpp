@@ -124,27 +124,15 @@ VResult UnplugPlugin(PluginObject &plugin) noexcept {
 using namespace vfw::detail;
 
 V_API VResult V_CALL VModuleTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(ModuleObject::Type());
-  return V_OK;
+  return HandOutType(ModuleObject::Type(), phType);
 }
 
 V_API VResult V_CALL VPluginModuleTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(ModuleObject::PluginType());
-  return V_OK;
+  return HandOutType(ModuleObject::PluginType(), phType);
 }
 
 V_API VResult V_CALL VPluginTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(PluginObject::Type());
-  return V_OK;
+  return HandOutType(PluginObject::Type(), phType);
 }
 
 V_API VResult V_CALL VCoreModuleOf(HVModule *phModule) {

@@ -62,6 +62,14 @@ inline HVObject ToHandle(const ObjectHeader *object) {
 inline HVType ToHandle(const TypeInfo *type) {
   return ToHandle(static_cast<const ObjectHeader *>(type));
 }
+// The body of every XxxTypeOf: the type's handle, or a refused null.
+inline VResult HandOutType(const TypeInfo *type, HVType *phType) noexcept {
+  if (phType == nullptr) {
+    return ArgumentNull(L"phType");
+  }
+  *phType = ToHandle(type);
+  return V_OK;
+}
 inline ObjectHeader *FromHandle(HVObject handle) {
   return reinterpret_cast<ObjectHeader *>(handle);
 }

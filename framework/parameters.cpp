@@ -82,21 +82,11 @@ VResult GetDescriptor(HVParameterDescriptor handle, DescriptorObject **out) {
 using namespace vfw::detail;
 
 V_API VResult V_CALL VCustomParameterDescriptorTypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(DescriptorObject::Type());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(DescriptorObject::Type(), phType); });
 }
 
 V_API VResult V_CALL VParameterBagTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(ParameterBagObject::Type());
-  return V_OK;
+  return HandOutType(ParameterBagObject::Type(), phType);
 }
 
 V_API VResult V_CALL VCustomParameterDescriptorCreate(HVString hName, HVType hType, VUInt32 attributes,

@@ -75,11 +75,7 @@ VResult SetEntry(HVPropertyBag hBag, const wchar_t *szName, HVValue hValue) {
 }  // namespace
 
 V_API VResult V_CALL VPropertyBagTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(PropertyBagObject::Type());
-  return V_OK;
+  return HandOutType(PropertyBagObject::Type(), phType);
 }
 
 V_API VResult V_CALL VPropertyBagCreate(HVPropertyBag *phBag) {

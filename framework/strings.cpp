@@ -79,13 +79,7 @@ VResult CreateWide(const wchar_t *szText, VInt32 length, HVString *phString) {
 }  // namespace
 
 V_API VResult V_CALL VStringTypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(StringObject::Type());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(StringObject::Type(), phType); });
 }
 
 V_API VResult V_CALL VStringCreateFromStrOrCharsW(const wchar_t *szText, VInt32 length, HVString *phString) {

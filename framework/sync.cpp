@@ -133,13 +133,7 @@ V_API void V_CALL VMonitorExit(VMonitor *pMonitor) {
 }
 
 V_API VResult V_CALL VSyncEventTypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(EventObject::Type());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(EventObject::Type(), phType); });
 }
 
 V_API VResult V_CALL VSyncEventCreate(VBool isManualReset, VBool isSignalled, HVSyncEvent *phEvent) {

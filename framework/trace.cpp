@@ -21,11 +21,7 @@ struct TraceSourceObject : ObjectHeader {
 using namespace vfw::detail;
 
 V_API VResult V_CALL VTraceSourceTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(TraceSourceObject::Type());
-  return V_OK;
+  return HandOutType(TraceSourceObject::Type(), phType);
 }
 
 V_API VResult V_CALL VTraceSourceCreateW(const wchar_t *szName, HVTraceSource *phTraceSource) {

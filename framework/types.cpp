@@ -208,21 +208,11 @@ V_API VResult V_CALL VTypeAllocInstanceP(VTypeOfProc pTypeOf, HVObject *phObject
 }
 
 V_API VResult V_CALL VObjectTypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(ObjectType());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(ObjectType(), phType); });
 }
 
 V_API VResult V_CALL VTypeTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(TypeType());
-  return V_OK;
+  return HandOutType(TypeType(), phType);
 }
 
 V_API VResult V_CALL VTypeGetNameW(HVType hType, const wchar_t **pszName) {

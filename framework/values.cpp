@@ -270,31 +270,15 @@ VResult ConvertToValue(ValueObject &value, const TypeInfo *type, HVValue *phValu
 using namespace vfw::detail;
 
 V_API VResult V_CALL VBooleanTypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(BooleanType());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(BooleanType(), phType); });
 }
 
 V_API VResult V_CALL VInt32TypeOf(HVType *phType) {
-  return Counted(__func__, [&] {
-    if (phType == nullptr) {
-      return ArgumentNull(L"phType");
-    }
-    *phType = ToHandle(Int32Type());
-    return V_OK;
-  });
+  return Counted(__func__, [&] { return HandOutType(Int32Type(), phType); });
 }
 
 V_API VResult V_CALL VValueTypeOf(HVType *phType) {
-  if (phType == nullptr) {
-    return ArgumentNull(L"phType");
-  }
-  *phType = ToHandle(ValueObject::Type());
-  return V_OK;
+  return HandOutType(ValueObject::Type(), phType);
 }
 
 V_API VResult V_CALL VValueCreate(HVType hType, const void *pValue, VInt32 valueSize, VInt32 count,
