@@ -2,6 +2,7 @@
 // caller guards a shared list with its own monitor); the elements live in a tracked block.
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "calls.h"
 #include "memory.h"
@@ -35,7 +36,12 @@ bool IsInitialised(const ListState &state) {
   return state.kind == kPlainList || state.kind == kHandleList;
 }
 
-VResult CheckList(const VList *list, const ListState **out) {
+constexpr VUInt16 kAnyKind = 0;
+
+// An initialised list, then, when asked, of the kind and with the element
+// size, checked in that order.
+VResult CheckList(const VList *list, const ListState **out, VUInt16 kind = kAnyKind,
+                  std::optional<VInt32> elementSize = std::nullopt) {
   if (list == nullptr) {
     return ArgumentNull(L"pList");
   }
@@ -43,32 +49,25 @@ VResult CheckList(const VList *list, const ListState **out) {
   if (!IsInitialised(*state)) {
     return SetLastError(V_E_INVALID_OPERATION, L"The list is not initialized");
   }
+  if (kind != kAnyKind && state->kind != kind) {
+    return SetLastError(V_E_INVALID_OPERATION, kind == kHandleList ? L"The list is not a list of handles"
+                                                                   : L"The list is a list of handles");
+  }
+  if (elementSize && *elementSize != state->elementSize) {
+    return SetLastError(V_E_ARGUMENT, L"elementSize does not match the list's element size", L"elementSize");
+  }
   *out = state;
   return V_OK;
 }
 
-VResult CheckList(VList *list, ListState **out) {
+VResult CheckList(VList *list, ListState **out, VUInt16 kind = kAnyKind,
+                  std::optional<VInt32> elementSize = std::nullopt) {
   const ListState *state = nullptr;
-  VResult result = CheckList(static_cast<const VList *>(list), &state);
+  VResult result = CheckList(static_cast<const VList *>(list), &state, kind, elementSize);
   if (VSucceeded(result)) {
     *out = const_cast<ListState *>(state);
   }
   return result;
-}
-
-VResult CheckElementSize(const ListState &state, VInt32 elementSize) {
-  if (elementSize != state.elementSize) {
-    return SetLastError(V_E_ARGUMENT, L"elementSize does not match the list's element size", L"elementSize");
-  }
-  return V_OK;
-}
-
-VResult CheckKind(const ListState &state, VUInt16 kind) {
-  if (state.kind != kind) {
-    return SetLastError(V_E_INVALID_OPERATION, kind == kHandleList ? L"The list is not a list of handles"
-                                                                   : L"The list is a list of handles");
-  }
-  return V_OK;
 }
 
 std::size_t Bytes(const ListState &state, VInt32 count) {
@@ -128,11 +127,7 @@ VResult Initialise(VList *list, VInt32 elementSize, VUInt16 kind) {
 
 VResult GetBound(const VList *pList, VInt32 elementSize, void *ppBound, bool end) {
   const ListState *state = nullptr;
-  VResult result = CheckList(pList, &state);
-  if (VFailed(result)) {
-    return result;
-  }
-  result = CheckElementSize(*state, elementSize);
+  VResult result = CheckList(pList, &state, kAnyKind, elementSize);
   if (VFailed(result)) {
     return result;
   }
@@ -170,13 +165,7 @@ V_API VResult V_CALL VListInitP(VList *pList, VUInt32, VTypeOfProc pTypeOf) {
 V_API VResult V_CALL VListAdd(VList *pList, VUInt32, const void *pElement, VInt32 elementSize) {
   return Counted(__func__, [&] {
     ListState *state = nullptr;
-    VResult result = CheckList(pList, &state);
-    if (VSucceeded(result)) {
-      result = CheckKind(*state, kPlainList);
-    }
-    if (VSucceeded(result)) {
-      result = CheckElementSize(*state, elementSize);
-    }
+    VResult result = CheckList(pList, &state, kPlainList, elementSize);
     if (VFailed(result)) {
       return result;
     }
@@ -191,13 +180,7 @@ V_API VResult V_CALL VListAddP(VList *pList, VTypeOfProc pTypeOf, const HVObject
                                VInt32 elementSize) {
   return Counted(__func__, [&] {
     ListState *state = nullptr;
-    VResult result = CheckList(pList, &state);
-    if (VSucceeded(result)) {
-      result = CheckKind(*state, kHandleList);
-    }
-    if (VSucceeded(result)) {
-      result = CheckElementSize(*state, elementSize);
-    }
+    VResult result = CheckList(pList, &state, kHandleList, elementSize);
     if (VFailed(result)) {
       return result;
     }
@@ -224,10 +207,7 @@ V_API VResult V_CALL VListAddP(VList *pList, VTypeOfProc pTypeOf, const HVObject
 V_API VResult V_CALL VListRemove(VList *pList, VUInt32, const void *pElement, VInt32 elementSize, VUInt32) {
   return Counted(__func__, [&] {
     ListState *state = nullptr;
-    VResult result = CheckList(pList, &state);
-    if (VSucceeded(result)) {
-      result = CheckElementSize(*state, elementSize);
-    }
+    VResult result = CheckList(pList, &state, kAnyKind, elementSize);
     if (VFailed(result)) {
       return result;
     }
@@ -277,10 +257,7 @@ V_API VResult V_CALL VListDetachArrayP(VList *pList, VUInt32, VTypeOfProc pTypeO
                                        VInt32 *pCount) {
   return Counted(__func__, [&] {
     ListState *state = nullptr;
-    VResult result = CheckList(pList, &state);
-    if (VSucceeded(result)) {
-      result = CheckKind(*state, kHandleList);
-    }
+    VResult result = CheckList(pList, &state, kHandleList);
     if (VFailed(result)) {
       return result;
     }
