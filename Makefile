@@ -102,11 +102,12 @@ fuzz: deps
 # The integration suite under valgrind's memcheck; any error fails. The
 # seeded races and the module cycles run fewer iterations: each is hundreds
 # of times slower under valgrind.
+MEMCHECK := VDM_HYGIENE_CYCLES=20 VDM_RACE_ITERATIONS=20 valgrind --error-exitcode=1 \
+            --suppressions=tests/valgrind.supp --leak-check=full --errors-for-leak-kinds=definite \
+            --show-leak-kinds=definite
 memcheck: deps-tools build-default
-	VDM_HYGIENE_CYCLES=20 VDM_RACE_ITERATIONS=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
-	  --show-leak-kinds=definite ./build/default/tests/module/module_tests
-	VDM_HYGIENE_CYCLES=20 VDM_RACE_ITERATIONS=20 valgrind --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
-	  --show-leak-kinds=definite ./build/default/tests/hygiene/hygiene_tests
+	$(MEMCHECK) ./build/default/tests/module/module_tests
+	$(MEMCHECK) ./build/default/tests/hygiene/hygiene_tests
 
 # Line and branch coverage of the module's three folders by the whole suite:
 # a summary here, the annotated sources in build/coverage/coverage.html.
