@@ -1,12 +1,16 @@
 // The emulated link's POSIX calls under the seam, failing for real: each
 // failure carries errno and the failed call's name, and a full socket buffer
 // is a send of nothing yet, not a failure.
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <functional>
+#include <thread>
 
 #include "bluetooth/platform/posix_common.h"
 #include "test_support.h"
@@ -93,6 +97,37 @@ TEST(PosixCalls, ASendIntoAFullBufferMovesNothingYet) {
   EXPECT_EQ(platform::PlatformDefault().wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
   close(pair[0]);
   close(pair[1]);
+}
+
+// A host may take signals on any thread, without SA_RESTART: an interrupted
+// wait goes on for what is left of its limit and then times out, never
+// failing with EINTR.
+TEST(PosixCalls, SignalsDoNotCutAWaitShort) {
+  struct sigaction quiet {
+  }, old{};
+  quiet.sa_handler = [](int) {};
+  ASSERT_EQ(sigaction(SIGUSR1, &quiet, &old), 0);
+  int pair[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  std::atomic<bool> done{false};
+  int ready = -2;
+  Failure failure;
+  std::thread waiter([&] {
+    ready = platform::PlatformDefault().wait(platform::posix::HandleFromDescriptor(pair[0]),
+                                             platform::Readiness::kReadable, {0, 100000}, &failure);
+    done.store(true);
+  });
+  int signals = 0;
+  while (!done.load()) {
+    pthread_kill(waiter.native_handle(), SIGUSR1);
+    ++signals;
+    std::this_thread::yield();
+  }
+  waiter.join();
+  EXPECT_EQ(ready, 0) << "after " << signals << " signals";
+  close(pair[0]);
+  close(pair[1]);
+  sigaction(SIGUSR1, &old, nullptr);
 }
 
 }  // namespace
