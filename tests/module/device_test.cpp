@@ -106,11 +106,14 @@ TEST_F(DeviceTest, BadParametersFailBeforeAnythingConnects) {
   EXPECT_TRUE(module_->Events().empty());
 }
 
+// Plug looks at the major version only.
 TEST_F(DeviceTest, UnsupportedMajorVersionClosesTheOpenedScanner) {
   module_.reset();
-  LoadAndPlug(0x0103);
+  LoadAndPlug(0x0107);
   ASSERT_EQ(module_->Unplug(), V_OK);
   EXPECT_EQ(module_->Plug(0x0200), V_E_NOT_SUPPORTED_VERSION);
+  EXPECT_EQ(vfw::GetLastError().code, V_E_NOT_SUPPORTED_VERSION);
+  EXPECT_TRUE(vfw::GetLastError().message.empty());
   emu::Emulator &scanner = StartScanner();
   const std::string address = addresses_.back();
   HVDevice hDevice = nullptr;

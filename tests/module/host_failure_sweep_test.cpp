@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <iostream>
 
-#include "sweep_fixture.h"
+#include "device_fixture.h"
 
 namespace vdm::test {
 namespace {
@@ -20,13 +20,14 @@ struct StepResult {
   CaptureRun capture;
 };
 
-enum class Needs { kModule, kDevice };
+enum class Needs { kInit, kPlug, kDevice };
 // How a failure that does not reach the caller as such may end instead.
 enum class Otherwise { kNothing, kOpeningExchange, kIgnoredClose };
 
-class HostFailureSweepTest : public SweepDeviceTest {
+class HostFailureSweepTest : public DeviceTest {
  public:
   // For the scenario table below.
+  using DeviceTest::AddressOf;
   using ModuleTest::module_;
   using ModuleTest::Slots;
 
@@ -48,7 +49,11 @@ class HostFailureSweepTest : public SweepDeviceTest {
   Run RunOnce(const Scenario &scenario, VUInt64 k, VBool persistent, bool warmUp = false) {
     Run run;
     const HostFootprint before;
-    LoadAndPlug();
+    EXPECT_EQ(Load(), V_OK);
+    EXPECT_EQ(module_->Init(), V_OK);
+    if (scenario.needs != Needs::kInit) {
+      EXPECT_EQ(module_->Plug(), V_OK);
+    }
     const HVDevice hDevice = scenario.needs == Needs::kDevice ? CreateOn(*scanner_) : nullptr;
     VErrorClearLast();  // a saved last error would add a call to release it
     VTestResetCalls();
@@ -162,12 +167,16 @@ using Self = HostFailureSweepTest;
 
 // The scenarios a device lives through, each measured on its own.
 const Self::Scenario kScenarios[] = {
-    {"create", Needs::kModule, Otherwise::kOpeningExchange,
+    {"plug", Needs::kInit, Otherwise::kNothing,
+     [](Self &t, HVDevice) {
+       return StepResult{{t.module_->Plug()}, {}, {}};
+     }},
+    {"create", Needs::kPlug, Otherwise::kOpeningExchange,
      [](Self &t, HVDevice) {
        // The bag is released after the count: its release is the test's.
        StepResult step;
-       const std::string name = t.scanner_->ListenName();
-       const std::wstring address(name.begin() + name.find('/') + 1, name.begin() + name.find('/') + 18);
+       const std::string narrow = Self::AddressOf(*t.scanner_);
+       const std::wstring address(narrow.begin(), narrow.end());
        HVObject bag = nullptr;
        EXPECT_EQ(VPropertyBagCreate(&bag), V_OK);
        EXPECT_EQ(VPropertyBagSetStringW(bag, L"BluetoothAddress", address.c_str()), V_OK);

@@ -7,7 +7,7 @@
 #include <iostream>
 #include <thread>
 
-#include "sweep_fixture.h"
+#include "device_fixture.h"
 
 namespace vdm::test {
 namespace {
@@ -100,13 +100,8 @@ struct CaseOutcome {
   bool freshCaptured = false;
 };
 
-class LinkFailureSweepTest : public SweepDeviceTest {
+class LinkFailureSweepTest : public DeviceTest {
  protected:
-  static std::string AddressOf(const emu::Emulator &scanner) {
-    const std::string name = scanner.ListenName();
-    return name.substr(name.find('/') + 1, 17);
-  }
-
   // Creates, captures and removes, stopping at the first failure; the
   // device is removed whenever it was created.
   CaseOutcome Life(emu::Emulator &scanner) {

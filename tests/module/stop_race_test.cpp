@@ -9,7 +9,7 @@
 #include <mutex>
 #include <random>
 
-#include "sweep_fixture.h"
+#include "device_fixture.h"
 
 namespace vdm::test {
 namespace {
@@ -64,7 +64,7 @@ class Watchdog {
   std::thread thread_;
 };
 
-class StopRaceTest : public SweepDeviceTest {
+class StopRaceTest : public DeviceTest {
  protected:
   void OpenAll() {
     for (int d = 0; d < kDevices; ++d) {
