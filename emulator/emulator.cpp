@@ -171,34 +171,22 @@ void Emulator::Serve(int connection) {
       return;
     }
     const auto arrived = std::chrono::steady_clock::now();
-    if (!parsed.headerChecksumOk || Checksum(body) != parsed.dataChecksum) {
-      continue;
-    }
-
-    FaultEffects effects;
-    std::vector<std::uint8_t> out;
+    ServedFrame served;
     {
       std::lock_guard lock(shared_->mutex);
-      Scanner &scanner = *shared_->scanner;
-      const Key key = scanner.key();
-      DecryptBlocks(key, body);
-      const std::uint8_t code = body[0];
-      const std::span<const std::uint8_t> arguments = body.subspan(1, parsed.length - 1u);
-      shared_->transcript.push_back({code, std::vector<std::uint8_t>(arguments.begin(), arguments.end()), key,
-                                     arrived, connectionNumber});
-      effects = shared_->faults.Take(code, arguments);
-      std::vector<std::uint8_t> payload = scanner.Handle(code, arguments, effects.declineWith);
-      out = ComposeAnswer(effects, static_cast<std::uint8_t>(code | kResponseBit), std::move(payload), key);
+      served = ServeFrame(*shared_->scanner, shared_->faults, parsed, body);
+      if (!served.ignored) {
+        shared_->transcript.push_back(
+            {served.code, std::vector<std::uint8_t>(served.arguments.begin(), served.arguments.end()),
+             served.key, arrived, connectionNumber});
+      }
     }
-    if (effects.silence) {
+    if (served.ignored || served.silence) {
       continue;
     }
-    if (effects.closeAfter) {
-      out.resize(std::min<std::size_t>(out.size(), *effects.closeAfter));
-    }
-    const Io sent =
-        WriteShaped(connection, shared_->waker, shaping, out, arrived, kCommandHeaderSize + body.size());
-    if (sent != Io::kOk || effects.closeAfter) {
+    const Io sent = WriteShaped(connection, shared_->waker, shaping, served.out, arrived,
+                                kCommandHeaderSize + body.size());
+    if (sent != Io::kOk || served.close) {
       return;
     }
   }

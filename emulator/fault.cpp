@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "emulator/cipher.h"
+#include "emulator/scanner.h"
+
 namespace bluefin::emu {
 namespace {
 
@@ -126,6 +129,29 @@ std::vector<std::uint8_t> ComposeAnswer(const FaultEffects &effects, std::uint8_
   }
   AppendResponseFrame(payload, effects.answerKey.value_or(answerKey), effects.defects, out);
   return out;
+}
+
+ServedFrame ServeFrame(Scanner &scanner, FaultBook &faults, const CommandHeader &header,
+                       std::span<std::uint8_t> body) {
+  ServedFrame served;
+  if (!header.headerChecksumOk || Checksum(body) != header.dataChecksum) {
+    return served;
+  }
+  served.ignored = false;
+  served.key = scanner.key();
+  DecryptBlocks(served.key, body);
+  served.code = body[0];
+  served.arguments = body.subspan(1, header.length - 1u);
+  const FaultEffects effects = faults.Take(served.code, served.arguments);
+  std::vector<std::uint8_t> payload = scanner.Handle(served.code, served.arguments, effects.declineWith);
+  served.out = ComposeAnswer(effects, static_cast<std::uint8_t>(served.code | kResponseBit),
+                             std::move(payload), served.key);
+  served.silence = effects.silence;
+  if (effects.closeAfter) {
+    served.out.resize(std::min<std::size_t>(served.out.size(), *effects.closeAfter));
+    served.close = true;
+  }
+  return served;
 }
 
 }  // namespace bluefin::emu

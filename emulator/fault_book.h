@@ -52,6 +52,26 @@ class FaultBook {
 std::vector<std::uint8_t> ComposeAnswer(const FaultEffects &effects, std::uint8_t responseCode,
                                         std::vector<std::uint8_t> payload, const Key &answerKey);
 
+class Scanner;
+
+// One command frame served, once its header's length is known to be valid:
+// a frame whose checksums fail is ignored; otherwise its body is decrypted
+// in place under the scanner's key, the faults that hit the command are
+// taken, the scanner answers, and the bytes for the wire are composed (cut
+// short where a fault closes the connection after them). The emulator and
+// the fuzz targets' in-process scanner both serve this way.
+struct ServedFrame {
+  bool ignored = true;  // no answer: a checksum failed
+  std::uint8_t code = 0;
+  std::span<const std::uint8_t> arguments;  // inside the decrypted body
+  Key key{};                                // in force when the frame came in
+  bool silence = false;                     // no answer: a fault keeps quiet
+  bool close = false;                       // the connection ends after out
+  std::vector<std::uint8_t> out;
+};
+ServedFrame ServeFrame(Scanner &scanner, FaultBook &faults, const CommandHeader &header,
+                       std::span<std::uint8_t> body);
+
 }  // namespace bluefin::emu
 
 #endif  // BLUEFIN_EMULATOR_FAULT_BOOK_H

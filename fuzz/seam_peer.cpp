@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "emulator/cipher.h"
 #include "emulator/frame.h"
 
 namespace vdm::fuzz {
@@ -101,14 +100,6 @@ void SeamPeer::Install() {
     return true;
   };
   vdm::platform::SetPlatformCalls(&table_);
-}
-
-void SeamPeer::Reset(const emu::ScannerConfig &config) {
-  {
-    std::lock_guard lock(mutex_);
-    scanner_.emplace(config);
-  }
-  Restart();
 }
 
 void SeamPeer::Use(const emu::Scanner &scanner) {
@@ -220,25 +211,11 @@ void SeamPeer::Answer() {
     std::vector<std::uint8_t> body(outbound_.begin() + emu::kCommandHeaderSize,
                                    outbound_.begin() + frameSize);
     outbound_.erase(outbound_.begin(), outbound_.begin() + frameSize);
-    if (!header.headerChecksumOk || emu::Checksum(body) != header.dataChecksum) {
-      continue;
+    const emu::ServedFrame served = emu::ServeFrame(*scanner_, faults_, header, body);
+    if (!served.ignored && !served.silence) {
+      inbound_.insert(inbound_.end(), served.out.begin(), served.out.end());
+      closed_ = served.close;
     }
-    const emu::Key key = scanner_->key();
-    emu::DecryptBlocks(key, body);
-    const std::uint8_t code = body[0];
-    const std::span<const std::uint8_t> arguments(body.data() + 1, header.length - 1u);
-    const emu::FaultEffects effects = faults_.Take(code, arguments);
-    std::vector<std::uint8_t> payload = scanner_->Handle(code, arguments, effects.declineWith);
-    std::vector<std::uint8_t> out = emu::ComposeAnswer(
-        effects, static_cast<std::uint8_t>(code | emu::kResponseBit), std::move(payload), key);
-    if (effects.silence) {
-      continue;
-    }
-    if (effects.closeAfter) {
-      out.resize(std::min<std::size_t>(out.size(), *effects.closeAfter));
-      closed_ = true;
-    }
-    inbound_.insert(inbound_.end(), out.begin(), out.end());
   }
 }
 
