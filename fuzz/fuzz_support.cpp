@@ -1,5 +1,6 @@
 #include "fuzz/fuzz_support.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 
@@ -34,7 +35,7 @@ HVBluetoothDevice gBluetoothDevice = nullptr;
 void PreparePeer() {
   static const bool prepared = [] {
     SeamPeer::Instance().Install();
-    SeamPeer::Instance().Reset(emu::ScannerConfig{});
+    SeamPeer::Instance().Use(emu::Scanner(emu::ScannerConfig{}));
     gBluetoothDevice = [] {
       HVBluetoothDevice hDevice = nullptr;
       const vfw::Handle name = vfw::MakeString(L"Scanner");
@@ -60,6 +61,42 @@ HVBlueFin OpenDeviceOnPeer() {
   HVBlueFin hBlueFin = nullptr;
   Expect(VSucceeded(BlueFinCreate(gBluetoothDevice, &hBlueFin)), "no device on a well-behaved scanner");
   return hBlueFin;
+}
+
+VResult RunOperation(HVBlueFin hBlueFin, unsigned operation) {
+  static constexpr std::array<VUInt8, 32> kKey = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                                  12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
+                                                  23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+  switch (operation) {
+    case 0:
+      return BlueFinEcho(hBlueFin);
+    case 1: {
+      char model[8] = {};
+      VUInt32 serial = 0, value14 = 0;
+      VUInt8 value12 = 0, value13 = 0;
+      const VResult result = BlueFinGetDeviceInfo(hBlueFin, model, &serial, &value12, &value13, &value14);
+      Expect(VFailed(result) || model[7] == '\0', "the model text came back unterminated");
+      return result;
+    }
+    case 2: {
+      VUInt32 flag12 = 0, flag13 = 0, ready = 0, value14 = 0;
+      return BlueFinGetStatus(hBlueFin, &flag12, &flag13, &ready, &value14);
+    }
+    case 3:
+      return BlueFinSetStatus(hBlueFin, 1);
+    case 4:
+      return BlueFinSetKey(hBlueFin, kKey.data(), static_cast<VInt32>(kKey.size()));
+    case 5:
+      return BlueFinSetRandomKey(hBlueFin);
+    case 6:
+      return BlueFinRestoreDefaultKey(hBlueFin);
+    default: {
+      HVImage hImage = nullptr;
+      const VResult result = BlueFinGetImage(hBlueFin, &hImage);
+      VObjectSet(nullptr, &hImage);
+      return result;
+    }
+  }
 }
 
 }  // namespace vdm::fuzz

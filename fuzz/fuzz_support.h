@@ -39,6 +39,11 @@ void PreparePeer();
 // nothing of the input has been used yet.
 HVBlueFin OpenDeviceOnPeer();
 
+// One of the device's operations, by number: 0 echo, 1 identity, 2 status,
+// 3 arm, 4 a fixed key, 5 a random key, 6 the default key, 7 (and above)
+// the image. The seeds and the targets number them alike.
+VResult RunOperation(HVBlueFin hBlueFin, unsigned operation);
+
 }  // namespace vdm::fuzz
 
 #endif  // VDM_FUZZ_FUZZ_SUPPORT_H

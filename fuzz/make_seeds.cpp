@@ -32,34 +32,11 @@ void ResponseSeed(unsigned operation, const std::string &name, bool armFirst) {
   HVBlueFin hBlueFin = OpenDeviceOnPeer();
   reinterpret_cast<BlueFinDevice *>(hBlueFin)->isSecureMode = 1;
   if (armFirst) {
-    BlueFinSetStatus(hBlueFin, 1);
-    BlueFinGetStatus(hBlueFin, nullptr, nullptr, nullptr, nullptr);
+    RunOperation(hBlueFin, 3);
+    RunOperation(hBlueFin, 2);
   }
   const std::size_t from = SeamPeer::Instance().Inbound().size();
-  HVImage hImage = nullptr;
-  switch (operation) {
-    case 0:
-      BlueFinEcho(hBlueFin);
-      break;
-    case 1:
-      BlueFinGetDeviceInfo(hBlueFin, nullptr, nullptr, nullptr, nullptr, nullptr);
-      break;
-    case 2:
-      BlueFinGetStatus(hBlueFin, nullptr, nullptr, nullptr, nullptr);
-      break;
-    case 3:
-      BlueFinSetStatus(hBlueFin, 1);
-      break;
-    case 6:
-      BlueFinRestoreDefaultKey(hBlueFin);
-      break;
-    case 7:
-      BlueFinGetImage(hBlueFin, &hImage);
-      break;
-    default:
-      break;
-  }
-  VObjectSet(nullptr, &hImage);
+  RunOperation(hBlueFin, operation);
   const Bytes inbound = SeamPeer::Instance().Inbound();
   VObjectSet(nullptr, &hBlueFin);
   Bytes seed = {static_cast<std::uint8_t>(operation), 0, 1};

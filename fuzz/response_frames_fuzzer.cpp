@@ -4,7 +4,6 @@
 // stream is not answered for: whatever the bytes, the module must stay
 // inside its buffers, fail with its own last error, and never accept an
 // answer of the wrong size or code.
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -39,43 +38,6 @@ VResult Exchange(HVBlueFin hBlueFin, FuzzInput &input) {
   return result;
 }
 
-VResult RunCommand(HVBlueFin hBlueFin, unsigned operation, FuzzInput &input) {
-  static constexpr std::array<VUInt8, 32> kKey = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
-                                                  12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
-                                                  23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
-  SeamPeer::Instance().Queue(input.Rest());
-  switch (operation) {
-    case 0:
-      return BlueFinEcho(hBlueFin);
-    case 1: {
-      char model[8] = {};
-      VUInt32 serial = 0, value14 = 0;
-      VUInt8 value12 = 0, value13 = 0;
-      const VResult result = BlueFinGetDeviceInfo(hBlueFin, model, &serial, &value12, &value13, &value14);
-      Expect(VFailed(result) || model[7] == '\0', "the model text came back unterminated");
-      return result;
-    }
-    case 2: {
-      VUInt32 flag12 = 0, flag13 = 0, ready = 0, value14 = 0;
-      return BlueFinGetStatus(hBlueFin, &flag12, &flag13, &ready, &value14);
-    }
-    case 3:
-      return BlueFinSetStatus(hBlueFin, 1);
-    case 4:
-      return BlueFinSetKey(hBlueFin, kKey.data(), static_cast<VInt32>(kKey.size()));
-    case 5:
-      return BlueFinSetRandomKey(hBlueFin);
-    case 6:
-      return BlueFinRestoreDefaultKey(hBlueFin);
-    default: {
-      HVImage hImage = nullptr;
-      const VResult result = BlueFinGetImage(hBlueFin, &hImage);
-      VObjectSet(nullptr, &hImage);
-      return result;
-    }
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -95,7 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // the secure flag only lets the image transfer start.
   pDevice->isSecureMode = secure ? 1 : 0;
 
-  const VResult result = operation == 8 ? Exchange(hBlueFin, input) : RunCommand(hBlueFin, operation, input);
+  VResult result = V_OK;
+  if (operation == 8) {
+    result = Exchange(hBlueFin, input);
+  } else {
+    peer.Queue(input.Rest());
+    result = RunOperation(hBlueFin, operation);
+  }
   ExpectRecorded(result);
 
   Expect(VSucceeded(VObjectSet(nullptr, &hBlueFin)), "the device could not be released");

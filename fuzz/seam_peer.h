@@ -30,10 +30,8 @@ class SeamPeer {
 
   // Puts the peer's table in force for the rest of the process.
   void Install();
-  // A powered-on scanner with no faults, nothing queued, answering on.
-  void Reset(const emu::ScannerConfig &config);
-  // A copy of a scanner made beforehand (they share the coded image, which
-  // is slow to make), powered on, with everything else as Reset leaves it.
+  // A copy of a scanner (copies share the coded image, which is slow to
+  // make), powered on, with no faults, nothing queued, answering on.
   void Use(const emu::Scanner &scanner);
   // Power cycle of the scanner in use: no faults, nothing queued, answering
   // on; the image stays.
