@@ -1,11 +1,10 @@
-// Capture: arming, polling, transfer with progress, the final status, and
-// stops from other threads, against the scanner emulator.
+// Capture: arguments, arming, polling, transfer with progress, the final
+// status and early ends, against the scanner emulator. Stops from other
+// threads are the host-failure sweep's stop scenarios and the stop races.
 #include "device_fixture.h"
 
 namespace vdm::test {
 namespace {
-
-constexpr unsigned kNeverReady = 1000000;
 
 VResult V_CALL NoReport(HVDevice, HVObject, HVImage *, VInt32, VBiometricStatus *, void *) {
   return V_OK;
@@ -172,37 +171,6 @@ TEST_F(CaptureTest, CallbackAndScannerEndTheCaptureEarly) {
     ExpectIdle(hDevice);
   }
 }
-
-// Cancel, removal and unplug from another thread, while the capture polls
-// and while it transfers: the capture ends once with status 2 and no image,
-// the stopper returns once it has ended, and the scanner keeps or gets back
-// its default key as the stop requires.
-class CaptureStopTest : public CaptureTest,
-                        public ::testing::WithParamInterface<std::tuple<StopKind, ReportKind>> {};
-
-TEST_P(CaptureStopTest, StopEndsTheCaptureWithStatusTwo) {
-  const auto [stop, on] = GetParam();
-  const HVDevice hDevice = OpenScanner(on == ReportKind::kPoll ? kNeverReady : 0);
-  const CaptureRun run = Capture(hDevice, {stop, on, 1});
-  EXPECT_EQ(run.stopResult, V_OK);
-  EXPECT_EQ(run.result, V_OK);
-  EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
-  EXPECT_TRUE(run.written);
-  EXPECT_EQ(run.handle, nullptr);
-  if (stop == StopKind::kCancel) {
-    EXPECT_NE(Property(Slots().pGetId, hDevice), L"");
-    if (on == ReportKind::kPart) {
-      ExpectIdle(hDevice);
-    }
-  } else {
-    EXPECT_EQ(scanner_->CurrentKey(), emu::kDefaultKey);
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(AllStops, CaptureStopTest,
-                         ::testing::Combine(::testing::Values(StopKind::kCancel, StopKind::kRemove,
-                                                              StopKind::kUnplug),
-                                            ::testing::Values(ReportKind::kPoll, ReportKind::kPart)));
 
 }  // namespace
 }  // namespace vdm::test
