@@ -117,7 +117,6 @@ emu::Emulator &DeviceTest::StartScanner(emu::Options options) {
   auto &scanner = scanners_.emplace_back(options);
   std::string error;
   EXPECT_TRUE(scanner.Start(&error)) << error;
-  addresses_.push_back(options.address);
   return scanner;
 }
 

@@ -48,7 +48,7 @@ TEST_F(DeviceTest, CreatedDeviceReportsTheScannersIdentityAndNotifiesOnce) {
   options.serial = 0x00ABCDEF;
   emu::Emulator &scanner = StartScanner(options);
   int hostParam = 0;
-  const std::string address = addresses_.back();
+  const std::string address = AddressOf(scanner);
   HVDevice hDevice = nullptr;
   ASSERT_EQ(Create(L"Left hand", &address, &hDevice, &hostParam), V_OK);
 
@@ -72,17 +72,14 @@ TEST_F(DeviceTest, CreatedDeviceReportsTheScannersIdentityAndNotifiesOnce) {
   EXPECT_EQ(transcript[2].key, emu::kDefaultKey);
   EXPECT_NE(transcript[3].key, emu::kDefaultKey);
   EXPECT_EQ(scanner.CurrentKey(), transcript[3].key);
-}
 
-TEST_F(DeviceTest, DisplayNameDefaultsToTheMake) {
-  emu::Emulator &scanner = StartScanner();
-  const HVDevice hDevice = CreateOn(scanner, nullptr);
-  EXPECT_EQ(Property(Slots().pGetDisplayName, hDevice), L"TopLink Pacific Device");
+  // Without a display name the device takes its default.
+  EXPECT_EQ(Property(Slots().pGetDisplayName, CreateOn(StartScanner(), nullptr)), L"TopLink Pacific Device");
 }
 
 TEST_F(DeviceTest, BadParametersFailBeforeAnythingConnects) {
   emu::Emulator &scanner = StartScanner();
-  const std::string address = addresses_.back();
+  const std::string address = AddressOf(scanner);
   HVDevice hDevice = nullptr;
   struct Case {
     const wchar_t *name;
@@ -115,7 +112,7 @@ TEST_F(DeviceTest, UnsupportedMajorVersionClosesTheOpenedScanner) {
   EXPECT_EQ(vfw::GetLastError().code, V_E_NOT_SUPPORTED_VERSION);
   EXPECT_TRUE(vfw::GetLastError().message.empty());
   emu::Emulator &scanner = StartScanner();
-  const std::string address = addresses_.back();
+  const std::string address = AddressOf(scanner);
   HVDevice hDevice = nullptr;
   EXPECT_EQ(Create(L"Scanner", &address, &hDevice), V_E_NOT_SUPPORTED_VERSION);
   EXPECT_EQ(hDevice, nullptr);
@@ -138,7 +135,7 @@ TEST_F(DeviceTest, FailedOpeningExchangeFailsCreationAndRestoresTheKey) {
     SCOPED_TRACE(static_cast<int>(fault.kind));
     emu::Emulator &scanner = StartScanner();
     ASSERT_TRUE(scanner.InjectFault(fault));
-    const std::string address = addresses_.back();
+    const std::string address = AddressOf(scanner);
     HVDevice hDevice = nullptr;
     VErrorClearLast();
     EXPECT_TRUE(HasLastError(Create(L"Scanner", &address, &hDevice), V_E_FAILED,
@@ -189,7 +186,7 @@ TEST_F(DeviceTest, RefusedRemovalNotificationKeepsTheDeviceUsable) {
 TEST_F(DeviceTest, RefusedAddedNotificationIsReturnedAndUnplugStillClosesTheDevice) {
   emu::Emulator &scanner = StartScanner();
   module_->FailCallback(vfw::DeviceModule::Event::kAdded, -56);
-  const std::string address = addresses_.back();
+  const std::string address = AddressOf(scanner);
   HVDevice hDevice = nullptr;
   EXPECT_EQ(Create(L"Scanner", &address, &hDevice), -56);
   EXPECT_EQ(hDevice, nullptr);
@@ -197,43 +194,33 @@ TEST_F(DeviceTest, RefusedAddedNotificationIsReturnedAndUnplugStillClosesTheDevi
   EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
 }
 
+// Unplug closes the devices from the last to the first. A scanner that no
+// longer answers fails the unplug, and a removal, but its record is freed
+// and the other devices are closed all the same.
 TEST_F(DeviceTest, UnplugClosesFromTheLastDeviceToTheFirst) {
   std::vector<emu::Emulator *> scanners;
-  for (int i = 0; i < 3; ++i) {
+  std::vector<HVDevice> devices;
+  for (int i = 0; i < 5; ++i) {
     scanners.push_back(&StartScanner());
-    CreateOn(*scanners.back());
+    devices.push_back(CreateOn(*scanners.back()));
   }
-  ASSERT_EQ(module_->Unplug(), V_OK);
+  scanners[2]->Stop();  // out of range
+  EXPECT_EQ(Slots().pRemoveDevice(devices[2], nullptr), V_OK);
+  scanners[4]->Stop();
+  EXPECT_LT(module_->Unplug(), 0);
   std::vector<std::chrono::steady_clock::time_point> restored;
-  for (emu::Emulator *scanner : scanners) {
-    EXPECT_EQ(scanner->CurrentKey(), emu::kDefaultKey);
-    const auto transcript = scanner->Transcript();
+  for (int i : {0, 1, 3}) {
+    EXPECT_EQ(scanners[i]->CurrentKey(), emu::kDefaultKey);
+    const auto transcript = scanners[i]->Transcript();
     ASSERT_EQ(transcript.back().code, kSetKey);
     restored.push_back(transcript.back().time);
   }
   EXPECT_GT(restored[0], restored[1]);
   EXPECT_GT(restored[1], restored[2]);
-}
-
-// Closing a record whose scanner has gone still frees it, and the other
-// devices are closed all the same.
-TEST_F(DeviceTest, ScannersThatNoLongerAnswerAreStillReleased) {
-  std::vector<emu::Emulator *> scanners;
-  std::vector<HVDevice> devices;
-  for (int i = 0; i < 3; ++i) {
-    scanners.push_back(&StartScanner());
-    devices.push_back(CreateOn(*scanners.back()));
-  }
-  scanners[1]->Stop();  // out of range
-  EXPECT_EQ(Slots().pRemoveDevice(devices[1], nullptr), V_OK);
-
-  scanners[2]->Stop();
-  EXPECT_LT(module_->Unplug(), 0);
-  EXPECT_EQ(scanners[0]->CurrentKey(), emu::kDefaultKey);
   HVString hValue = nullptr;
   EXPECT_TRUE(
       HasLastError(Slots().pGetId(devices[0], &hValue), V_E_INVALID_OPERATION, L"VdmBlueFin is not plugged"));
-  // TearDown checks that nothing of the three records is left.
+  // TearDown checks that nothing of the five records is left.
 }
 
 // A creation that opened its scanner while the host unplugged the module
@@ -258,7 +245,7 @@ TEST_F(DeviceTest, CreationThatOutlivesThePlugClosesItsRecord) {
     return true;
   };
   scanner = &StartScanner(options);
-  const std::string address = addresses_.back();
+  const std::string address = AddressOf(*scanner);
   HVDevice hDevice = nullptr;
   VResult created = V_OK;
   std::thread creator([&] { created = Create(L"Scanner", &address, &hDevice); });

@@ -3,7 +3,7 @@
 #include <array>
 #include <set>
 
-#include "module_fixture.h"
+#include "device_fixture.h"
 
 namespace vdm::test {
 namespace {

@@ -109,19 +109,14 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
 
   // Every step of a capture a stop can land at: three polls, the two sleeps
   // between them, twelve parts, and after the last part the final status.
-  struct Step {
-    ReportKind on;
-    int at;
-  };
-  std::vector<Step> steps;
-  for (int at = 1; at <= static_cast<int>(kReadyAfterPolls) + 1; ++at) {
-    steps.push_back({ReportKind::kPoll, at});
-  }
-  for (int at = 1; at <= static_cast<int>(kReadyAfterPolls); ++at) {
-    steps.push_back({ReportKind::kSleep, at});
-  }
-  for (int at = 1; at <= static_cast<int>(emu::kImageParts); ++at) {
-    steps.push_back({ReportKind::kPart, at});
+  std::vector<StopPlan> steps;
+  const int ready = static_cast<int>(kReadyAfterPolls);
+  for (const auto &[on, count] :
+       {std::pair{ReportKind::kPoll, ready + 1}, std::pair{ReportKind::kSleep, ready},
+        std::pair{ReportKind::kPart, static_cast<int>(emu::kImageParts)}}) {
+    for (int at = 1; at <= count; ++at) {
+      steps.push_back({StopKind::kNone, on, at});
+    }
   }
 
   Watchdog watchdog;
@@ -138,12 +133,12 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
     const int unplugger = pick(kDevices);
     std::array<StopPlan, kDevices> plans;
     for (int d = 0; d < kDevices; ++d) {
-      const Step step = steps[pick(static_cast<int>(steps.size()))];
-      StopKind kind = pick(2) == 0 ? StopKind::kCancel : StopKind::kRemove;
+      plans[d] = steps[pick(static_cast<int>(steps.size()))];
+      plans[d].kind = pick(2) == 0 ? StopKind::kCancel : StopKind::kRemove;
       if (unplug) {
-        kind = d == unplugger ? StopKind::kUnplug : StopKind::kNone;
+        plans[d].kind = d == unplugger ? StopKind::kUnplug : StopKind::kNone;
       }
-      plans[d] = {kind, step.on, step.at, pick(20000)};
+      plans[d].spins = pick(20000);
     }
 
     std::array<CaptureRun, kDevices> runs;
