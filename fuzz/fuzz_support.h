@@ -1,13 +1,41 @@
-// What the fuzz targets share: their oracle's way of failing, the host's
-// leak counters, and a BlueFinDevice opened on the seam's scanner.
+// What the fuzz targets share: their input's reading, their oracle's way of
+// failing, the host's leak counters, and a BlueFinDevice opened on the
+// seam's scanner.
 #ifndef VDM_FUZZ_FUZZ_SUPPORT_H
 #define VDM_FUZZ_FUZZ_SUPPORT_H
 
 #include <v_core.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
 #include "bluefin/bluefin.h"
 
 namespace vdm::fuzz {
+
+// Reads a fuzz input as a script: small numbers from the front, the rest as
+// bytes. Reading past the end gives zeros, so every input is a valid script.
+class FuzzInput {
+ public:
+  FuzzInput(const std::uint8_t *data, std::size_t size) : bytes_(data, size) {}
+
+  std::uint8_t Byte() { return next_ < bytes_.size() ? bytes_[next_++] : 0; }
+  std::uint16_t Word() { return static_cast<std::uint16_t>(Byte() | Byte() << 8); }
+  // A number below limit (limit > 0).
+  unsigned Below(unsigned limit) { return Byte() % limit; }
+  bool Empty() const { return next_ >= bytes_.size(); }
+  // Everything not read yet.
+  std::span<const std::uint8_t> Rest() {
+    const std::span<const std::uint8_t> rest = bytes_.subspan(next_);
+    next_ = bytes_.size();
+    return rest;
+  }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+  std::size_t next_ = 0;
+};
 
 // A broken expectation is a finding: report it and abort, so that libFuzzer
 // keeps the input and the replay test fails on it.

@@ -10,7 +10,6 @@
 
 #include "bluefin/bluefin.h"
 #include "emulator/frame.h"
-#include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/seam_peer.h"
 
@@ -94,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const Footprint before = Footprint::Now();
   HVBlueFin hBlueFin = OpenDeviceOnPeer();
   SeamPeer &peer = SeamPeer::Instance();
-  peer.SetAnswering(false);
+  peer.Behave({.answering = false});
   auto *pDevice = reinterpret_cast<BlueFinDevice *>(hBlueFin);
   pDevice->isSecureMode = 1;
   std::vector<std::uint8_t> stream;

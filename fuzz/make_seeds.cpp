@@ -66,12 +66,7 @@ int main(int argc, char **argv) {
   ResponseSeed(7, "image", true);
 
   // Image parts: the scanner's own codes, a stop, a failure, a short part.
-  {
-    HVBlueFin hBlueFin = OpenDeviceOnPeer();
-    VObjectSet(nullptr, &hBlueFin);
-  }
-  emu::ScannerConfig config;
-  emu::Scanner scanner(config);
+  const emu::Scanner scanner{emu::ScannerConfig{}};
   const Bytes &codes = scanner.image().data;
   const struct {
     const char *name;

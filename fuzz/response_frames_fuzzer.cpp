@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "bluefin/bluefin.h"
-#include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/seam_peer.h"
 
@@ -50,8 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const Footprint before = Footprint::Now();
   HVBlueFin hBlueFin = OpenDeviceOnPeer();
   SeamPeer &peer = SeamPeer::Instance();
-  peer.SetAnswering(false);
-  peer.SetReadChunk(chunk);
+  peer.Behave({.answering = false, .readChunk = chunk});
   auto *pDevice = reinterpret_cast<BlueFinDevice *>(hBlueFin);
   // The key stays the default one, so that seeds made under it decrypt;
   // the secure flag only lets the image transfer start.

@@ -45,7 +45,7 @@ void SeamPeer::Install() {
   table_.connect = [](SocketHandle, const VBluetoothSocketAddress *, Failure *pFailure) {
     SeamPeer &peer = Instance();
     std::lock_guard lock(peer.mutex_);
-    return !peer.connectFails_ || Fail(pFailure, ECONNREFUSED, L"   at connect\r\n");
+    return !peer.behaviour_.connectFails || Fail(pFailure, ECONNREFUSED, L"   at connect\r\n");
   };
   table_.wait = [](SocketHandle, Readiness readiness, WaitLimit, Failure *) {
     SeamPeer &peer = Instance();
@@ -63,8 +63,8 @@ void SeamPeer::Install() {
     peer.Tick();
     std::lock_guard lock(peer.mutex_);
     std::size_t count = std::min<std::size_t>(size, peer.inbound_.size() - peer.inboundRead_);
-    if (peer.readChunk_ != 0) {
-      count = std::min(count, peer.readChunk_);
+    if (peer.behaviour_.readChunk != 0) {
+      count = std::min(count, peer.behaviour_.readChunk);
     }
     std::memcpy(pBuffer, peer.inbound_.data() + peer.inboundRead_, count);
     peer.inboundRead_ += count;
@@ -117,19 +117,17 @@ void SeamPeer::Restart() {
   outbound_.clear();
   inbound_.clear();
   inboundRead_ = 0;
-  answering_ = true;
+  behaviour_ = {};
   closed_ = false;
-  connectFails_ = false;
-  readChunk_ = 0;
   openSockets_ = 0;
   calls_ = 0;
   randomState_ = 1;
   hook_ = nullptr;
 }
 
-void SeamPeer::SetAnswering(bool answering) {
+void SeamPeer::Behave(const Behaviour &behaviour) {
   std::lock_guard lock(mutex_);
-  answering_ = answering;
+  behaviour_ = behaviour;
 }
 
 void SeamPeer::Queue(std::span<const std::uint8_t> bytes) {
@@ -140,16 +138,6 @@ void SeamPeer::Queue(std::span<const std::uint8_t> bytes) {
 bool SeamPeer::InjectFault(const emu::Fault &fault) {
   std::lock_guard lock(mutex_);
   return faults_.Add(fault);
-}
-
-void SeamPeer::SetReadChunk(std::size_t chunk) {
-  std::lock_guard lock(mutex_);
-  readChunk_ = chunk;
-}
-
-void SeamPeer::SetConnectFails(bool fails) {
-  std::lock_guard lock(mutex_);
-  connectFails_ = fails;
 }
 
 void SeamPeer::SetCallHook(std::function<void(std::uint64_t)> hook) {
@@ -197,7 +185,7 @@ void SeamPeer::Tick() {
 
 // The emulator's serving loop, one frame at a time as the bytes come in.
 void SeamPeer::Answer() {
-  while (answering_ && !closed_ && outbound_.size() >= emu::kCommandHeaderSize) {
+  while (behaviour_.answering && !closed_ && outbound_.size() >= emu::kCommandHeaderSize) {
     const emu::CommandHeader header = emu::ParseCommandHeader(
         std::span<const std::uint8_t, emu::kCommandHeaderSize>(outbound_.data(), emu::kCommandHeaderSize));
     if (!header.LengthValid()) {

@@ -37,13 +37,16 @@ class SeamPeer {
   // on; the image stays.
   void Restart();
 
-  void SetAnswering(bool answering);
+  // How the peer behaves until the next Restart.
+  struct Behaviour {
+    bool answering = true;      // off: the module reads only what is queued
+    std::size_t readChunk = 0;  // at most this many bytes per receive (0: no limit)
+    bool connectFails = false;
+  };
+  void Behave(const Behaviour &behaviour);
   // Bytes the module will read, after anything queued already.
   void Queue(std::span<const std::uint8_t> bytes);
   bool InjectFault(const emu::Fault &fault);
-  // At most this many bytes per receive (0: no limit).
-  void SetReadChunk(std::size_t chunk);
-  void SetConnectFails(bool fails);
 
   // Called before every wait, receive and send with their running number
   // since Reset, on the calling thread and outside the peer's lock.
@@ -68,10 +71,8 @@ class SeamPeer {
   std::vector<std::uint8_t> outbound_;
   std::vector<std::uint8_t> inbound_;
   std::size_t inboundRead_ = 0;
-  bool answering_ = true;
+  Behaviour behaviour_;
   bool closed_ = false;
-  bool connectFails_ = false;
-  std::size_t readChunk_ = 0;
   int openSockets_ = 0;
   std::uint64_t calls_ = 0;
   std::uint32_t randomState_ = 1;

@@ -18,7 +18,6 @@
 #include "framework/device_manager.h"
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
-#include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/seam_peer.h"
 
@@ -260,7 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   WarmUp();
   ConfigureScanner(flags & 3);
   SeamPeer &peer = SeamPeer::Instance();
-  peer.SetConnectFails((flags & 0xC0) == 0xC0);
+  peer.Behave({.connectFails = (flags & 0xC0) == 0xC0});
   AddFaults(input);
   module.ClearEvents();
   // Taken unplugged: plugging makes the device list, unplugging frees it.
