@@ -111,16 +111,15 @@ class LinkFailureSweepTest : public DeviceTest {
     outcome.result = Create(L"Scanner", &address, &hDevice);
     outcome.message = vfw::GetLastError().message;
     if (VSucceeded(outcome.result)) {
-      HVObject captureObject = nullptr;
-      EXPECT_EQ(VPropertyBagCreate(&captureObject), V_OK);
-      CaptureRun run = Capture(hDevice, {}, captureObject);
+      vfw::Handle captureObject;
+      EXPECT_EQ(VPropertyBagCreate(captureObject.put()), V_OK);
+      CaptureRun run = Capture(hDevice, {}, captureObject.get());
       outcome.result = run.result;
       outcome.message = vfw::GetLastError().message;
       if (VSucceeded(run.result)) {
         run.Collect();
         outcome.freshCaptured = run.status == V_BIOMETRIC_STATUS_OK && run.image == scanner.ExpectedImage();
       }
-      VObjectUnref(captureObject);
       outcome.removed = Slots().pRemoveDevice(hDevice, nullptr);
     }
     outcome.defaultKey = scanner.CurrentKey() == emu::kDefaultKey;
