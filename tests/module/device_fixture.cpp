@@ -8,7 +8,6 @@ namespace vdm::test {
 namespace {
 
 struct CaptureContext {
-  DeviceTest *test;
   HVDevice device;
   HVObject captureObject;
   std::function<VResult()> stop;
@@ -167,7 +166,7 @@ CaptureRun DeviceTest::Capture(HVDevice hDevice, const StopPlan &plan, HVObject 
                                ReportAction action) {
   CaptureRun run;
   const HVObject captureObject = hCaptureObject ? hCaptureObject : captureObject_.get();
-  CaptureContext context{this, hDevice, captureObject, {}, plan, std::move(action), &run, {}, {}};
+  CaptureContext context{hDevice, captureObject, {}, plan, std::move(action), &run, {}, {}};
   context.stop = [this, &plan, hDevice, &context] { return Stop(plan.kind, hDevice, &context); };
   CaptureContext *const outer = std::exchange(currentCapture, &context);  // a capture from a callback
   // A slot the capture must leave alone unless it succeeds.
