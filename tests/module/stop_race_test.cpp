@@ -30,16 +30,14 @@ class Watchdog {
  public:
   Watchdog() : thread_([this] { Watch(); }) {}
   ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    changed_.notify_all();
+    Begin(0, true);
     thread_.join();
   }
-  void Begin(unsigned seed) {
+  // Starts the next iteration's time, or with done ends the watch.
+  void Begin(unsigned seed, bool done = false) {
     std::lock_guard lock(mutex_);
     seed_ = seed;
+    done_ = done;
     ++iteration_;
     changed_.notify_all();
   }
@@ -66,13 +64,6 @@ class Watchdog {
 
 class StopRaceTest : public DeviceTest {
  protected:
-  void OpenAll() {
-    for (int d = 0; d < kDevices; ++d) {
-      OpenDevice(d);
-    }
-  }
-  void OpenDevice(int d) { devices_[d] = CreateOn(*scanners_[d]); }
-
   // Reads every device's properties until told to stop; a device removed
   // or unplugged meanwhile is refused, never read.
   void ReadProperties(const std::atomic<bool> &stop, int *reads) {
@@ -92,7 +83,6 @@ class StopRaceTest : public DeviceTest {
 
   std::array<emu::Emulator *, kDevices> scanners_{};
   std::array<HVDevice, kDevices> devices_{};
-  std::array<HVObject, kDevices> captureObjects_{};
 };
 
 TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
@@ -101,11 +91,12 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
   emu::Options options;
   options.readyAfterPolls = kReadyAfterPolls;
   options.image = emu::Emulator().ExpectedImage();
+  std::array<vfw::Handle, kDevices> captureObjects;
   for (int d = 0; d < kDevices; ++d) {
     scanners_[d] = &StartScanner(options);
-    ASSERT_EQ(VPropertyBagCreate(&captureObjects_[d]), V_OK);
+    devices_[d] = CreateOn(*scanners_[d]);
+    ASSERT_EQ(VPropertyBagCreate(captureObjects[d].put()), V_OK);
   }
-  OpenAll();
 
   // Every step of a capture a stop can land at: three polls, the two sleeps
   // between them, twelve parts, and after the last part the final status.
@@ -146,7 +137,7 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
     std::thread reader([&] { ReadProperties(readersStop, &reads); });
     std::vector<std::thread> captures;
     for (int d = 0; d < kDevices; ++d) {
-      captures.emplace_back([&, d] { runs[d] = Capture(devices_[d], plans[d], captureObjects_[d]); });
+      captures.emplace_back([&, d] { runs[d] = Capture(devices_[d], plans[d], captureObjects[d].get()); });
     }
     for (std::thread &capture : captures) {
       capture.join();
@@ -181,17 +172,12 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
     }
     if (unplug) {
       ASSERT_EQ(module_->Plug(), V_OK);
-      OpenAll();
-    } else {
-      for (int d = 0; d < kDevices; ++d) {
-        if (plans[d].kind == StopKind::kRemove) {
-          OpenDevice(d);
-        }
+    }
+    for (int d = 0; d < kDevices; ++d) {
+      if (unplug || plans[d].kind == StopKind::kRemove) {
+        devices_[d] = CreateOn(*scanners_[d]);
       }
     }
-  }
-  for (HVObject &object : captureObjects_) {
-    VObjectSet(nullptr, &object);
   }
   std::cout << "stop races: " << iterations << " iterations x " << kDevices << " devices, " << stopped
             << " captures stopped, " << completed << " completed, " << refused << " refused after an unplug, "
