@@ -183,9 +183,17 @@ class HostFailureSweepTest : public DeviceTest {
 
 using Self = HostFailureSweepTest;
 
-// A capture with a stopper parked on its end at the given report: the
-// capture ends with status 2 and no image.
-Self::Scenario Stopping(const char *name, Otherwise otherwise, StopPlan plan) {
+// One call of the module's.
+Self::Scenario Calling(const char *name, Needs needs, Otherwise otherwise,
+                       VResult (*call)(Self &, HVDevice)) {
+  return {name, needs, otherwise, [call](Self &t, HVDevice hDevice) {
+            return StepResult{{call(t, hDevice)}, {}, {}};
+          }};
+}
+
+// A capture, with a stopper parked on its end at the plan's report if the
+// plan has one: a stopped capture ends with status 2 and no image.
+Self::Scenario Capturing(const char *name, Otherwise otherwise, StopPlan plan) {
   return {name, Needs::kDevice, otherwise,
           [plan](Self &t, HVDevice hDevice) { return t.CaptureStep(hDevice, plan); }};
 }
@@ -199,10 +207,7 @@ const Self::Scenario kScenarios[] = {
        step.reported = VTestGetErrorReportCount() == reports + 1;
        return step;
      }},
-    {"plug", Needs::kInit, Otherwise::kNothing,
-     [](Self &t, HVDevice) {
-       return StepResult{{t.module_->Plug()}, {}, {}};
-     }},
+    Calling("plug", Needs::kInit, Otherwise::kNothing, [](Self &t, HVDevice) { return t.module_->Plug(); }),
     {"create", Needs::kPlug, Otherwise::kOpeningExchange,
      [](Self &t, HVDevice) {
        // The bag is released after the count: its release is the test's.
@@ -230,26 +235,19 @@ const Self::Scenario kScenarios[] = {
        }
        return step;
      }},
-    {"capture", Needs::kDevice, Otherwise::kNothing,
-     [](Self &t, HVDevice hDevice) { return t.CaptureStep(hDevice, {}); }},
-    Stopping("cancel during polls", Otherwise::kNothing, {StopKind::kCancel, ReportKind::kPoll, 2}),
-    Stopping("cancel during transfer", Otherwise::kNothing, {StopKind::kCancel, ReportKind::kPart, 3}),
-    Stopping("remove during polls", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPoll, 2}),
-    Stopping("remove during transfer", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPart, 3}),
-    Stopping("unplug during polls", Otherwise::kNothing, {StopKind::kUnplug, ReportKind::kPoll, 2}),
-    Stopping("unplug during transfer", Otherwise::kNothing, {StopKind::kUnplug, ReportKind::kPart, 3}),
-    {"remove", Needs::kDevice, Otherwise::kIgnoredClose,
-     [](Self &t, HVDevice hDevice) {
-       return StepResult{{t.Slots().pRemoveDevice(hDevice, nullptr)}, {}, {}};
-     }},
-    {"unplug", Needs::kDevice, Otherwise::kNothing,
-     [](Self &t, HVDevice) {
-       return StepResult{{t.module_->Unplug()}, {}, {}};
-     }},
-    {"uninit", Needs::kDevice, Otherwise::kNothing,
-     [](Self &t, HVDevice) {
-       return StepResult{{t.module_->Uninit(V_FALSE)}, {}, {}};
-     }},
+    Capturing("capture", Otherwise::kNothing, {}),
+    Capturing("cancel during polls", Otherwise::kNothing, {StopKind::kCancel, ReportKind::kPoll, 2}),
+    Capturing("cancel during transfer", Otherwise::kNothing, {StopKind::kCancel, ReportKind::kPart, 3}),
+    Capturing("remove during polls", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPoll, 2}),
+    Capturing("remove during transfer", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPart, 3}),
+    Capturing("unplug during polls", Otherwise::kNothing, {StopKind::kUnplug, ReportKind::kPoll, 2}),
+    Capturing("unplug during transfer", Otherwise::kNothing, {StopKind::kUnplug, ReportKind::kPart, 3}),
+    Calling("remove", Needs::kDevice, Otherwise::kIgnoredClose,
+            [](Self &t, HVDevice hDevice) { return t.Slots().pRemoveDevice(hDevice, nullptr); }),
+    Calling("unplug", Needs::kDevice, Otherwise::kNothing,
+            [](Self &t, HVDevice) { return t.module_->Unplug(); }),
+    Calling("uninit", Needs::kDevice, Otherwise::kNothing,
+            [](Self &t, HVDevice) { return t.module_->Uninit(V_FALSE); }),
 };
 
 class HostFailureSweep : public HostFailureSweepTest, public ::testing::WithParamInterface<int> {};
