@@ -3,7 +3,9 @@
 // emulator, and checks that file descriptors, threads, the host's objects,
 // allocations, events and monitors, and the resident memory stay flat.
 #include <malloc.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

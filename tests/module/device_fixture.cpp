@@ -1,7 +1,8 @@
 #include "device_fixture.h"
 
+#include "tests/emulator/unique_address.h"
+
 #include <chrono>
-#include <cstdio>
 #include <utility>
 
 namespace vdm::test {
@@ -97,22 +98,13 @@ void DeviceTest::TearDown() {
   ModuleTest::TearDown();
 }
 
-std::string DeviceTest::NewAddress() {
-  static std::atomic<unsigned> next{0};
-  const unsigned pid = static_cast<unsigned>(getpid());
-  char text[18];
-  std::snprintf(text, sizeof(text), "02:%02X:%02X:%02X:%02X:%02X", (pid >> 24) & 0xFF, (pid >> 16) & 0xFF,
-                (pid >> 8) & 0xFF, pid & 0xFF, next++ & 0xFF);
-  return text;
-}
-
 std::string DeviceTest::AddressOf(const emu::Emulator &scanner) {
   const std::string name = scanner.ListenName();
   return name.substr(name.find('/') + 1, 17);
 }
 
 emu::Emulator &DeviceTest::StartScanner(emu::Options options) {
-  options.address = NewAddress();
+  options.address = emu::test::UniqueAddress();
   auto &scanner = scanners_.emplace_back(options);
   std::string error;
   EXPECT_TRUE(scanner.Start(&error)) << error;

@@ -7,7 +7,6 @@
 #define TESTS_MODULE_DEVICE_FIXTURE_H
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <v_devices.h>
 
 #include <atomic>
@@ -135,10 +134,9 @@ class DeviceTest : public ModuleTest {
   void SetUp() override;
   void TearDown() override;
 
-  // An address no other test process uses at the same time: abstract
-  // socket names are shared by the whole machine.
-  static std::string NewAddress();
   static std::string AddressOf(const emu::Emulator &scanner);
+  // On an address no other test process uses at the same time: abstract
+  // socket names are shared by the whole machine.
   emu::Emulator &StartScanner(emu::Options options = {});
 
   // Slot 39 with the given parameters; a null text leaves it out.
