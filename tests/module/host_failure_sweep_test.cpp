@@ -162,8 +162,9 @@ class HostFailureSweepTest : public DeviceTest {
         EXPECT_TRUE(sameAsReference(clean)) << "clean results " << testing::PrintToString(clean.step.results);
       }
     }
-    std::cout << "sweep " << scenario.name << ": " << reference.calls << " failure points x " << modes.size()
-              << " modes, " << leaks << " leaks, " << keysLost << " scanners left on a session key\n";
+    std::cout << "sweep " << scenario.name << ": " << reference.calls << " failure points, "
+              << (modes.size() == 1 ? "failed once" : "failed once and from there on") << ", " << leaks
+              << " leaks, " << keysLost << " scanners left on a session key\n";
     RecordProperty(std::string("sweep ") + scenario.name, points);
   }
 
