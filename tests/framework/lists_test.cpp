@@ -108,16 +108,4 @@ TEST_F(ListsTest, HandleListHoldsReferencesAndDetachesThem) {
   EXPECT_EQ(V_OK, VListDispose(&list));
 }
 
-TEST_F(ListsTest, DisposeAndReinitialiseReleaseTheElements) {
-  VList list{};
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_EQ(V_OK, VListInitP(&list, 0, VStringTypeOf)) << "initialising a full list releases its elements";
-    vfw::Handle string = vfw::MakeString(L"held");
-    HVObject handle = string.get();
-    ASSERT_EQ(V_OK, VListAddP(&list, VStringTypeOf, &handle, sizeof handle));
-  }
-  EXPECT_EQ(V_OK, VListDispose(&list));
-  // The fixture checks that no string and no storage is left.
-}
-
 }  // namespace

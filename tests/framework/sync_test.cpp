@@ -58,14 +58,6 @@ TEST_F(SyncTest, ParkedWaiterIsSeenAndWokenBySet) {
   EXPECT_EQ(parked, VTestGetBlockedWaitCount());
 }
 
-TEST_F(SyncTest, OnlyEventsCanBeWaitedOnOrReset) {
-  vfw::Handle text = vfw::MakeString(L"not an event");
-  VBool signalled = 2;
-  EXPECT_EQ(V_E_ARGUMENT, VObjectReset(text.get()));
-  EXPECT_EQ(V_E_ARGUMENT, VWaitObjectWaitForTimed(text.get(), 0, &signalled));
-  EXPECT_EQ(V_E_ARGUMENT_NULL, VWaitObjectWaitFor(nullptr));
-}
-
 TEST_F(SyncTest, MonitorIsRecursiveAndExcludesOtherThreads) {
   VMonitor monitor{};
   ASSERT_EQ(V_OK, VMonitorInit(&monitor));
