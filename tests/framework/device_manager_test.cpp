@@ -85,20 +85,6 @@ TEST_F(DeviceManagerTest, RefusalsAndAFlaggedUninitKeepTheState) {
   // The destructor unplugs and uninitialises what is still up.
 }
 
-TEST_F(DeviceManagerTest, RegistrationOfAFilledSlotIsIdempotent) {
-  HVModule slot = module_->Module();
-  auto create = [](HVModule *) -> VResult {
-    ADD_FAILURE() << "a registered slot must not be created again";
-    return -1;
-  };
-  EXPECT_EQ(V_OK, VModuleRegister(create, &slot));
-  EXPECT_EQ(module_->Module(), slot);
-  VObjectBase fake{};
-  HVModule notRegistered = &fake;
-  EXPECT_EQ(V_E_ARGUMENT, VModuleUnregister(&notRegistered));
-  EXPECT_EQ(&fake, notRegistered);
-}
-
 using RegistryTest = FrameworkTest;
 
 TEST_F(RegistryTest, FailedCreateLeavesTheSlotEmptyAndNothingAlive) {
@@ -126,17 +112,6 @@ TEST_F(RegistryTest, FailedCreateLeavesTheSlotEmptyAndNothingAlive) {
     EXPECT_EQ(row.expected, vfw::GetLastError().code) << "the create's own failure stays reported";
     EXPECT_EQ(nullptr, slot) << row.what;
   }
-}
-
-TEST_F(RegistryTest, RegisteredModuleLivesUntilUnregistered) {
-  HVModule slot = nullptr;
-  ASSERT_EQ(V_OK, VModuleRegister([](HVModule *ph) { return VPluginModuleCreate(ph); }, &slot));
-  EXPECT_EQ(objects_ + 1, VTestGetLiveObjectCount());
-  HVModule copy = slot;
-  ASSERT_EQ(V_OK, VModuleUnregister(&slot));
-  EXPECT_EQ(nullptr, slot);
-  EXPECT_EQ(V_E_ARGUMENT, VModuleUnregister(&copy)) << "a registration ends once";
-  EXPECT_EQ(objects_, VTestGetLiveObjectCount());
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
-// The per-thread last error: recording, platform errors, save/restore and suppress. The report
-// counter is checked where the module reports a failed registration.
-#include <cerrno>
-#include <system_error>
+// The per-thread last error, save/restore and suppress. Platform errors are checked by the
+// Bluetooth tests (code and call stack) and the command's tests (the platform's text); the report
+// counter where the module reports a failed registration.
 #include <thread>
 
 #include "framework_test.h"
@@ -47,42 +46,6 @@ TEST_F(ErrorsTest, SavedErrorIsRestoredAndSuppressOnlyClearsItsCode) {
   vfw::Handle none;
   ASSERT_EQ(V_OK, VErrorGetLastEx(0, none.put()));
   EXPECT_FALSE(none) << "restoring null leaves no last error";
-}
-
-TEST_F(ErrorsTest, PlatformErrorsKeepThePlatformCodeAndItsText) {
-  struct Row {
-    VInt32 platformCode;
-    const wchar_t *message;
-    const wchar_t *expectedMessage;
-  };
-  // The platform's own text for the code: strerror's on POSIX, the system
-  // message table's on Windows.
-  const std::string text = std::system_category().message(ECONNREFUSED);
-  const std::wstring refused(text.begin(), text.end());
-  for (const Row &row :
-       {Row{ECONNREFUSED, nullptr, refused.c_str()}, Row{10060, L"Given text", L"Given text"}}) {
-    EXPECT_EQ(V_E_WIN32,
-              VErrorSetWin32W(row.platformCode, row.message, nullptr, L"   at connect\r\n", V_TRUE));
-    const vfw::LastError last = vfw::GetLastError();
-    EXPECT_EQ(V_E_WIN32, last.code);
-    EXPECT_EQ(row.platformCode, last.platformCode);
-    EXPECT_EQ(row.expectedMessage, last.message);
-    EXPECT_EQ(L"   at connect\r\n", last.callStack);
-  }
-}
-
-TEST_F(ErrorsTest, MissingTextsReadBackAsNullStrings) {
-  VErrorSetLastMPNA(-3, nullptr, nullptr, nullptr, nullptr, nullptr);
-  vfw::Handle error;
-  ASSERT_EQ(V_OK, VErrorGetLastEx(0, error.put()));
-  VResult code = 0;
-  ASSERT_EQ(V_OK, VErrorGetCode(error.get(), &code));
-  EXPECT_EQ(-3, code);
-  vfw::Handle text = vfw::MakeString(L"stale");
-  ASSERT_EQ(V_OK, VErrorGetMessageW(error.get(), text.put()));
-  EXPECT_FALSE(text);
-  ASSERT_EQ(V_OK, VErrorGetParameterNameW(error.get(), text.put()));
-  EXPECT_FALSE(text);
 }
 
 }  // namespace
