@@ -64,70 +64,38 @@ class Emulate {
   bool listening_ = false;
 };
 
-struct OutputCase {
-  const char *name;
-  ImageFormat served;  // how --image is given
-  const char *out;
-  bool json;
-  std::vector<std::string> extra;
-  const char *displayName;
-};
-
+// The served image read from a PNG, the capture saved as a PGM and reported as JSON; the PNG
+// output and the text report are the built-in scanner's test's.
 TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
   ScratchDir dir;
   const emu::Image pattern = TestPattern();
-  const emu::Image expected = emu::EncodeImage(pattern).reconstruction;  // the coding is lossy
-  const OutputCase cases[] = {
-      {"png, text", ImageFormat::kPgm, "a.png", false, {}, "TopLink Pacific Device"},
-      {"pgm, json", ImageFormat::kPng, "b.pgm", true, {"--name", "Desk \"2\""}, "Desk \"2\""},
-  };
-  for (const OutputCase &row : cases) {
-    SCOPED_TRACE(row.name);
-    const std::string served = dir / (row.served == ImageFormat::kPng ? "served.png" : "served.pgm");
-    WritePattern(served, row.served, pattern);
-    Emulate emulate({"--ready-after", "0", "--image", served, "--model", "XY-9", "--serial", "0xdeadbeef"});
-    ASSERT_TRUE(emulate.Listening());
+  WritePattern(dir / "served.png", ImageFormat::kPng, pattern);
+  Emulate emulate(
+      {"--ready-after", "0", "--image", dir / "served.png", "--model", "XY-9", "--serial", "0xdeadbeef"});
+  ASSERT_TRUE(emulate.Listening());
 
-    const std::string out = dir / row.out;
-    std::vector<std::string> extra = {"--out", out};
-    extra.insert(extra.end(), row.extra.begin(), row.extra.end());
-    if (row.json) {
-      extra.push_back("--json");
-    }
-    const ChildResult run = RunBluefin(emulate.Capture(extra));
-    ASSERT_EQ(run.exitStatus, 0) << run.err;
+  const std::string out = dir / "finger.pgm";
+  const ChildResult run = RunBluefin(emulate.Capture({"--out", out, "--name", "Desk \"2\"", "--json"}));
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  JsonObject image;
+  image.Add("path", out).Add("width", kWidth).Add("height", kHeight).Add("resolution", 508.0);
+  JsonObject object;
+  object.Add("id", "TopLink Pacific XY-9 DEADBEEF")
+      .Add("displayName", "Desk \"2\"")
+      .Add("make", "TopLink Pacific")
+      .Add("model", "XY-9")
+      .Add("serialNumber", "DEADBEEF")
+      .Add("status", 1)
+      .Add("image", image);
+  EXPECT_EQ(run.out, object.Text() + "\n");
+  // Ready at the first poll: no waiting line, straight to the transfer.
+  EXPECT_EQ(run.err.find("Waiting"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("Finger detected (poll 1)"), std::string::npos) << run.err;
 
-    if (row.json) {
-      JsonObject image;
-      image.Add("path", out).Add("width", kWidth).Add("height", kHeight).Add("resolution", 508.0);
-      JsonObject object;
-      object.Add("id", "TopLink Pacific XY-9 DEADBEEF")
-          .Add("displayName", row.displayName)
-          .Add("make", "TopLink Pacific")
-          .Add("model", "XY-9")
-          .Add("serialNumber", "DEADBEEF")
-          .Add("status", 1)
-          .Add("image", image);
-      EXPECT_EQ(run.out, object.Text() + "\n");
-    } else {
-      EXPECT_EQ(run.out, std::string("Identifier:    TopLink Pacific XY-9 DEADBEEF\n") +
-                             "Display name:  " + row.displayName + "\n" +
-                             "Make:          TopLink Pacific\n"
-                             "Model:         XY-9\n"
-                             "Serial number: DEADBEEF\n"
-                             "Saved " +
-                             out + ": 256 x 360 pixels, 508 dpi\n");
-    }
-    // Ready at the first poll: no waiting line, straight to the transfer.
-    EXPECT_EQ(run.err.find("Waiting"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("Finger detected (poll 1)"), std::string::npos) << run.err;
-
-    // Both files' layouts are the image writer's, checked on their own.
-    Failure failure;
-    const std::optional<GreyImage> saved = ReadImage(out, &failure);
-    ASSERT_TRUE(saved) << failure.message;
-    EXPECT_EQ(saved->pixels, expected);
-  }
+  Failure failure;
+  const std::optional<GreyImage> saved = ReadImage(out, &failure);
+  ASSERT_TRUE(saved) << failure.message;
+  EXPECT_EQ(saved->pixels, emu::EncodeImage(pattern).reconstruction) << "the coding is lossy";
 }
 
 TEST(EmulateCommand, AFailedSaveStillRemovesTheDevice) {
@@ -191,7 +159,6 @@ TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
        "Cannot read " + (dir / "absent.png") + ": No such file or directory (code -90)"},
       {{"--serial", "12345678A"},
        "Serial number must be 1 to 8 hexadecimal digits, not 12345678A (code -10)"},
-      {{"--serial", "0x"}, "Serial number must be 1 to 8 hexadecimal digits, not 0x (code -10)"},
       {{"--model", "TOOLONG8"}, "Model text must be at most 7 characters"},
   };
   for (const auto &row : cases) {
