@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <functional>
@@ -84,40 +85,30 @@ Child::~Child() {
   }
 }
 
-bool Child::ReadSome(int timeoutMilliseconds) {
-  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-  if (out_ < 0 && err_ < 0) {
-    return false;
-  }
-  const int ready = poll(fds, 2, timeoutMilliseconds);
-  if (ready <= 0) {
-    return ready < 0 && errno == EINTR;
-  }
-  int *const fdSlots[2] = {&out_, &err_};
-  std::string *const texts[2] = {&result_.out, &result_.err};
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i].revents == 0) {
-      continue;
-    }
-    char buffer[4096];
-    const ssize_t count = read(*fdSlots[i], buffer, sizeof(buffer));
-    if (count > 0) {
-      texts[i]->append(buffer, static_cast<std::size_t>(count));
-    } else {
-      close(*fdSlots[i]);
-      *fdSlots[i] = -1;
-    }
-  }
-  return true;
-}
-
 bool Child::ReadUntil(const std::function<bool()> &done) {
   const auto deadline = std::chrono::steady_clock::now() + kHangGuard;
   while (!done()) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !ReadSome(static_cast<int>(left.count()))) {
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};  // a closed stream's -1 is skipped
+    const int ready =
+        out_ < 0 && err_ < 0 ? 0 : poll(fds, 2, static_cast<int>(std::max<long>(left.count(), 0)));
+    if (ready == 0 || (ready < 0 && errno != EINTR)) {
       return false;
+    }
+    for (int i = 0; ready > 0 && i < 2; ++i) {
+      if (fds[i].revents == 0) {
+        continue;
+      }
+      int &fd = i == 0 ? out_ : err_;
+      char buffer[4096];
+      const ssize_t count = read(fd, buffer, sizeof(buffer));
+      if (count > 0) {
+        (i == 0 ? result_.out : result_.err).append(buffer, static_cast<std::size_t>(count));
+      } else {
+        close(fd);
+        fd = -1;
+      }
     }
   }
   return true;

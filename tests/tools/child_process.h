@@ -38,7 +38,6 @@ class Child {
   ChildResult Finish();
 
  private:
-  bool ReadSome(int timeoutMilliseconds);
   // Reads until done() holds; false if the streams closed or the hang guard ran out first.
   bool ReadUntil(const std::function<bool()> &done);
 
