@@ -62,33 +62,6 @@ TEST(EmulatorImageCoding, DecodesToTheReconstructionWithTheClosestCodeAtEveryPix
   }
 }
 
-TEST(EmulatorImageCoding, PacksCodesLowBitsFirstInWireOrder) {
-  struct Case {
-    const char *name;
-    std::array<std::uint8_t, 8> streamPixels;  // targets of stream pixels 0..7
-    std::array<std::uint8_t, 3> group;
-  };
-  const Case cases[] = {
-      {"eight +3 steps", {131, 134, 137, 140, 143, 146, 149, 152}, {0x24, 0x49, 0x92}},
-      {"eight -64 steps wrap", {64, 0, 192, 128, 64, 0, 192, 128}, {0x00, 0x00, 0x00}},
-      {"one of each code", {64, 42, 34, 31, 34, 42, 64, 128}, {0x88, 0xC6, 0xFA}},
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.name);
-    Image target(kImagePixels, 128);
-    for (std::size_t n = 0; n < 8; ++n) {
-      target[kImagePixels - 1 - n] = c.streamPixels[n];
-    }
-    const EncodedImage encoded = EncodeImage(target);
-    EXPECT_EQ(encoded.data[0], c.group[0]);
-    EXPECT_EQ(encoded.data[1], c.group[1]);
-    EXPECT_EQ(encoded.data[2], c.group[2]);
-    for (std::size_t n = 0; n < 8; ++n) {
-      EXPECT_EQ(encoded.reconstruction[kImagePixels - 1 - n], c.streamPixels[n]);
-    }
-  }
-}
-
 TEST(EmulatorImageCoding, SyntheticFingerHasRidgesInAFingerOnLightGround) {
   const Image finger = MakeSyntheticFinger(0);
   EXPECT_EQ(finger, MakeSyntheticFinger(0));

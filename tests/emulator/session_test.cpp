@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "emulator/delta_encoder.h"
-#include "tests/emulator/emulator_fixture.h"
+#include "tests/emulator/scanner_client.h"
 
 namespace bluefin::emu::test {
 namespace {
@@ -51,33 +51,23 @@ TEST(EmulatorSession, OpensSwitchesKeyAndTransfersTheImage) {
   // All twelve parts served: idle again, no image to ask for.
   EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 0);
   EXPECT_EQ(client.Exchange(PartCommand(0)).value_or(Bytes(16))[12], 0);
+  // Status 0 drops a ready image.
+  ArmUntilReady(client);
+  EXPECT_EQ(client.Exchange(StatusCommand(0)).value_or(Bytes(16))[12], 0);
+  EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 0);
 }
 
-TEST(EmulatorSession, ReportsReadyAfterTheConfiguredPolls) {
-  for (unsigned polls : {0u, 1u, 3u}) {
-    SCOPED_TRACE(polls);
-    Options options;
-    options.readyAfterPolls = polls;
-    auto emulator = StartEmulator(options);
-    ScannerClient client(emulator->ListenName());
-    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 0);
-    EXPECT_EQ(client.Exchange(StatusCommand(1)).value_or(Bytes(16))[12], 1);
-    for (unsigned i = 0; i < polls; ++i) {
-      EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 1);
-    }
-    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 2);
-    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 2);
-    // Status 0 drops the ready image.
-    EXPECT_EQ(client.Exchange(StatusCommand(0)).value_or(Bytes(16))[12], 0);
-    EXPECT_EQ(client.Exchange(QueryCommand()).value_or(Bytes(16))[13], 0);
-  }
-}
-
+// State lives across connections until a power cycle, which drops the link
+// and puts the scanner back on its power-on key; a forced key takes effect
+// at once.
 TEST(EmulatorSession, KeepsItsStateAcrossConnectionsUntilPowerCycled) {
-  auto emulator = StartEmulator();
+  Options options;
+  options.powerOnKey = OtherKey(1);
+  auto emulator = StartEmulator(options);
   const ClientKey session = OtherKey(9);
   {
     ScannerClient first(emulator->ListenName());
+    first.key = OtherKey(1);
     ASSERT_TRUE(first.Exchange(KeyCommand(session)));
     first.key = session;
     ASSERT_TRUE(first.Exchange(StatusCommand(1)));
@@ -90,38 +80,22 @@ TEST(EmulatorSession, KeepsItsStateAcrossConnectionsUntilPowerCycled) {
   ASSERT_EQ(transcript.size(), 3u);
   EXPECT_EQ(transcript[0].code, 0x05);
   EXPECT_EQ(transcript[0].arguments, Bytes(session.begin(), session.end()));
-  EXPECT_EQ(transcript[0].key, DefaultKey());
+  EXPECT_EQ(transcript[0].key, OtherKey(1));
   EXPECT_EQ(transcript[1].code, 0x0C);
   EXPECT_EQ(transcript[1].arguments, Bytes({1}));
   EXPECT_EQ(transcript[1].key, session);
   EXPECT_EQ(transcript[2].connection, 2u);
   EXPECT_LE(transcript[0].time, transcript[2].time);
 
-  // A power cycle drops the link and puts the scanner back on its
-  // power-on key.
   emulator->ResetState();
   EXPECT_EQ(second.ReadToEnd(), Bytes());
   ScannerClient third(emulator->ListenName());
-  EXPECT_TRUE(third.Exchange(EchoCommand()));
+  third.key = OtherKey(1);
+  EXPECT_EQ(third.Exchange(EchoCommand()), EchoAnswer());
   EXPECT_EQ(emulator->Snapshot().status, 0);
-}
-
-TEST(EmulatorSession, StartsUnderItsPowerOnKeyAndAForcedKey) {
-  Options options;
-  options.powerOnKey = OtherKey(1);
-  auto emulator = StartEmulator(options);
-  ScannerClient client(emulator->ListenName());
-  // Under the default key the scanner reads garbage and answers with a code
-  // the host does not expect.
-  ASSERT_TRUE(client.SendCommand(EchoCommand()));
-  const std::optional<Frame> garbled = client.ReadFrame();
-  ASSERT_TRUE(garbled);
-  EXPECT_NE(garbled->code(), 0x81);
-  client.key = OtherKey(1);
-  EXPECT_TRUE(client.Exchange(EchoCommand()));
   emulator->ForceKey(OtherKey(2));
-  client.key = OtherKey(2);
-  EXPECT_EQ(client.Exchange(EchoCommand()), EchoAnswer());
+  third.key = OtherKey(2);
+  EXPECT_EQ(third.Exchange(EchoCommand()), EchoAnswer());
 }
 
 TEST(EmulatorSession, DeclinesWhatItCannotDo) {
@@ -179,12 +153,8 @@ TEST(EmulatorSession, ServesAGivenImageOrAFreshFingerPerCapture) {
   }
   Options given;
   given.image = gradient;
-  given.readyAfterPolls = 0;
-  auto emulator = StartEmulator(given);
-  ScannerClient client(emulator->ListenName());
-  EXPECT_EQ(Capture(client), emulator->ExpectedImage());
-  // The coder is checked on its own; here, that it was given this image.
-  EXPECT_EQ(emulator->ExpectedImage(), EncodeImage(gradient).reconstruction);
+  // The protocol suites capture what it serves; here, that it serves this.
+  EXPECT_EQ(StartEmulator(given)->ExpectedImage(), EncodeImage(gradient).reconstruction);
 
   Options fresh;
   fresh.freshImagePerCapture = true;
@@ -233,15 +203,14 @@ TEST(EmulatorLifecycle, RefusesBadOptions) {
     Options options;
     const char *message;
   };
-  Options shortAddress, notHex, longModel, smallImage;
+  // The emulate command's tests see the model rule through the tool.
+  Options shortAddress, notHex, smallImage;
   shortAddress.address = "00:11:22:33:44";
   notHex.address = "00:11:22:33:44:5G";
-  longModel.model = "BF-20001";
   smallImage.image = Image(100);
   const Case cases[] = {
       {"short address", shortAddress, "Scanner address must be"},
       {"address not hex", notHex, "Scanner address must be"},
-      {"model of 8", longModel, "Model text must be at most 7"},
       {"small image", smallImage, "Image must hold 256 x 360"},
   };
   for (const Case &c : cases) {
