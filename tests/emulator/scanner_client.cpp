@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <stdexcept>
@@ -14,6 +15,8 @@ namespace bluefin::emu::test {
 namespace {
 
 constexpr int kHungPeerMs = 10000;
+
+}  // namespace
 
 void Cipher(const ClientKey &key, Bytes &blocks, bool encrypt) {
   EVP_CIPHER_CTX *context = EVP_CIPHER_CTX_new();
@@ -28,16 +31,10 @@ void Cipher(const ClientKey &key, Bytes &blocks, bool encrypt) {
   }
 }
 
-}  // namespace
-
 ClientKey DefaultKey() {
   ClientKey key{};
   std::memcpy(key.data(), "Tremolo Quaxbin Fendrowit Saylor", key.size());
   return key;
-}
-
-void Decrypt(const ClientKey &key, Bytes &blocks) {
-  Cipher(key, blocks, false);
 }
 
 std::uint16_t Sum16(const std::uint8_t *bytes, std::size_t n) {
@@ -84,14 +81,18 @@ bool ScannerClient::Send(const Bytes &bytes) {
   return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
 
+ssize_t ScannerClient::Receive(std::uint8_t *buffer, std::size_t n) {
+  pollfd ready = {fd_, POLLIN, 0};
+  if (::poll(&ready, 1, kHungPeerMs) != 1) {
+    return -1;
+  }
+  return std::max<ssize_t>(::recv(fd_, buffer, n, 0), 0);
+}
+
 std::optional<Bytes> ScannerClient::Read(std::size_t n) {
   Bytes out(n);
   for (std::size_t done = 0; done < n;) {
-    pollfd ready = {fd_, POLLIN, 0};
-    if (::poll(&ready, 1, kHungPeerMs) != 1) {
-      return std::nullopt;
-    }
-    const ssize_t got = ::recv(fd_, out.data() + done, n - done, 0);
+    const ssize_t got = Receive(out.data() + done, n - done);
     if (got <= 0) {
       return std::nullopt;
     }
@@ -114,7 +115,7 @@ std::optional<Frame> ScannerClient::ReadFrame() {
     return std::nullopt;
   }
   frame.dataChecksumOk = Sum16(body->data(), body->size()) == ((h[4] << 8) | h[5]);
-  Decrypt(key, *body);
+  Cipher(key, *body, false);
   frame.plain = std::move(*body);
   return frame;
 }
@@ -122,17 +123,13 @@ std::optional<Frame> ScannerClient::ReadFrame() {
 std::optional<Bytes> ScannerClient::ReadToEnd() {
   Bytes out;
   std::uint8_t buffer[4096];
-  for (;;) {
-    pollfd ready = {fd_, POLLIN, 0};
-    if (::poll(&ready, 1, kHungPeerMs) != 1) {
+  for (ssize_t got; (got = Receive(buffer, sizeof(buffer))) != 0;) {
+    if (got < 0) {
       return std::nullopt;
-    }
-    const ssize_t got = ::recv(fd_, buffer, sizeof(buffer), 0);
-    if (got <= 0) {
-      return out;
     }
     out.insert(out.end(), buffer, buffer + got);
   }
+  return out;
 }
 
 std::optional<Bytes> ScannerClient::Exchange(const Bytes &command) {

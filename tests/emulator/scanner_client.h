@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -59,10 +60,13 @@ class ScannerClient {
   std::optional<Bytes> Exchange(const Bytes &command);
 
  private:
+  // What one recv gives once the peer is readable, 0 when the stream ended
+  // (closed or reset); -1 if the peer stayed silent.
+  ssize_t Receive(std::uint8_t *buffer, std::size_t n);
   int fd_ = -1;
 };
 
-void Decrypt(const ClientKey &key, Bytes &blocks);
+void Cipher(const ClientKey &key, Bytes &blocks, bool encrypt);
 ClientKey DefaultKey();
 std::uint16_t Sum16(const std::uint8_t *bytes, std::size_t n);
 
