@@ -14,9 +14,8 @@ namespace vdm::test {
 
 const PlatformCodes kPlatformCodes{ECONNREFUSED, EINVAL, EPIPE};
 
-TestPeer::TestPeer(VUInt64 btAddr, const VUInt8 serviceClass[16]) {
-  const std::wstring text = AddressText(btAddr);
-  const std::string name = EmulatedLinkName(std::string(text.begin(), text.end()), serviceClass);
+TestPeer::TestPeer(const std::string &deviceAddress, const VUInt8 serviceClass[16]) {
+  const std::string name = EmulatedLinkName(deviceAddress, serviceClass);
   // The contract spelled out again here rather than shared with the backend:
   // abstract name after a leading NUL, no trailing NUL counted.
   sockaddr_un address{};
@@ -43,11 +42,6 @@ int TestPeer::Accept() {
 
 void TestPeer::Write(int fd, const std::vector<VUInt8> &bytes) {
   EXPECT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-}
-
-bool TestPeer::AtEndOfStream(int fd) {
-  VUInt8 byte;
-  return recv(fd, &byte, 1, MSG_DONTWAIT) == 0;
 }
 
 void TestPeer::Close(int fd) {

@@ -19,11 +19,10 @@ SOCKET AsSocket(int fd) {
 
 const PlatformCodes kPlatformCodes{WSAECONNREFUSED, WSAEINVAL, WSAECONNRESET};
 
-TestPeer::TestPeer(VUInt64 btAddr, const VUInt8 serviceClass[16]) {
+TestPeer::TestPeer(const std::string &deviceAddress, const VUInt8 serviceClass[16]) {
   WSADATA data;
   EXPECT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-  const std::wstring text = AddressText(btAddr);
-  const std::string name = EmulatedLinkName(std::string(text.begin(), text.end()), serviceClass);
+  const std::string name = EmulatedLinkName(deviceAddress, serviceClass);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(EmulatedLinkPort(name));
@@ -53,19 +52,6 @@ void TestPeer::Write(int fd, const std::vector<VUInt8> &bytes) {
   EXPECT_EQ(
       send(AsSocket(fd), reinterpret_cast<const char *>(bytes.data()), static_cast<int>(bytes.size()), 0),
       static_cast<int>(bytes.size()));
-}
-
-// Without MSG_DONTWAIT: a zero-time readiness check first, then a peek that
-// cannot block.
-bool TestPeer::AtEndOfStream(int fd) {
-  fd_set reads;
-  FD_ZERO(&reads);
-  FD_SET(AsSocket(fd), &reads);
-  timeval now{0, 0};
-  if (select(0, &reads, nullptr, nullptr, &now) != 1)
-    return false;
-  char byte;
-  return recv(AsSocket(fd), &byte, 1, MSG_PEEK) == 0;
 }
 
 void TestPeer::Close(int fd) {

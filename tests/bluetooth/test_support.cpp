@@ -1,8 +1,5 @@
 #include "test_support.h"
 
-#include <atomic>
-#include <cstddef>
-#include <cstdio>
 #include <tuple>
 #include <type_traits>
 
@@ -36,19 +33,6 @@ std::pair<VInt64, VInt64> HostFootprint() {
   return {VTestGetLiveObjectCount(), VTestGetOutstandingAllocationCount()};
 }
 
-FakePlatform &Fake() {
-  return FakePlatform::Get();
-}
-
-void Note(PlatformCall &call, WaitLimit limit) {
-  call.limit = limit;
-}
-void Note(PlatformCall &call, Readiness readiness) {
-  call.readiness = readiness;
-}
-template <typename T>
-void Note(PlatformCall &, const T &) {}
-
 template <typename Member>
 struct Recorder;
 
@@ -58,14 +42,21 @@ template <typename R, typename... Args>
 struct Recorder<R (*PlatformCalls::*)(Args...)> {
   template <auto kMember, const char *kName>
   static R Call(Args... args) {
+    FakePlatform &fake = FakePlatform::Get();
     PlatformCall call{kName};
-    (Note(call, args), ...);
-    Fake().calls.push_back(call);
+    auto note = [&call](auto arg) {
+      if constexpr (std::is_same_v<decltype(arg), WaitLimit>)
+        call.limit = arg;
+      else if constexpr (std::is_same_v<decltype(arg), Readiness>)
+        call.readiness = arg;
+    };
+    (note(args), ...);
+    fake.calls.push_back(call);
     Failure *pFailure = std::get<sizeof...(Args) - 1>(std::tie(args...));
     Outcome outcome;
     R result;
-    if (!Fake().TakeScript(kName, &outcome)) {
-      result = (Fake().inner->*kMember)(args...);
+    if (!fake.TakeScript(kName, &outcome)) {
+      result = (fake.inner->*kMember)(args...);
     } else {
       if (outcome.fails)
         *pFailure = outcome.failure;
@@ -75,8 +66,8 @@ struct Recorder<R (*PlatformCalls::*)(Args...)> {
         result = static_cast<R>(outcome.value);
       }
     }
-    if (Fake().after)
-      Fake().after(kName);
+    if (fake.after)
+      fake.after(kName);
     return result;
   }
 };
@@ -162,22 +153,6 @@ std::vector<PlatformCall> FakePlatform::CallsNamed(const std::string &name) cons
       named.push_back(call);
   }
   return named;
-}
-
-// --- Addresses and the raw peer -------------------------------------------
-
-VUInt64 UniqueDeviceAddress() {
-  static std::atomic<unsigned> counter{0};
-  const auto pid = static_cast<VUInt64>(getpid()) & 0xFFFFFFu;
-  return 0xF00000000000ull | pid << 8 | (counter++ & 0xFFu);
-}
-
-std::wstring AddressText(VUInt64 btAddr) {
-  wchar_t text[18];
-  std::swprintf(text, 18, L"%02X:%02X:%02X:%02X:%02X:%02X", unsigned(btAddr >> 40 & 0xFF),
-                unsigned(btAddr >> 32 & 0xFF), unsigned(btAddr >> 24 & 0xFF), unsigned(btAddr >> 16 & 0xFF),
-                unsigned(btAddr >> 8 & 0xFF), unsigned(btAddr & 0xFF));
-  return text;
 }
 
 Handle MakeDevice(const std::wstring &addressText, const wchar_t *szName) {

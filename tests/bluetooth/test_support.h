@@ -17,6 +17,7 @@
 #include "bluetooth/platform/platform.h"
 #include "bluetooth/v_bluetooth.h"
 #include "framework/v_support.h"
+#include "tests/emulator/unique_address.h"
 
 namespace vdm::test {
 
@@ -25,6 +26,9 @@ using vfw::Handle;
 using vfw::MakeString;
 using vfw::ToWString;
 using Names = std::vector<std::string>;
+// An address no other test process uses at the same time, so that parallel
+// tests never share an abstract name.
+using bluefin::emu::test::UniqueAddress;
 
 // Releases the reference and returns what the release (the dispose) gave.
 VResult Release(Handle &handle);
@@ -75,10 +79,6 @@ class FakePlatform {
   std::map<std::string, std::deque<Outcome>> scripts_;
 };
 
-// An address no other test process uses at the same time, so that parallel
-// tests never share an abstract name.
-VUInt64 UniqueDeviceAddress();
-std::wstring AddressText(VUInt64 btAddr);
 Handle MakeDevice(const std::wstring &addressText, const wchar_t *szName = L"Scanner");
 
 // A raw peer listening on the emulated link's abstract name for a device and
@@ -86,15 +86,13 @@ Handle MakeDevice(const std::wstring &addressText, const wchar_t *szName = L"Sca
 // accepts after connecting, on its own thread.
 class TestPeer {
  public:
-  TestPeer(VUInt64 btAddr, const VUInt8 serviceClass[16]);
+  TestPeer(const std::string &address, const VUInt8 serviceClass[16]);
   ~TestPeer();
   TestPeer(const TestPeer &) = delete;
   TestPeer &operator=(const TestPeer &) = delete;
 
   int Accept();
   void Write(int fd, const std::vector<VUInt8> &bytes);
-  // True when the stream has ended with nothing left unread.
-  bool AtEndOfStream(int fd);
   void Close(int fd);
 
  private:

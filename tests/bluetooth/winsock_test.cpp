@@ -5,8 +5,6 @@
 // where the platform decides.
 #include <winsock2.h>
 
-#include <cstring>
-
 #include "test_support.h"
 
 namespace vdm::test {
@@ -22,19 +20,13 @@ class WinsockTest : public TransportTest {
     EXPECT_EQ(VBluetoothSocketCleanup(), V_OK);
     TransportTest::TearDown();
   }
-
-  static VBluetoothSocketAddress Record() {
-    VBluetoothSocketAddress address{};
-    address.addressFamily = V_BLUETOOTH_ADDRESS_FAMILY;
-    address.btAddr = 0x001122334455ull;
-    return address;
-  }
 };
 
+constexpr VBluetoothSocketAddress kAddress{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
+
 TEST_F(WinsockTest, ConnectWithoutBluetoothFailsCleanly) {
-  const VBluetoothSocketAddress address = Record();
   Handle name = MakeString(L"Scanner"), device, socket;
-  ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &address, device.put()), V_OK);
+  ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &kAddress, device.put()), V_OK);
   EXPECT_EQ(VBluetoothDeviceConnect(device.get(), kVBluetoothSerialPortServiceClass, socket.put()),
             V_E_WIN32);
   EXPECT_EQ(socket.get(), nullptr);
@@ -63,9 +55,8 @@ TEST_F(WinsockTest, AddressTextIsThePlatformsOrACleanFailure) {
     EXPECT_NE(GetLastError().platformCode, 0);
   }
 
-  const VBluetoothSocketAddress address = Record();
   device.reset();
-  ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &address, device.put()), V_OK);
+  ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &kAddress, device.put()), V_OK);
   Handle shown;
   const VResult formatted = VBluetoothDeviceToString(device.get(), shown.put());
   if (VSucceeded(formatted)) {
@@ -77,20 +68,6 @@ TEST_F(WinsockTest, AddressTextIsThePlatformsOrACleanFailure) {
     EXPECT_EQ(GetLastError().callStack, L"   at WSAAddressToStringW\r\n");
     EXPECT_NE(GetLastError().platformCode, 0);
   }
-}
-
-// Start-up is held once for the module however often plug runs; the
-// random source the session keys come from works without a radio.
-TEST_F(WinsockTest, StartupIsHeldOnceAndRandomBytesNeedNoRadio) {
-  EXPECT_EQ(VBluetoothSocketStartup(), V_OK);
-  EXPECT_EQ(VBluetoothSocketCleanup(), V_OK);
-  EXPECT_EQ(VBluetoothSocketCleanup(), V_OK) << "a second clean-up finds nothing to clean";
-  ASSERT_EQ(VBluetoothSocketStartup(), V_OK);
-
-  VUInt8 first[32] = {}, second[32] = {};
-  ASSERT_EQ(VPlatformSecureRandom(first, sizeof(first)), V_OK);
-  ASSERT_EQ(VPlatformSecureRandom(second, sizeof(second)), V_OK);
-  EXPECT_NE(0, std::memcmp(first, second, sizeof(first)));
 }
 
 }  // namespace
