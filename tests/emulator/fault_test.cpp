@@ -61,12 +61,6 @@ const FaultCase kFaultCases[] = {
        expected.push_back(0);
        EXPECT_EQ(Payload(MustRead(client)), expected);
      }},
-    {"short image part", Fault::PayloadLength(OnPart(0), 3084), true, PartCommand(0),
-     [](ScannerClient &client, Emulator &) {
-       const Frame frame = MustRead(client);
-       EXPECT_EQ(frame.declaredLength, 3084u);
-       EXPECT_EQ(frame.plain.at(12), 1);
-     }},
     {"declared length with the top bit", Fault::DeclaredLength(On(Command::kEcho), 0x80000000u), false,
      EchoCommand(),
      // Under a good header checksum; the true answer's block follows, for a
