@@ -116,7 +116,7 @@ coverage: deps-tools
 	cmake --build --preset coverage
 	find build/coverage -name '*.gcda' -delete
 	-ctest --preset coverage
-	gcovr --root . --object-directory build/coverage build/coverage --filter 'module/' --filter 'bluefin/' --filter 'bluetooth/' \
+	gcovr --root . --object-directory build/coverage build/coverage --exclude-directories build/coverage/CMakeFiles --filter 'module/' --filter 'bluefin/' --filter 'bluetooth/' \
 	  --exclude-unreachable-branches --exclude-throw-branches --print-summary \
 	  --html-details build/coverage/coverage.html
 
