@@ -70,4 +70,12 @@ Io WriteShaped(int fd, const Waker &waker, const LinkShaping &shaping, std::span
   return Io::kOk;
 }
 
+Fd &Fd::operator=(Fd &&other) noexcept {
+  if (this != &other) {
+    Reset();
+    fd_ = other.Release();
+  }
+  return *this;
+}
+
 }  // namespace bluefin::emu

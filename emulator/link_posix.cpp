@@ -48,14 +48,6 @@ std::string ErrnoText(int error) {
 
 }  // namespace
 
-Fd &Fd::operator=(Fd &&other) noexcept {
-  if (this != &other) {
-    Reset();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
 void Fd::Reset() {
   if (fd_ >= 0) {
     ::close(fd_);

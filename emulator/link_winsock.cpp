@@ -72,14 +72,6 @@ std::string ErrorText(const char *what) {
 
 }  // namespace
 
-Fd &Fd::operator=(Fd &&other) noexcept {
-  if (this != &other) {
-    Reset();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
 void Fd::Reset() {
   if (fd_ >= 0) {
     ::closesocket(AsSocket(fd_));
