@@ -12,13 +12,9 @@ struct ContextDeleter {
   void operator()(EVP_CIPHER_CTX *context) const { EVP_CIPHER_CTX_free(context); }
 };
 
-void Run(const Key &key, std::span<std::uint8_t> data, bool encrypt) {
-  if (data.size() % kBlockSize != 0) {
-    throw std::invalid_argument("AES-ECB needs whole blocks");
-  }
-  if (data.empty()) {
-    return;
-  }
+}  // namespace
+
+void RunAesEcb(const Key &key, std::span<std::uint8_t> data, bool encrypt) {
   std::unique_ptr<EVP_CIPHER_CTX, ContextDeleter> context(EVP_CIPHER_CTX_new());
   int written = 0;
   int finished = 0;
@@ -35,15 +31,6 @@ void Run(const Key &key, std::span<std::uint8_t> data, bool encrypt) {
   if (!ok || static_cast<std::size_t>(written + finished) != data.size()) {
     throw std::runtime_error("libcrypto AES-256-ECB failed");
   }
-}
-
-}  // namespace
-
-void EncryptBlocks(const Key &key, std::span<std::uint8_t> data) {
-  Run(key, data, true);
-}
-void DecryptBlocks(const Key &key, std::span<std::uint8_t> data) {
-  Run(key, data, false);
 }
 
 }  // namespace bluefin::emu

@@ -20,13 +20,9 @@ void Check(NTSTATUS status) {
 
 // ECB has no chaining, so the whole buffer goes in one call; no padding
 // because frames carry whole blocks and their own length.
-void Run(const Key &key, std::span<std::uint8_t> data, bool encrypt) {
-  if (data.size() % kBlockSize != 0) {
-    throw std::invalid_argument("AES-ECB needs whole blocks");
-  }
-  if (data.empty()) {
-    return;
-  }
+}  // namespace
+
+void RunAesEcb(const Key &key, std::span<std::uint8_t> data, bool encrypt) {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   Check(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_AES_ALGORITHM, nullptr, 0));
   BCRYPT_KEY_HANDLE keyHandle = nullptr;
@@ -53,15 +49,6 @@ void Run(const Key &key, std::span<std::uint8_t> data, bool encrypt) {
   if (written != data.size()) {
     throw std::runtime_error("BCrypt AES-256-ECB failed");
   }
-}
-
-}  // namespace
-
-void EncryptBlocks(const Key &key, std::span<std::uint8_t> data) {
-  Run(key, data, true);
-}
-void DecryptBlocks(const Key &key, std::span<std::uint8_t> data) {
-  Run(key, data, false);
 }
 
 }  // namespace bluefin::emu
