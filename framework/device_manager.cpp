@@ -15,6 +15,7 @@ struct HostSink {
   mutable std::mutex lock;  // callbacks may come from any thread
   std::vector<DeviceModule::Event> events;
   std::array<VResult, 3> failures{};
+  std::array<DeviceModule::CallbackAction, 3> actions;
 };
 
 namespace {
@@ -27,16 +28,21 @@ VResult Record(DeviceModule::Event::Kind kind, HVDevice hDevice, HVPlugin hPlugi
     if (VFailed(result)) {
       return result;
     }
+    const DeviceModule::Event event{kind, hDevice, hPlugin, pHostParam};
     VResult failure = V_OK;
+    DeviceModule::CallbackAction action;
     {
       std::lock_guard lock(plugin->sink->lock);
-      plugin->sink->events.push_back(DeviceModule::Event{kind, hDevice, hPlugin, pHostParam});
+      plugin->sink->events.push_back(event);
       failure = plugin->sink->failures[kind];
+      action = plugin->sink->actions[kind];
     }
+    // Outside the lock: the action may call the module, which may call back.
+    const VResult acted = action ? action(event) : V_OK;
     if (VFailed(failure)) {
       return SetLastError(failure, std::wstring(L"Injected failure in ") + callbackName);
     }
-    return V_OK;
+    return VFailed(acted) ? acted : V_OK;
   });
 }
 
@@ -236,6 +242,11 @@ const VDeviceManagerCallbacks *DeviceModule::Callbacks() const {
 void DeviceModule::FailCallback(Event::Kind kind, VResult code) {
   std::lock_guard lock(sink_->lock);
   sink_->failures[kind] = code;
+}
+
+void DeviceModule::SetCallbackAction(Event::Kind kind, CallbackAction action) {
+  std::lock_guard lock(sink_->lock);
+  sink_->actions[kind] = std::move(action);
 }
 
 std::vector<DeviceModule::Event> DeviceModule::Events() const {

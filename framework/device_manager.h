@@ -5,6 +5,7 @@
 #ifndef VFW_DEVICE_MANAGER_H
 #define VFW_DEVICE_MANAGER_H
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +81,12 @@ class VFW_EXPORT DeviceModule {
   // The callback of that kind fails with code from now on (recording the event all the same);
   // 0: it succeeds again.
   void FailCallback(Event::Kind kind, VResult code);
+  // Runs inside the callback of that kind, after the event was recorded and
+  // on the thread the module called it on, as a host's own callback code
+  // would: it may call the module back. Its failure is the callback's
+  // result (an injected failure still wins). Null removes it.
+  using CallbackAction = std::function<VResult(const Event &event)>;
+  void SetCallbackAction(Event::Kind kind, CallbackAction action);
   std::vector<Event> Events() const;
   void ClearEvents();
 

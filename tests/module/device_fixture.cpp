@@ -35,13 +35,20 @@ thread_local CaptureContext *currentCapture = nullptr;
 
 void ArriveAt(CaptureContext *context, ReportKind kind, int count) {
   const StopPlan &plan = context->plan;
-  if (plan.kind == StopKind::kNone || kind != plan.on || count != plan.at || context->stopper.joinable()) {
+  if (plan.kind == StopKind::kNone || kind != plan.on || count != plan.at || context->stopper.joinable() ||
+      context->stopperDone.load()) {
     return;
   }
-  context->stopper = std::thread([context] {
+  const auto stop = [context] {
     context->run->stopResult = context->stop();
+    context->run->statusWhenStopped = context->run->status;
     context->stopperDone.store(true);
-  });
+  };
+  if (plan.fromCallback) {
+    stop();
+    return;
+  }
+  context->stopper = std::thread(stop);
   if (plan.spins < 0) {
     AwaitStopper(*context);
   }

@@ -103,6 +103,9 @@ struct StopPlan {
   // the stopper (a spin, not a yield: on a loaded machine a yield can give
   // the core away for a whole time slice).
   int spins = -1;
+  // The stop is made on the capture thread itself, from inside the report
+  // (or the sleep), as a host's callback would make it.
+  bool fromCallback = false;
 };
 
 // Run on the capture thread at every report, after the stopper.
@@ -117,6 +120,9 @@ struct CaptureRun {
   VResult result = V_OK;
   VResult stopResult = V_OK;
   VBiometricStatus status = -1;
+  // The capture's status as the stopper found it when the stop returned: a
+  // stop that waited for the capture's end sees its final status.
+  VBiometricStatus statusWhenStopped = -1;
   bool written = false;             // the capture wrote its image slot
   HVImage handle = nullptr;         // the image handed over, until collected
   std::optional<emu::Image> image;  // its pixels, once collected

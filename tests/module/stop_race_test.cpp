@@ -3,13 +3,12 @@
 // status) while another thread reads properties. Seeded, so a failing
 // iteration can be replayed: VDM_RACE_SEED sets the first seed and
 // VDM_RACE_ITERATIONS the count.
-#include <condition_variable>
 #include <cstdlib>
 #include <iostream>
-#include <mutex>
 #include <random>
 
 #include "device_fixture.h"
+#include "watchdog.h"
 
 namespace vdm::test {
 namespace {
@@ -17,50 +16,11 @@ namespace {
 constexpr int kDevices = 3;
 constexpr int kDefaultIterations = 1000;
 constexpr unsigned kReadyAfterPolls = 2;  // polls 1 and 2 wait, 3 is ready
-constexpr auto kWatchdogLimit = std::chrono::seconds(60);
 
 int EnvironmentNumber(const char *name, int fallback) {
   const char *text = std::getenv(name);
   return text ? std::atoi(text) : fallback;
 }
-
-// Aborts the process, naming the seed, when an iteration does not end in
-// time: a deadlock fails the suite instead of hanging it.
-class Watchdog {
- public:
-  Watchdog() : thread_([this] { Watch(); }) {}
-  ~Watchdog() {
-    Begin(0, true);
-    thread_.join();
-  }
-  // Starts the next iteration's time, or with done ends the watch.
-  void Begin(unsigned seed, bool done = false) {
-    std::lock_guard lock(mutex_);
-    seed_ = seed;
-    done_ = done;
-    ++iteration_;
-    changed_.notify_all();
-  }
-
- private:
-  void Watch() {
-    std::unique_lock lock(mutex_);
-    while (!done_) {
-      const std::uint64_t iteration = iteration_;
-      if (!changed_.wait_for(lock, kWatchdogLimit, [&] { return done_ || iteration_ != iteration; })) {
-        std::fprintf(stderr, "stop race: iteration with seed %u did not end: deadlock\n", seed_);
-        std::abort();
-      }
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool done_ = false;
-  unsigned seed_ = 0;
-  std::uint64_t iteration_ = 0;
-  std::thread thread_;
-};
 
 class StopRaceTest : public DeviceTest {
  protected:
@@ -115,7 +75,7 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
   for (int i = 0; i < iterations; ++i) {
     const unsigned seed = firstSeed + static_cast<unsigned>(i);
     SCOPED_TRACE(testing::Message() << "seed " << seed);
-    watchdog.Begin(seed);
+    watchdog.Begin("stop race iteration with seed " + std::to_string(seed));
     std::mt19937 random(seed);
     const auto pick = [&random](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
 
