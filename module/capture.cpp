@@ -15,7 +15,8 @@ constexpr VUInt32 kArmedStatus = 1;
 constexpr VUInt32 kIdleStatus = 0;
 
 VResult CheckCaptureArguments(HVImage *arhImages, VInt32 imagesLength, const VInt32 *pImageCount,
-                              const VBiometricStatus *pStatus, VBool isAutomatic) {
+                              const VBiometricStatus *pStatus, VBool isAutomatic,
+                              VCaptureCallback pCaptureCallback) {
   if (!pStatus) {
     return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pStatus is NULL", L"pStatus", nullptr, nullptr, nullptr);
   }
@@ -34,6 +35,12 @@ VResult CheckCaptureArguments(HVImage *arhImages, VInt32 imagesLength, const VIn
     return VErrorSetLastW(V_E_NOT_SUPPORTED, L"Module does not support non-automatic capturing", nullptr,
                           nullptr, nullptr, nullptr);
   }
+  // Every poll reports through the callback: without one the first poll
+  // would call through a null pointer.
+  if (!pCaptureCallback) {
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pCaptureCallback is NULL", L"pCaptureCallback", nullptr,
+                          nullptr, nullptr);
+  }
   return V_OK;
 }
 
@@ -51,22 +58,11 @@ VResult BeginCapture(HVDevice hDevice, VCaptureCallback pCaptureCallback, void *
   if (VFailed(result)) {
     return result;
   }
-  // The flag, not the event, says whether a capture runs: an earlier
-  // capture may have failed to signal the event at its end.
-  if (DeviceRecordIsCapturing(record)) {
-    return VErrorSetLastW(V_E_INVALID_OPERATION, L"Scanner is already capturing", nullptr, nullptr, nullptr,
-                          nullptr);
+  result = CaptureBegin(record, pCaptureCallback, pCaptureParam);
+  if (VSucceeded(result)) {
+    *ppRecord = record;
   }
-  record->pCaptureCallback = pCaptureCallback;
-  record->pCaptureParam = pCaptureParam;
-  record->stopRequested.store(0, std::memory_order_release);
-  result = VObjectReset(record->hIdleEvent);
-  if (VFailed(result)) {
-    return result;
-  }
-  DeviceRecordMarkCapturing(record);
-  *ppRecord = record;
-  return V_OK;
+  return result;
 }
 
 bool IsStopRequested(const DeviceRecord *record) {
@@ -106,7 +102,8 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
                                  void * /*pArg8*/, void * /*pArg9*/, void * /*pArg10*/, HVImage *arhImages,
                                  VInt32 imagesLength, VInt32 *pImageCount, VBiometricStatus *pStatus,
                                  VCaptureCallback pCaptureCallback, void *pCaptureParam) {
-  VResult result = CheckCaptureArguments(arhImages, imagesLength, pImageCount, pStatus, isAutomatic);
+  VResult result =
+      CheckCaptureArguments(arhImages, imagesLength, pImageCount, pStatus, isAutomatic, pCaptureCallback);
   if (VFailed(result)) {
     return result;
   }
@@ -136,22 +133,17 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
       result = BlueFinSetStatus(record->hBlueFinDevice, kIdleStatus);
     }
   }
-  // Read before the record goes idle: a stopper may free it right after.
-  const bool stopped = IsStopRequested(record);
-  const VResult releasedObject = VObjectSet(nullptr, &record->hCaptureObject);
-  const VResult signalled = VSyncEventSet(record->hIdleEvent);
-  DeviceRecordMarkIdle(record);  // the last touch of the record
-  for (VResult step : {releasedObject, signalled}) {
-    if (VFailed(step) && VSucceeded(result)) {
-      result = step;
-    }
-  }
+  result = ReleaseInto(result, &record->hCaptureObject);
+  // The outcome is stored before the record goes idle: a stopper returns
+  // once it has, and its caller may look at the status at once.
   // The image goes out only with a success: a caller told of a failure
-  // does not look at arhImages, so it would never release it.
-  // A stop that lands after the last part still wins: a stopped capture
-  // hands out no image, whenever the stop came.
+  // does not look at arhImages, so it would never release it. A stop that
+  // lands after the last part still wins: a stopped capture hands out no
+  // image, whenever the stop came.
+  const VBiometricStatus statusBefore = *pStatus;
+  const HVImage imageSlotBefore = arhImages[0];
   if (VSucceeded(result)) {
-    if (stopped) {
+    if (IsStopRequested(record)) {
       *pStatus = V_BIOMETRIC_STATUS_CANCELED;
       arhImages[0] = nullptr;
     } else {
@@ -161,11 +153,22 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
     }
     result = V_OK;
   }
-  if (hImage) {
-    const VResult releasedImage = VObjectSet(nullptr, &hImage);
-    if (VFailed(releasedImage) && VSucceeded(result)) {
-      result = releasedImage;
+  const VResult signalled = VSyncEventSet(record->hIdleEvent);
+  if (VFailed(signalled) && VSucceeded(result)) {
+    // Failed after all: the caller gets nothing, the image stays ours.
+    result = signalled;
+    if (arhImages[0]) {
+      hImage = arhImages[0];
     }
+    arhImages[0] = imageSlotBefore;
+    *pStatus = statusBefore;
+  }
+  if (CaptureEnd(record)) {
+    // Removed or unplugged from a thread that could not wait for us.
+    DeviceRecordFinishHandedOverClose(record);
+  }
+  if (hImage) {
+    result = ReleaseInto(result, &hImage);
   }
   return result;
 }

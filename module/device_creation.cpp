@@ -10,37 +10,71 @@
 namespace vdm {
 namespace {
 
-VResult BuildDescriptorsLocked() {
-  MonitorLock lock;
-  return BuildParameterDescriptors();
-}
+constexpr wchar_t kRemovedWhileAddedMessage[] = L"VdmBlueFin device was removed while it was being added";
 
 // Appends the record to DeviceList while the module is plugged with a
 // version whose callback table it knows; gives the callback table and
-// plug-in to notify.
-VResult AddToDeviceList(DeviceRecord *record, const VDeviceManagerCallbacks **callbacks, HVPlugin *hPlugin) {
-  MonitorLock lock;
+// plug-in to notify. The record counts as being added until the host has
+// been told: a removal or unplug meanwhile leaves its close to creation.
+VResult AddToDeviceList(ModuleUse &use, DeviceRecord *record, const VDeviceManagerCallbacks **callbacks,
+                        HVPlugin *hPlugin) {
+  use.Enter();
   // The host may have unplugged while the scanner was being opened; a record
   // added now would never be closed.
+  VResult result = V_OK;
   if (!IsPlugged) {
-    return VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr);
+    result = VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr);
+  } else if (MajorVersion(PluggedInterfaceVersion) != kSupportedMajorVersion) {
+    result = VErrorSetLastMPNA(V_E_NOT_SUPPORTED_VERSION, nullptr, nullptr, nullptr, nullptr, nullptr);
+  } else if (!IsDeviceListInitialized) {
+    // A plug that failed after recording itself left no list to add to.
+    result = VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr);
+  } else {
+    result = VListAdd(&DeviceList, 0, &record, sizeof(record));
   }
-  if (MajorVersion(PluggedInterfaceVersion) != kSupportedMajorVersion) {
-    return VErrorSetLastMPNA(V_E_NOT_SUPPORTED_VERSION, nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (VSucceeded(result)) {
+    RecordBeginAdding(record);
+    *callbacks = HostCallbacks;
+    *hPlugin = PluginHandle;
   }
-  // A plug that failed after recording itself left no list to add to.
-  if (!IsDeviceListInitialized) {
-    return VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr);
-  }
-  const VResult result = VListAdd(&DeviceList, 0, &record, sizeof(record));
-  *callbacks = HostCallbacks;
-  *hPlugin = PluginHandle;
+  use.Exit();
   return result;
+}
+
+// Tells the host of the new device unless it was closed already, and ends
+// the adding. A record closed meanwhile is gone for the caller: it fails
+// the creation, and the creation finishes the close when nothing else
+// holds the record.
+VResult NotifyAdded(DeviceRecord *record, const VDeviceManagerCallbacks *callbacks, HVPlugin hPlugin,
+                    void *pHostParam) {
+  VResult result = V_OK;
+  if (RecordAddingInterrupted(record) == CloseReason::kNone) {
+    result = callbacks->pOnDeviceAdded(record, hPlugin, pHostParam);
+  }
+  bool mustClose = false;
+  const CloseReason closed = RecordEndAdding(record, &mustClose);
+  if (closed == CloseReason::kNone) {
+    // A refused notification leaves the record in DeviceList: unplug closes
+    // it with the others.
+    return result;
+  }
+  if (mustClose) {
+    DeviceRecordFinishHandedOverClose(record);
+  }
+  return VErrorSetLastW(V_E_INVALID_OPERATION,
+                        closed == CloseReason::kRemoved ? kRemovedWhileAddedMessage : kNotPluggedMessage,
+                        nullptr, nullptr, nullptr, nullptr);
 }
 
 }  // namespace
 
 VResult V_CALL VdmBlueFinCreateDevice(HVPropertyBag hParameters, HVDevice *phDevice, void *pHostParam) {
+  // The use keeps ModuleMonitor in being for the whole creation, which
+  // takes it twice and may outlast a module uninit on another thread.
+  ModuleUse use;
+  if (VFailed(use.result())) {
+    return use.result();
+  }
   HVParameterBag hBag = nullptr;
   HVValue hValue = nullptr;
   HVString hDisplayName = nullptr;
@@ -50,7 +84,9 @@ VResult V_CALL VdmBlueFinCreateDevice(HVPropertyBag hParameters, HVDevice *phDev
   DeviceRecord *record = nullptr;
   bool isListed = false;
 
-  VResult result = BuildDescriptorsLocked();
+  use.Enter();
+  VResult result = BuildParameterDescriptors();
+  use.Exit();
   if (VSucceeded(result)) {
     result = VParameterBagCreate(ParameterDescriptors, ParameterDescriptorCount, &hBag);
   }
@@ -86,13 +122,12 @@ VResult V_CALL VdmBlueFinCreateDevice(HVPropertyBag hParameters, HVDevice *phDev
   const VDeviceManagerCallbacks *callbacks = nullptr;
   HVPlugin hPlugin = nullptr;
   if (VSucceeded(result)) {
-    result = AddToDeviceList(record, &callbacks, &hPlugin);
+    result = AddToDeviceList(use, record, &callbacks, &hPlugin);
     isListed = VSucceeded(result);
   }
-  if (VSucceeded(result)) {
-    // A refused notification leaves the record in DeviceList: unplug closes
-    // it with the others.
-    result = callbacks->pOnDeviceAdded(record, hPlugin, pHostParam);
+  if (isListed) {
+    // From here the record belongs to DeviceList, or was closed meanwhile.
+    result = NotifyAdded(record, callbacks, hPlugin, pHostParam);
   }
   if (VSucceeded(result)) {
     *phDevice = record;

@@ -2,8 +2,6 @@
 // image transfer's progress to the host.
 #include "module/device_record.h"
 
-#include <condition_variable>
-#include <mutex>
 #include <new>
 
 #include "bluefin/bluefin.h"
@@ -13,15 +11,6 @@ namespace vdm {
 namespace {
 
 constexpr VUInt32 kIdleStatus = 0;
-// A stopper wakes on the idle event; if the capture could not signal it,
-// the stopper notices the capture's end at the next slice instead.
-constexpr VUInt32 kStopWaitSliceMilliseconds = 50;
-
-// Guards every record's `capturing`. Module-wide rather than per record:
-// the capture's last step must not touch the record once a stopper may
-// free it, and a lock inside the record would be touched on unlock.
-std::mutex captureEndMutex;
-std::condition_variable captureEnded;
 constexpr wchar_t kOpeningExchangeFailedMessage[] = L"The scanner did not complete the opening exchange";
 
 // Keeps the thread's last error across a sequence whose own failures are
@@ -45,46 +34,25 @@ class LastErrorKeeper {
   VResult saved_;
 };
 
-// Waits for the running capture to end once a stop has been requested. The
-// host wait is the designed path; whatever it gives, the record is not
-// handed back while the capture may still touch it.
-VResult StopAndWait(DeviceRecord *record) {
-  record->stopRequested.store(1, std::memory_order_release);
+// Gives the scanner its key back and releases what the record owns, then
+// the record. Nothing else may touch it any more.
+VResult FinishClose(DeviceRecord *pDevice) {
   VResult result = V_OK;
-  while (DeviceRecordIsCapturing(record)) {
-    VBool signalled = V_FALSE;
-    result = VWaitObjectWaitForTimed(record->hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
-    if (VFailed(result) || signalled) {
-      break;
-    }
+  if (pDevice->hBlueFinDevice && pDevice->restoreKeyOnClose) {
+    // A scanner that no longer answers cannot be given its key back; the
+    // record goes all the same and the caller learns of the failure.
+    result = BlueFinRestoreDefaultKey(pDevice->hBlueFinDevice);
   }
-  {
-    std::unique_lock lock(captureEndMutex);
-    captureEnded.wait(lock, [record] { return !record->capturing; });
-  }
-  record->stopRequested.store(0, std::memory_order_release);
+  result = ReleaseInto(result, &pDevice->hBlueFinDevice);
+  result = ReleaseInto(result, &pDevice->hCaptureObject);
+  result = ReleaseInto(result, &pDevice->hIdleEvent);
+  result = ReleaseInto(result, &pDevice->hAddress);
+  pDevice->~DeviceRecord();
+  VFree(pDevice);
   return VFailed(result) ? result : V_OK;
 }
 
 }  // namespace
-
-void DeviceRecordMarkCapturing(DeviceRecord *record) {
-  std::lock_guard lock(captureEndMutex);
-  record->capturing = true;
-}
-
-void DeviceRecordMarkIdle(DeviceRecord *record) {
-  {
-    std::lock_guard lock(captureEndMutex);
-    record->capturing = false;
-  }
-  captureEnded.notify_all();
-}
-
-bool DeviceRecordIsCapturing(DeviceRecord *record) {
-  std::lock_guard lock(captureEndMutex);
-  return record->capturing;
-}
 
 bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool *keySwitched) {
   LastErrorKeeper keeper;
@@ -153,33 +121,25 @@ VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice) {
   return result;
 }
 
-VResult DeviceRecordStopCapture(DeviceRecord *record, void *captureParam) {
-  if (!DeviceRecordIsCapturing(record) || captureParam != record->pCaptureParam) {
-    return V_OK;
-  }
-  return StopAndWait(record);
-}
-
-VResult DeviceRecordClose(DeviceRecord *pDevice) {
+VResult DeviceRecordClose(DeviceRecord *pDevice, CloseReason reason) {
   if (!pDevice) {
     return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pDevice is NULL", L"pDevice", nullptr, nullptr, nullptr);
   }
-  // The capture has ended when the stop returns, whatever it gives, so the
+  // The capture has ended when the wait returns, whatever it gives, so the
   // record can go: keeping it would leak it, since its list entry is gone.
-  VResult result = DeviceRecordStopCapture(pDevice, pDevice->pCaptureParam);
-  if (pDevice->hBlueFinDevice && pDevice->restoreKeyOnClose) {
-    // A scanner that no longer answers cannot be given its key back; the
-    // record goes all the same and the caller learns of the failure.
-    const VResult restored = BlueFinRestoreDefaultKey(pDevice->hBlueFinDevice);
-    result = VFailed(result) ? result : restored;
+  const VResult stopped = CaptureAwaitEnd(
+      CaptureRequestStop(pDevice, nullptr, /*anyCapture=*/true, /*monitorHeldByCaller=*/false));
+  if (!RecordClaimClose(pDevice, reason)) {
+    return stopped;  // its capture or its creation closes it
   }
-  result = ReleaseInto(result, &pDevice->hBlueFinDevice);
-  result = ReleaseInto(result, &pDevice->hCaptureObject);
-  result = ReleaseInto(result, &pDevice->hIdleEvent);
-  result = ReleaseInto(result, &pDevice->hAddress);
-  pDevice->~DeviceRecord();
-  VFree(pDevice);
-  return VFailed(result) ? result : V_OK;
+  const VResult closed = FinishClose(pDevice);
+  return VFailed(stopped) ? stopped : closed;
+}
+
+void DeviceRecordFinishHandedOverClose(DeviceRecord *pDevice) {
+  // The close belongs to a removal or unplug that has already returned.
+  LastErrorKeeper keeper;
+  (void)FinishClose(pDevice);
 }
 
 VResult V_CALL DeviceRecordProgress(HVBlueFin /*hBlueFin*/, VInt32 /*percent*/, HVImage hImage, void *param) {

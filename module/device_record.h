@@ -10,6 +10,7 @@
 #include <atomic>
 
 #include "bluefin/bluefin.h"
+#include "module/capture_stop.h"
 
 namespace vdm {
 
@@ -27,22 +28,17 @@ struct DeviceRecord {
   HVSyncEvent hIdleEvent;
   VCaptureCallback pCaptureCallback;
   void *pCaptureParam;
-  // Written by a stopper under ModuleMonitor, read by the capture thread,
-  // which runs without it.
+  // Written by a stopper, read by the capture thread, which runs without
+  // ModuleMonitor.
   std::atomic<VUInt32> stopRequested;
-  // Whether a capture runs, guarded by the module's capture-end lock. The
-  // idle event tells the host and wakes a stopper, but signalling it is a
-  // host call that can fail; this flag cannot, so a lost signal never
-  // leaves the record capturing for good.
-  bool capturing;
+  // Whether a capture runs, who waits for it and who closes the record
+  // (capture_stop.h). The idle event tells the host and wakes a stopper,
+  // but signalling it is a host call that can fail; this state cannot, so a
+  // lost signal never leaves the record capturing for good.
+  CaptureStopState stop;
+  // Unplug's chain of the records it took out of DeviceList.
+  DeviceRecord *nextToClose;
 };
-
-// Marks the record capturing; call with ModuleMonitor held.
-void DeviceRecordMarkCapturing(DeviceRecord *record);
-// The capture's very last touch of the record: a stopper may free it as
-// soon as this returns.
-void DeviceRecordMarkIdle(DeviceRecord *record);
-bool DeviceRecordIsCapturing(DeviceRecord *record);
 
 // Makes a record for a connected BlueFinDevice and runs the opening
 // exchange. On success the record has taken over the caller's reference.
@@ -54,14 +50,16 @@ VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice);
 // the thread's last error as it found it. keySwitched tells whether the
 // scanner took the new key, also when a later step failed.
 bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool *keySwitched);
-// Stops a running capture, puts the scanner back on its default key and
+// Closes a record the caller owns (out of DeviceList, or never in it):
+// stops a running capture, puts the scanner back on its default key and
 // frees the record. The record is freed even when the scanner no longer
 // answers or the wait for the capture failed; that failure is returned.
-VResult DeviceRecordClose(DeviceRecord *pDevice);
-// Stops the capture named by captureParam and waits for its end; 0 at once
-// when no capture, or another one, runs. The capture has ended on return
-// even when waiting on the idle event failed; that failure is returned.
-VResult DeviceRecordStopCapture(DeviceRecord *record, void *captureParam);
+// A capture this thread cannot wait for, or a creation still telling the
+// host of the record, is handed the close instead, and 0 is returned.
+VResult DeviceRecordClose(DeviceRecord *pDevice, CloseReason reason = CloseReason::kClosed);
+// The close's second half, for the one that was handed it: the key, the
+// record's objects and the record itself. The thread's last error is kept.
+void DeviceRecordFinishHandedOverClose(DeviceRecord *pDevice);
 // The progress callback every record installs on its BlueFinDevice.
 VResult V_CALL DeviceRecordProgress(HVBlueFin hBlueFin, VInt32 percent, HVImage hImage, void *record);
 

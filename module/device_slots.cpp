@@ -51,33 +51,56 @@ VResult V_CALL VdmBlueFinGetSerialNumber(HVDevice hDevice, HVString *phValue) {
   });
 }
 
+// The stop is asked for under ModuleMonitor and waited for without it: the
+// capture's callbacks may call any slot meanwhile.
 VResult V_CALL VdmBlueFinCancel(HVDevice hDevice, void *pCaptureParam) {
-  return WithDevice(hDevice, [pCaptureParam](DeviceRecord *record) {
-    return DeviceRecordStopCapture(record, pCaptureParam);
-  });
+  PlugGuard guard;
+  if (VFailed(guard.result())) {
+    return guard.result();
+  }
+  DeviceRecord *record = nullptr;
+  const VResult result = LookupDevice(hDevice, &record);
+  if (VFailed(result)) {
+    return result;
+  }
+  const StopWait wait =
+      CaptureRequestStop(record, pCaptureParam, /*anyCapture=*/false, /*monitorHeldByCaller=*/true);
+  guard.Release();
+  const VResult waited = CaptureAwaitEnd(wait);
+  return VFailed(waited) ? waited : V_OK;
 }
 
 VResult V_CALL VdmBlueFinRemoveDevice(HVDevice hDevice, void *pHostParam) {
-  return WithDevice(hDevice, [hDevice, pHostParam](DeviceRecord *record) {
-    if (MajorVersion(PluggedInterfaceVersion) != kSupportedMajorVersion) {
-      return VErrorSetLastMPNA(V_E_NOT_SUPPORTED_VERSION, nullptr, nullptr, nullptr, nullptr, nullptr);
-    }
-    // The host may refuse the removal; the device then stays, usable.
-    VResult result = HostCallbacks->pOnDeviceRemoving(hDevice, PluginHandle, pHostParam);
-    if (VSucceeded(result)) {
-      result = HostCallbacks->pOnDeviceRemoved(hDevice, PluginHandle, pHostParam);
-    }
-    if (VSucceeded(result)) {
-      result = VListRemove(&DeviceList, 0, &hDevice, sizeof(hDevice), 0);
-    }
-    if (VFailed(result)) {
-      return result;
-    }
-    // The device is gone for the host whatever closing it gives; the record
-    // is freed in any case.
-    (void)DeviceRecordClose(record);
-    return V_OK;
-  });
+  PlugGuard guard;
+  if (VFailed(guard.result())) {
+    return guard.result();
+  }
+  DeviceRecord *record = nullptr;
+  VResult result = LookupDevice(hDevice, &record);
+  if (VSucceeded(result) && MajorVersion(PluggedInterfaceVersion) != kSupportedMajorVersion) {
+    result = VErrorSetLastMPNA(V_E_NOT_SUPPORTED_VERSION, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  // The host may refuse the removal; the device then stays, usable.
+  if (VSucceeded(result)) {
+    result = HostCallbacks->pOnDeviceRemoving(hDevice, PluginHandle, pHostParam);
+  }
+  if (VSucceeded(result)) {
+    result = HostCallbacks->pOnDeviceRemoved(hDevice, PluginHandle, pHostParam);
+  }
+  if (VSucceeded(result)) {
+    result = VListRemove(&DeviceList, 0, &hDevice, sizeof(hDevice), 0);
+  }
+  if (VFailed(result)) {
+    return result;
+  }
+  // Out of DeviceList the record is this thread's alone: it is closed
+  // without the monitor, which the capture's callbacks may need while the
+  // close waits for the capture, and other devices do not wait for the
+  // scanner's key exchange. The device is gone for the host whatever
+  // closing it gives; the record is freed in any case.
+  guard.Release();
+  (void)DeviceRecordClose(record, CloseReason::kRemoved);
+  return V_OK;
 }
 
 }  // namespace vdm

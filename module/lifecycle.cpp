@@ -6,31 +6,9 @@
 #include "module/vdm_bluefin_module_of.h"
 
 namespace vdm {
-namespace {
-
-// Closes every record of the range, last entry first. A record that fails
-// to close is still freed (DeviceRecordClose never keeps one), so the walk
-// goes on and the first failure is returned; the list keeps no entry that
-// anyone could read again, since it is disposed right after.
-VResult CloseAllDeviceRecords(DeviceRecord **first, DeviceRecord **end) {
-  VResult result = V_OK;
-  if (first) {
-    for (DeviceRecord **entry = end; entry != first;) {
-      --entry;
-      const VResult closed = DeviceRecordClose(*entry);
-      if (VFailed(closed) && VSucceeded(result)) {
-        result = closed;
-      }
-    }
-  }
-  return result;
-}
-
-}  // namespace
 
 VResult V_CALL VdmBlueFinModuleInit() {
-  VMonitorInit(&ModuleMonitor);
-  IsModuleInitialized.store(V_TRUE, std::memory_order_release);
+  InitModuleMonitor();
   const VResult result = VTraceSourceCreateW(kTraceSourceName, &ModuleTraceSource);
   return VFailed(result) ? result : V_OK;
 }
@@ -42,7 +20,8 @@ VResult V_CALL VdmBlueFinModuleUninit(VBool flag) {
   HVPlugin hPlugin = nullptr;
   VBool isPlugged = V_FALSE;
   if (IsModuleInitialized.load(std::memory_order_acquire)) {
-    MonitorLock lock;
+    ModuleUse use;
+    use.Enter();
     isPlugged = IsPlugged;
     hPlugin = PluginHandle;
   }
@@ -56,10 +35,9 @@ VResult V_CALL VdmBlueFinModuleUninit(VBool flag) {
   if (VFailed(result)) {
     return result;
   }
-  if (IsModuleInitialized.load(std::memory_order_acquire)) {
-    VMonitorDispose(&ModuleMonitor);
-  }
-  IsModuleInitialized.store(V_FALSE, std::memory_order_release);
+  // A device creation or a slot still under way keeps the monitor until it
+  // leaves; the module refuses new calls from here on.
+  RetireModuleMonitor();
   return V_OK;
 }
 
@@ -69,10 +47,11 @@ VResult V_CALL VdmBlueFinPlug(void * /*pFirst*/, VUInt32 interfaceVersion, const
   if (VFailed(result)) {
     return result;
   }
-  if (!IsModuleInitialized.load(std::memory_order_acquire)) {
-    return VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
+  ModuleUse use;
+  if (VFailed(use.result())) {
+    return use.result();
   }
-  MonitorLock lock;
+  use.Enter();
   // Recorded before any check, so that unplug and uninit know of this plug
   // even when it fails below.
   PluggedInterfaceVersion = static_cast<VUInt16>(interfaceVersion & 0xFFFF);
@@ -98,32 +77,50 @@ VResult V_CALL VdmBlueFinPlug(void * /*pFirst*/, VUInt32 interfaceVersion, const
 }
 
 VResult V_CALL VdmBlueFinUnplug() {
-  if (!IsModuleInitialized.load(std::memory_order_acquire)) {
-    return VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
+  ModuleUse use;
+  if (VFailed(use.result())) {
+    return use.result();
   }
-  MonitorLock lock;
-  DeviceRecord **first = nullptr;
-  DeviceRecord **end = nullptr;
+  use.Enter();
+  // Every record leaves DeviceList here, under the monitor, into a chain
+  // that puts the last entry first; from then on they are this unplug's
+  // alone and nothing else can find them.
+  DeviceRecord *closing = nullptr;
+  VResult result = V_OK;
   if (IsDeviceListInitialized) {
     // Without the list's range no record can be closed; disposing the list
     // would lose them and their connections for good. The module stays
     // plugged with its devices, so that unplugging again can close them.
+    DeviceRecord **first = nullptr;
+    DeviceRecord **end = nullptr;
     const VResult ranged = GetDeviceListRange(&first, &end);
     if (VFailed(ranged)) {
       return ranged;
     }
+    for (DeviceRecord **entry = first; entry && entry != end; ++entry) {
+      (*entry)->nextToClose = closing;
+      closing = *entry;
+    }
+    // The list is never read again, even if the host fails to dispose it
+    // (its storage is then the host's loss).
+    result = VListDispose(&DeviceList);
+    IsDeviceListInitialized = false;
   }
   IsPlugged = V_FALSE;
-  VResult result = V_OK;
-  if (IsDeviceListInitialized) {
-    result = CloseAllDeviceRecords(first, end);
-    // Every record is freed by now, so the list is never read again, even
-    // if the host fails to dispose it (its storage is then the host's loss).
-    const VResult disposed = VListDispose(&DeviceList);
-    IsDeviceListInitialized = false;
-    if (VFailed(disposed) && VSucceeded(result)) {
-      result = disposed;
-    }
+  // The closes run without the monitor: they wait for running captures,
+  // whose callbacks may call the module meanwhile. A record that cannot be
+  // given its key back is freed all the same, and closed is closed: its
+  // failure stays the thread's last error but does not fail the unplug,
+  // or the host would hold the module plugged with nothing left to unplug.
+  use.Exit();
+  while (closing) {
+    DeviceRecord *record = closing;
+    closing = record->nextToClose;
+    (void)DeviceRecordClose(record, CloseReason::kUnplugged);
+  }
+  use.Enter();
+  if (IsPlugged) {
+    return result;  // plugged again meanwhile: what that plug set up stays
   }
   const VResult cleaned = VBluetoothSocketCleanup();
   if (VFailed(result) || VFailed(cleaned)) {

@@ -2,6 +2,8 @@
 
 #include "module/device_record.h"
 
+#include <mutex>
+
 namespace vdm {
 
 HVModule ModuleHandle;
@@ -18,26 +20,96 @@ VDeviceManagerInterface DeviceManagerInterface;
 HVParameterDescriptor *ParameterDescriptors;
 VInt32 ParameterDescriptorCount;
 
-PlugGuard::PlugGuard() {
-  if (!IsModuleInitialized.load(std::memory_order_acquire)) {
-    result_ =
-        VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
-    return;
-  }
-  VMonitorEnter(&ModuleMonitor);
-  held_ = true;
-  if (!IsPlugged) {
-    result_ = VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr);
-    Leave();
-    return;
-  }
-  result_ = V_OK;
+namespace {
+
+// Guards the count of uses and the disposal that waits for the last one.
+// A plain mutex: it is held for a few instructions and never over a wait.
+std::mutex gMonitorUseMutex;
+int gMonitorUses = 0;
+bool gIsMonitorDisposalPending = false;
+thread_local int tMonitorDepth = 0;
+
+VResult NotInitialized() {
+  return VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
 }
 
-void PlugGuard::Leave() {
+}  // namespace
+
+ModuleUse::ModuleUse() {
+  {
+    std::lock_guard lock(gMonitorUseMutex);
+    using_ = IsModuleInitialized.load(std::memory_order_acquire);
+    if (using_) {
+      ++gMonitorUses;
+    }
+  }
+  result_ = using_ ? V_OK : NotInitialized();
+}
+
+void ModuleUse::Enter() {
+  if (using_ && !held_) {
+    VMonitorEnter(&ModuleMonitor);
+    held_ = true;
+    ++tMonitorDepth;
+  }
+}
+
+void ModuleUse::Exit() {
   if (held_) {
     held_ = false;
+    --tMonitorDepth;
     VMonitorExit(&ModuleMonitor);
+  }
+}
+
+void ModuleUse::Release() {
+  Exit();
+  if (!using_) {
+    return;
+  }
+  using_ = false;
+  std::lock_guard lock(gMonitorUseMutex);
+  if (--gMonitorUses == 0 && gIsMonitorDisposalPending) {
+    gIsMonitorDisposalPending = false;
+    VMonitorDispose(&ModuleMonitor);
+  }
+}
+
+PlugGuard::PlugGuard() {
+  if (VFailed(result())) {
+    return;
+  }
+  Enter();
+  if (!IsPlugged) {
+    Release();
+    Fail(VErrorSetLastW(V_E_INVALID_OPERATION, kNotPluggedMessage, nullptr, nullptr, nullptr, nullptr));
+  }
+}
+
+int ModuleMonitorDepth() {
+  return tMonitorDepth;
+}
+
+void InitModuleMonitor() {
+  std::lock_guard lock(gMonitorUseMutex);
+  // A monitor whose disposal waits for its last use is still the live one.
+  if (gIsMonitorDisposalPending) {
+    gIsMonitorDisposalPending = false;
+  } else {
+    VMonitorInit(&ModuleMonitor);
+  }
+  IsModuleInitialized.store(V_TRUE, std::memory_order_release);
+}
+
+void RetireModuleMonitor() {
+  std::lock_guard lock(gMonitorUseMutex);
+  if (!IsModuleInitialized.exchange(V_FALSE, std::memory_order_acq_rel)) {
+    return;
+  }
+  if (gMonitorUses > 0) {
+    gIsMonitorDisposalPending = true;
+  } else {
+    VMonitorDispose(&ModuleMonitor);
   }
 }
 

@@ -1,6 +1,6 @@
 // Module-wide state of the plug-in, and the guard every device slot passes.
 //
-// ModuleMonitor is the module's one lock: it guards the plug state and
+// ModuleMonitor is the module's one host lock: it guards the plug state and
 // DeviceList. IsModuleInitialized is read without it (init and uninit do not
 // take it), so it is atomic.
 #ifndef VDM_MODULE_STATE_H
@@ -43,33 +43,52 @@ inline VUInt32 MajorVersion(VUInt32 interfaceVersion) {
   return (interfaceVersion >> 8) & 0xFF;
 }
 
-// Holds ModuleMonitor from the plug guard to the end of the scope, unless
-// left early with Leave().
-class PlugGuard {
+// Keeps ModuleMonitor in being while a thread uses it. Module uninit
+// disposes the monitor only once no thread is inside a call that uses it,
+// so a slot or a device creation racing uninit never enters a disposed
+// monitor; uninit itself never waits for them.
+class ModuleUse {
  public:
-  // Not initialised: fails without taking the monitor. Otherwise enters the
-  // monitor; not plugged: fails and leaves it again.
-  PlugGuard();
-  ~PlugGuard() { Leave(); }
-  PlugGuard(const PlugGuard &) = delete;
-  PlugGuard &operator=(const PlugGuard &) = delete;
+  // Fails with "VdmBlueFin is not initialized", and uses nothing, when the
+  // module is not initialised.
+  ModuleUse();
+  ~ModuleUse() { Release(); }
+  ModuleUse(const ModuleUse &) = delete;
+  ModuleUse &operator=(const ModuleUse &) = delete;
 
   VResult result() const { return result_; }
-  void Leave();
+  // Enter and leave ModuleMonitor; only while the use holds.
+  void Enter();
+  void Exit();
+  // Leaves the monitor if held and gives the use up.
+  void Release();
+
+ protected:
+  void Fail(VResult failure) { result_ = failure; }
 
  private:
   VResult result_;
+  bool using_ = false;
   bool held_ = false;
 };
 
-// Holds ModuleMonitor for a scope.
-class MonitorLock {
+// The plug guard every device slot passes: not initialised fails without
+// taking the monitor; otherwise the monitor is held from here to the end of
+// the scope (or Release), and not plugged fails and leaves it again.
+class PlugGuard : public ModuleUse {
  public:
-  MonitorLock() { VMonitorEnter(&ModuleMonitor); }
-  ~MonitorLock() { VMonitorExit(&ModuleMonitor); }
-  MonitorLock(const MonitorLock &) = delete;
-  MonitorLock &operator=(const MonitorLock &) = delete;
+  PlugGuard();
 };
+
+// How often this thread holds ModuleMonitor, through the module's calls on
+// its stack (a host callback made under the monitor may call the module
+// again). A thread that holds it must not wait for another thread that may
+// need it.
+int ModuleMonitorDepth();
+
+// Module init and uninit's side of ModuleUse.
+void InitModuleMonitor();
+void RetireModuleMonitor();
 
 // Releases the reference in *slot and empties it. The result stays the
 // first failure: a failing release replaces only a success.

@@ -33,29 +33,40 @@ TEST_F(CaptureTest, ArgumentsAreCheckedInOrderBeforeAnythingElse) {
     VInt32 imagesLength;
     VInt32 *pImageCount;
     VBool automatic;
+    VCaptureCallback callback;
     VResult code;
     const wchar_t *message;
   } cases[] = {
-      {nullptr, nullptr, 0, nullptr, 0, V_E_ARGUMENT_NULL, L"pStatus is NULL"},
-      {&status, nullptr, 0, nullptr, 0, V_E_ARGUMENT_NULL, L"arhImages is NULL"},
-      {&status, images, 0, nullptr, 0, V_E_ARGUMENT, L"imagesLength is insufficient"},
-      {&status, images, -1, &count, 1, V_E_ARGUMENT, L"imagesLength is insufficient"},
-      {&status, images, 1, nullptr, 0, V_E_ARGUMENT_NULL, L"pImageCount is NULL"},
-      {&status, images, 1, &count, 0, V_E_NOT_SUPPORTED, L"Module does not support non-automatic capturing"},
-      {&status, images, 1, &count, 1, V_E_ARGUMENT, L"VdmBlueFin device handle is invalid"},
+      // clang-format off
+      {nullptr, nullptr, 0,  nullptr, 0, nullptr,  V_E_ARGUMENT_NULL,  L"pStatus is NULL"},
+      {&status, nullptr, 0,  nullptr, 0, nullptr,  V_E_ARGUMENT_NULL,  L"arhImages is NULL"},
+      {&status, images,  0,  nullptr, 0, nullptr,  V_E_ARGUMENT,       L"imagesLength is insufficient"},
+      {&status, images,  -1, &count,  1, NoReport, V_E_ARGUMENT,       L"imagesLength is insufficient"},
+      {&status, images,  1,  nullptr, 0, nullptr,  V_E_ARGUMENT_NULL,  L"pImageCount is NULL"},
+      {&status, images,  1,  &count,  0, nullptr,  V_E_NOT_SUPPORTED,  L"Module does not support non-automatic capturing"},
+      {&status, images,  1,  &count,  1, nullptr,  V_E_ARGUMENT_NULL,  L"pCaptureCallback is NULL"},
+      {&status, images,  1,  &count,  1, NoReport, V_E_ARGUMENT,       L"VdmBlueFin device handle is invalid"},
+      // clang-format on
   };
-  const auto run = [&](const Case &c) {
-    return Slots().pCapture(&notADevice, nullptr, nullptr, nullptr, nullptr, nullptr, c.automatic, nullptr,
-                            nullptr, nullptr, c.arhImages, c.imagesLength, c.pImageCount, c.pStatus, NoReport,
-                            nullptr);
+  const auto run = [&](const Case &c, HVDevice hDevice) {
+    return Slots().pCapture(hDevice, nullptr, nullptr, nullptr, nullptr, nullptr, c.automatic, nullptr,
+                            nullptr, nullptr, c.arhImages, c.imagesLength, c.pImageCount, c.pStatus,
+                            c.callback, nullptr);
   };
   for (const Case &c : cases) {
-    EXPECT_TRUE(HasLastError(run(c), c.code, c.message)) << vfw::ToUtf8(c.message);
+    EXPECT_TRUE(HasLastError(run(c, &notADevice), c.code, c.message)) << vfw::ToUtf8(c.message);
   }
+  // A capture without a callback never starts, on a real device too: its
+  // first poll would call through the null pointer.
+  const HVDevice hDevice = OpenScanner(0);
+  scanner_->ClearTranscript();
+  EXPECT_TRUE(HasLastError(run(cases[6], hDevice), V_E_ARGUMENT_NULL, cases[6].message));
+  EXPECT_TRUE(scanner_->Transcript().empty());
   // The mode is refused before the module's state is looked at.
   ASSERT_EQ(module_->Uninit(0), V_OK);
-  EXPECT_TRUE(HasLastError(run(cases[5]), V_E_NOT_SUPPORTED, cases[5].message));
-  EXPECT_TRUE(HasLastError(run(cases[6]), V_E_INVALID_OPERATION, L"VdmBlueFin is not initialized"));
+  EXPECT_TRUE(HasLastError(run(cases[5], &notADevice), V_E_NOT_SUPPORTED, cases[5].message));
+  EXPECT_TRUE(
+      HasLastError(run(cases[7], &notADevice), V_E_INVALID_OPERATION, L"VdmBlueFin is not initialized"));
 }
 
 // Armed, polled every two seconds until the image is ready, one report per

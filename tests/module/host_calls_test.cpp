@@ -5,8 +5,8 @@
 // away. A watchdog turns a deadlock into a failure.
 #include <algorithm>
 #include <chrono>
-#include <iostream>
 #include <condition_variable>
+#include <iostream>
 #include <mutex>
 #include <vector>
 
@@ -61,7 +61,8 @@ class HostCallsTest : public DeviceTest {
 TEST_F(HostCallsTest, CallbacksReadPropertiesWhileAnotherThreadStopsTheCapture) {
   for (StopKind kind : kStopKinds) {
     for (ReportKind on : {ReportKind::kPoll, ReportKind::kPart}) {
-      SCOPED_TRACE(testing::Message() << NameOf(kind) << (on == ReportKind::kPoll ? " at a poll" : " at a part"));
+      SCOPED_TRACE(testing::Message()
+                   << NameOf(kind) << (on == ReportKind::kPoll ? " at a poll" : " at a part"));
       watchdog_.Begin(std::string("a capture stopped by ") + NameOf(kind));
       emu::Emulator &other = StartScanner();
       emu::Emulator &scanner = StartScanner();
@@ -126,7 +127,8 @@ TEST_F(HostCallsTest, StopsFromInsideTheCaptureEndItAtItsNextCheck) {
       } else {
         EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
         HVString id = nullptr;
-        EXPECT_EQ(Slots().pGetId(hDevice, &id), kind == StopKind::kRemove ? V_E_ARGUMENT : V_E_INVALID_OPERATION);
+        EXPECT_EQ(Slots().pGetId(hDevice, &id),
+                  kind == StopKind::kRemove ? V_E_ARGUMENT : V_E_INVALID_OPERATION);
       }
       Replug(kind);
     }

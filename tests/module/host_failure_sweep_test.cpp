@@ -241,13 +241,13 @@ const Self::Scenario kScenarios[] = {
     Capturing("cancel during transfer", Otherwise::kNothing, {StopKind::kCancel, ReportKind::kPart, 3}),
     Capturing("remove during polls", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPoll, 2}),
     Capturing("remove during transfer", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPart, 3}),
-    Capturing("unplug during polls", Otherwise::kNothing, {StopKind::kUnplug, ReportKind::kPoll, 2}),
-    Capturing("unplug during transfer", Otherwise::kNothing, {StopKind::kUnplug, ReportKind::kPart, 3}),
+    Capturing("unplug during polls", Otherwise::kIgnoredClose, {StopKind::kUnplug, ReportKind::kPoll, 2}),
+    Capturing("unplug during transfer", Otherwise::kIgnoredClose, {StopKind::kUnplug, ReportKind::kPart, 3}),
     Calling("remove", Needs::kDevice, Otherwise::kIgnoredClose,
             [](Self &t, HVDevice hDevice) { return t.Slots().pRemoveDevice(hDevice, nullptr); }),
-    Calling("unplug", Needs::kDevice, Otherwise::kNothing,
+    Calling("unplug", Needs::kDevice, Otherwise::kIgnoredClose,
             [](Self &t, HVDevice) { return t.module_->Unplug(); }),
-    Calling("uninit", Needs::kDevice, Otherwise::kNothing,
+    Calling("uninit", Needs::kDevice, Otherwise::kIgnoredClose,
             [](Self &t, HVDevice) { return t.module_->Uninit(V_FALSE); }),
 };
 
