@@ -120,7 +120,8 @@ VResult CaptureAwaitEnd(const StopWait &wait) {
       }
     }
     VBool signalled = V_FALSE;
-    const VResult waited = VWaitObjectWaitForTimed(record->hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
+    const VResult waited =
+        VWaitObjectWaitForTimed(record->hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
     if (VFailed(waited)) {
       result = waited;
       break;

@@ -69,6 +69,11 @@ VResult NotifyAdded(DeviceRecord *record, const VDeviceManagerCallbacks *callbac
 }  // namespace
 
 VResult V_CALL VdmBlueFinCreateDevice(HVPropertyBag hParameters, HVDevice *phDevice, void *pHostParam) {
+  // The handle goes out through it once the scanner is open and the host
+  // was told: a null place would fail only then, with a device to undo.
+  if (!phDevice) {
+    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"phDevice is NULL", L"phDevice", nullptr, nullptr, nullptr);
+  }
   // The use keeps ModuleMonitor in being for the whole creation, which
   // takes it twice and may outlast a module uninit on another thread.
   ModuleUse use;

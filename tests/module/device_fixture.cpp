@@ -172,6 +172,9 @@ CaptureRun DeviceTest::Capture(HVDevice hDevice, const StopPlan &plan, HVObject 
   const HVImage unwritten = reinterpret_cast<HVImage>(&context);
   HVImage images[1] = {unwritten};
   VInt32 imageCount = 0;
+  if (onCaptureStart_) {
+    onCaptureStart_(hDevice, &context);
+  }
   run.result = Slots().pCapture(hDevice, captureObject, nullptr, nullptr, nullptr, nullptr, V_TRUE, nullptr,
                                 nullptr, nullptr, images, 1, &imageCount, &run.status, OnReport, &context);
   currentCapture = outer;

@@ -157,6 +157,10 @@ class DeviceTest : public ModuleTest {
                      ReportAction action = nullptr);
   VResult Stop(StopKind kind, HVDevice hDevice, void *captureParam);
 
+  // Called on the capturing thread just before each capture starts, with
+  // the parameter that names the capture for a cancel.
+  std::function<void(HVDevice hDevice, void *captureParam)> onCaptureStart_;
+
   std::list<emu::Emulator> scanners_;  // stable addresses
   vfw::Handle captureObject_;
 };

@@ -109,8 +109,11 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
       CaptureRun &run = runs[d];
       run.Collect();
       // The capture ended with its image or stopped, and the stopper
-      // returned.
+      // returned once the capture's outcome was stored.
       EXPECT_EQ(run.stopResult, V_OK) << "device " << d;
+      if (plans[d].kind != StopKind::kNone && run.statusWhenStopped != -1) {
+        EXPECT_EQ(run.statusWhenStopped, run.status) << "device " << d;
+      }
       if (unplug && run.result == V_E_INVALID_OPERATION && run.polls == 0) {
         ++refused;  // began after the unplug: refused, never started
       } else if (run.status == V_BIOMETRIC_STATUS_CANCELED) {

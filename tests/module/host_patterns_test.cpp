@@ -1,0 +1,435 @@
+// The module driven as real hosts drive it, in seeded random sessions:
+// capture callbacks that read properties of their own and other devices
+// at every report, stops from other threads and from inside the callbacks
+// (two captures whose callbacks stop each other included), unplugs racing
+// device creation at each of its steps, uninit after scanners stopped
+// answering, and null and garbage arguments on every slot. A watchdog fails
+// the suite on a hang; the fixture's footprint check catches leaks.
+// VDM_PATTERN_SEED sets the first seed and VDM_PATTERN_ITERATIONS the count.
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <random>
+
+#include "device_fixture.h"
+#include "watchdog.h"
+
+namespace vdm::test {
+namespace {
+
+constexpr int kDevices = 3;
+constexpr int kDefaultIterations = 1000;
+constexpr unsigned kReadyAfterPolls = 2;
+
+int EnvironmentNumber(const char *name, int fallback) {
+  const char *text = std::getenv(name);
+  return text ? std::atoi(text) : fallback;
+}
+
+VResult V_CALL NoReport(HVDevice, HVObject, HVImage *, VInt32, VBiometricStatus *, void *) {
+  return V_OK;
+}
+
+bool IsRefusal(VResult result) {
+  return result == V_E_ARGUMENT || result == V_E_INVALID_OPERATION;
+}
+
+// Holds one scanner's answer to a chosen command until released, so that a
+// test can act while a creation waits at that step.
+class AnswerHold {
+ public:
+  void Arm(std::uint8_t code) {
+    std::lock_guard lock(mutex_);
+    code_ = code;
+    reached_ = released_ = false;
+  }
+  // From the emulator's thread, before an answer goes out.
+  void Before(const emu::Emulator &scanner) {
+    std::unique_lock lock(mutex_);
+    if (code_ == 0) {
+      return;
+    }
+    const auto transcript = scanner.Transcript();
+    if (transcript.empty() || transcript.back().code != code_) {
+      return;
+    }
+    code_ = 0;
+    reached_ = true;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return released_; });
+  }
+  // False when the creation never got that far (it failed earlier).
+  bool AwaitReached(const std::function<bool()> &gaveUp) {
+    std::unique_lock lock(mutex_);
+    while (!reached_) {
+      if (gaveUp()) {
+        return false;
+      }
+      changed_.wait_for(lock, std::chrono::milliseconds(5));
+    }
+    return true;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    code_ = 0;
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint8_t code_ = 0;
+  bool reached_ = false;
+  bool released_ = true;
+};
+
+class HostPatternsTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    onCaptureStart_ = [this](HVDevice hDevice, void *param) {
+      std::lock_guard lock(paramsMutex_);
+      params_[hDevice] = param;
+    };
+    emu::Options options;
+    options.readyAfterPolls = kReadyAfterPolls;
+    options.image = emu::Emulator().ExpectedImage();
+    options.shaping.latency = std::chrono::microseconds(1);  // so that the hold below is asked
+    for (int d = 0; d < kDevices; ++d) {
+      emu::Options own = options;
+      own.shaping.sleepUntil = [this, d](std::chrono::steady_clock::time_point) {
+        holds_[d].Before(*scanners_[d]);
+        return true;
+      };
+      scanners_[d] = &StartScanner(own);
+      devices_[d] = CreateOn(*scanners_[d]);
+      ASSERT_EQ(VPropertyBagCreate(captureObjects_[d].put()), V_OK);
+    }
+  }
+
+  void TearDown() override {
+    onCaptureStart_ = nullptr;
+    for (auto &object : captureObjects_) {
+      object.reset();
+    }
+    DeviceTest::TearDown();
+  }
+
+  void *ParamOf(HVDevice hDevice) {
+    std::lock_guard lock(paramsMutex_);
+    const auto found = params_.find(hDevice);
+    return found == params_.end() ? nullptr : found->second;
+  }
+
+  // Reads a property of every device; each is read or refused, never a
+  // crash or a hang.
+  void ReadAll() {
+    for (HVDevice hDevice : devices_) {
+      for (auto slot : {Slots().pGetId, Slots().pGetDisplayName, Slots().pGetSerialNumber}) {
+        HVString value = nullptr;
+        const VResult result = slot(hDevice, &value);
+        EXPECT_TRUE(result == V_OK || IsRefusal(result)) << result;
+        VObjectUnref(value);
+        reads_.fetch_add(1);
+      }
+    }
+  }
+
+  // Every device open again on a plugged module, each scanner on its
+  // default key: what the next session starts from.
+  void Restore(bool plugged) {
+    if (!plugged) {
+      ASSERT_EQ(module_->Plug(), V_OK);
+    }
+    for (int d = 0; d < kDevices; ++d) {
+      // A closed device's handle may name a newer device's record at the
+      // same address: only a handle no other entry has is still its own.
+      const auto same = std::count(devices_.begin(), devices_.end(), devices_[d]);
+      HVString id = nullptr;
+      if (same == 1 && Slots().pGetId(devices_[d], &id) == V_OK) {
+        VObjectUnref(id);
+        continue;
+      }
+      EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey) << "device " << d;
+      devices_[d] = CreateOn(*scanners_[d]);
+    }
+  }
+
+  void CapturesWithStops(std::mt19937 &random);
+  void CreationRacingUnplug(std::mt19937 &random);
+  void UninitAfterScannersStopped(std::mt19937 &random);
+  void NullAndGarbageArguments(std::mt19937 &random);
+
+  std::array<emu::Emulator *, kDevices> scanners_{};
+  std::array<HVDevice, kDevices> devices_{};
+  std::array<vfw::Handle, kDevices> captureObjects_;
+  std::array<AnswerHold, kDevices> holds_;
+  std::mutex paramsMutex_;
+  std::map<HVDevice, void *> params_;
+  std::atomic<int> reads_{0};
+  int stopped_ = 0, completed_ = 0, refused_ = 0;
+};
+
+int Pick(std::mt19937 &random, int n) {
+  return std::uniform_int_distribution<int>(0, n - 1)(random);
+}
+
+// Captures on every device at once. Each callback reads properties of all
+// devices; each capture is stopped by another thread or from inside its own
+// callback, or stops another device's capture from there.
+void HostPatternsTest::CapturesWithStops(std::mt19937 &random) {
+  const StopKind kinds[] = {StopKind::kNone, StopKind::kCancel, StopKind::kRemove, StopKind::kUnplug};
+  const ReportKind reports[] = {ReportKind::kPoll, ReportKind::kSleep, ReportKind::kPart};
+  std::array<StopPlan, kDevices> plans;
+  std::array<int, kDevices> crossAt{};  // report at which a callback cancels the next device's capture
+  bool unplugs = false;
+  for (int d = 0; d < kDevices; ++d) {
+    StopPlan &plan = plans[d];
+    plan.kind = kinds[std::discrete_distribution<int>({3, 3, 3, 1})(random)];
+    plan.on = reports[Pick(random, 3)];
+    plan.at = 1 + Pick(random, plan.on == ReportKind::kPart ? 12 : static_cast<int>(kReadyAfterPolls));
+    plan.spins = Pick(random, 3) == 0 ? -1 : Pick(random, 20000);
+    plan.fromCallback = Pick(random, 3) == 0;
+    crossAt[d] = Pick(random, 3) == 0 ? 1 + Pick(random, 6) : 0;
+  }
+  // One unplug stops every capture; the other devices then have no stopper
+  // of their own, which would find them gone.
+  for (int d = 0; d < kDevices; ++d) {
+    if (plans[d].kind == StopKind::kUnplug) {
+      unplugs = true;
+      for (int other = 0; other < kDevices; ++other) {
+        plans[other].kind = other == d ? StopKind::kUnplug : StopKind::kNone;
+      }
+      break;
+    }
+  }
+  std::array<CaptureRun, kDevices> runs;
+  std::vector<std::thread> threads;
+  for (int d = 0; d < kDevices; ++d) {
+    threads.emplace_back([&, d] {
+      int count = 0;
+      runs[d] = Capture(devices_[d], plans[d], captureObjects_[d].get(), [&, d](VBiometricStatus *, HVImage) {
+        ReadAll();
+        if (crossAt[d] != 0 && ++count == crossAt[d]) {
+          const HVDevice next = devices_[(d + 1) % kDevices];
+          const VResult result = Slots().pCancel(next, ParamOf(next));
+          EXPECT_TRUE(result == V_OK || IsRefusal(result)) << result;
+        }
+        return V_OK;
+      });
+    });
+  }
+  for (std::thread &thread : threads) {
+    thread.join();
+  }
+  for (int d = 0; d < kDevices; ++d) {
+    CaptureRun &run = runs[d];
+    run.Collect();
+    EXPECT_EQ(run.stopResult, V_OK) << "device " << d;
+    if (IsRefusal(run.result) && run.polls == 0) {
+      ++refused_;  // began after another capture's callback removed or unplugged it
+    } else if (run.status == V_BIOMETRIC_STATUS_CANCELED) {
+      EXPECT_EQ(run.result, V_OK) << "device " << d;
+      EXPECT_FALSE(run.image.has_value()) << "device " << d;
+      ++stopped_;
+    } else {
+      EXPECT_EQ(run.result, V_OK) << "device " << d << ": " << vfw::ToUtf8(vfw::GetLastError().message);
+      EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_OK) << "device " << d;
+      EXPECT_TRUE(run.image == scanners_[d]->ExpectedImage()) << "device " << d;
+      ++completed_;
+    }
+    // A stopper that waited saw the final status; one on the capture's own
+    // thread ran before it was stored.
+    if (plans[d].kind != StopKind::kNone && !plans[d].fromCallback && run.statusWhenStopped != -1) {
+      EXPECT_EQ(run.statusWhenStopped, run.status) << "device " << d;
+    }
+  }
+  Restore(!unplugs);
+}
+
+// A creation held at one step of its opening (or while the host is told of
+// it), the module unplugged meanwhile; or a free race. The creation never
+// hands out a closed device, and the scanner gets its default key back.
+void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
+  const int d = Pick(random, kDevices);
+  ASSERT_EQ(Slots().pRemoveDevice(devices_[d], nullptr), V_OK);
+  // Echo, identity, key, status, the host's notification, or no hold.
+  const std::uint8_t steps[] = {kEcho, kIdentity, kSetKey, kSetStatus, 0xFF, 0};
+  const std::uint8_t step = steps[Pick(random, 6)];
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool notified = false, unplugged = false;
+  if (step == 0xFF) {
+    module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, [&](const vfw::DeviceModule::Event &) {
+      std::unique_lock lock(mutex);
+      notified = true;
+      changed.notify_all();
+      changed.wait(lock, [&] { return unplugged; });
+      return V_OK;
+    });
+  } else if (step != 0) {
+    holds_[d].Arm(step);
+  }
+  const std::string address = AddressOf(*scanners_[d]);
+  HVDevice hDevice = nullptr;
+  std::atomic<bool> done{false};
+  VResult created = V_OK;
+  std::wstring message;
+  std::thread creator([&] {
+    created = Create(L"Scanner", &address, &hDevice);
+    message = vfw::GetLastError().message;
+    done.store(true);
+  });
+  bool held = true;
+  if (step == 0xFF) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return notified; });
+  } else if (step != 0) {
+    held = holds_[d].AwaitReached([&] { return done.load(); });
+  } else {
+    const int spins = Pick(random, 200000);
+    for (int i = 0; i < spins; ++i) {
+      std::atomic_signal_fence(std::memory_order_seq_cst);
+    }
+  }
+  EXPECT_EQ(module_->Unplug(), V_OK);
+  {
+    std::lock_guard lock(mutex);
+    unplugged = true;
+  }
+  changed.notify_all();
+  holds_[d].Release();
+  creator.join();
+  module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, nullptr);
+  if (step != 0 && held) {
+    EXPECT_EQ(created, V_E_INVALID_OPERATION);
+    EXPECT_EQ(message, L"VdmBlueFin is not plugged");
+    EXPECT_EQ(hDevice, nullptr);
+  } else {
+    EXPECT_TRUE(created == V_OK || created == V_E_INVALID_OPERATION) << created;
+  }
+  EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey);
+  Restore(false);
+}
+
+// Scanners switched off or cut off mid-answer before the host exits: the
+// host's uninit still ends with the module unplugged and uninitialised.
+void HostPatternsTest::UninitAfterScannersStopped(std::mt19937 &random) {
+  std::array<bool, kDevices> off{};
+  for (int d = 0; d < kDevices; ++d) {
+    switch (Pick(random, 3)) {
+      case 0:
+        scanners_[d]->Stop();
+        off[d] = true;
+        break;
+      case 1:
+        scanners_[d]->InjectFault(emu::Fault::CloseMidFrame(emu::On(emu::Command::kSetKey), Pick(random, 30)));
+        off[d] = true;
+        break;
+      default:
+        break;
+    }
+  }
+  EXPECT_EQ(module_->Uninit(), V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
+  EXPECT_FALSE(module_->IsPlugged());
+  EXPECT_FALSE(module_->IsInitialised());
+  for (int d = 0; d < kDevices; ++d) {
+    if (off[d]) {
+      scanners_[d]->ClearFaults();
+      scanners_[d]->ResetState();  // the power cycle a stranded scanner needs
+      if (!scanners_[d]->Running()) {
+        std::string error;
+        ASSERT_TRUE(scanners_[d]->Start(&error)) << error;
+      }
+    } else {
+      EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey) << "device " << d;
+    }
+  }
+  ASSERT_EQ(module_->Init(), V_OK);
+  Restore(false);
+}
+
+// Every slot with null out-arguments and device handles the module never
+// gave out (a removed one among them): refused with a code, never a crash.
+void HostPatternsTest::NullAndGarbageArguments(std::mt19937 &random) {
+  int onStack = 0;
+  const int removed = Pick(random, kDevices);
+  const HVDevice gone = devices_[removed];
+  ASSERT_EQ(Slots().pRemoveDevice(gone, nullptr), V_OK);
+  const HVDevice garbage[] = {gone, &onStack, reinterpret_cast<HVDevice>(static_cast<std::uintptr_t>(random())),
+                              captureObjects_[0].get()};
+  const HVDevice live = devices_[(removed + 1) % kDevices];
+
+  EXPECT_EQ(Slots().pGetDeviceTypes(nullptr), V_E_ARGUMENT_NULL);
+  EXPECT_EQ(Slots().pGetDeviceCreationSupport(nullptr), V_E_ARGUMENT_NULL);
+  EXPECT_EQ(Slots().pGetDeviceType(garbage[1], nullptr), V_E_ARGUMENT_NULL);
+  VInt32 count = 0;
+  HVParameterDescriptor *descriptors = nullptr;
+  EXPECT_EQ(Slots().pGetParameters(nullptr, &count), V_E_ARGUMENT_NULL);
+  EXPECT_EQ(Slots().pGetParameters(&descriptors, nullptr), V_E_ARGUMENT_NULL);
+  EXPECT_EQ(Slots().pCreateDevice(nullptr, nullptr, nullptr), V_E_ARGUMENT_NULL);
+  for (auto slot : {Slots().pGetId, Slots().pGetDisplayName, Slots().pGetMake, Slots().pGetModel,
+                    Slots().pGetSerialNumber}) {
+    EXPECT_TRUE(VFailed(slot(live, nullptr)));
+    EXPECT_TRUE(VFailed(slot(nullptr, nullptr)));
+    for (HVDevice hDevice : garbage) {
+      HVString value = nullptr;
+      const VResult result = slot(hDevice, &value);
+      EXPECT_TRUE(slot == Slots().pGetMake ? result == V_OK : result == V_E_ARGUMENT) << result;
+      VObjectUnref(value);
+    }
+  }
+  VBiometricStatus status = 0;
+  HVImage images[1] = {};
+  for (HVDevice hDevice : garbage) {
+    EXPECT_EQ(Slots().pCancel(hDevice, nullptr), V_E_ARGUMENT);
+    EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_E_ARGUMENT);
+    EXPECT_EQ(Slots().pCapture(hDevice, nullptr, nullptr, nullptr, nullptr, nullptr, V_TRUE, nullptr, nullptr,
+                               nullptr, images, 1, &count, &status, NoReport, nullptr),
+              V_E_ARGUMENT);
+  }
+  EXPECT_EQ(Slots().pCancel(nullptr, nullptr), V_E_ARGUMENT_NULL);
+  EXPECT_EQ(Slots().pRemoveDevice(nullptr, nullptr), V_E_ARGUMENT_NULL);
+  Restore(true);
+}
+
+TEST_F(HostPatternsTest, SeededHostSessions) {
+  const int iterations = EnvironmentNumber("VDM_PATTERN_ITERATIONS", kDefaultIterations);
+  const unsigned firstSeed = static_cast<unsigned>(EnvironmentNumber("VDM_PATTERN_SEED", 1));
+  Watchdog watchdog;
+  std::array<int, 4> sessions{};
+  for (int i = 0; i < iterations && !HasFailure(); ++i) {
+    const unsigned seed = firstSeed + static_cast<unsigned>(i);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    watchdog.Begin("host session with seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    // Mostly captures: they are where the threads meet.
+    const int kind = std::discrete_distribution<int>({12, 4, 1, 1})(random);
+    ++sessions[kind];
+    switch (kind) {
+      case 0:
+        CapturesWithStops(random);
+        break;
+      case 1:
+        CreationRacingUnplug(random);
+        break;
+      case 2:
+        UninitAfterScannersStopped(random);
+        break;
+      default:
+        NullAndGarbageArguments(random);
+        break;
+    }
+  }
+  std::cout << "host patterns: " << iterations << " sessions (" << sessions[0] << " capturing, " << sessions[1]
+            << " creating against an unplug, " << sessions[2] << " uninit after dead scanners, " << sessions[3]
+            << " garbage arguments); captures " << stopped_ << " stopped, " << completed_ << " completed, "
+            << refused_ << " refused; " << reads_.load() << " property reads from callbacks\n";
+}
+
+}  // namespace
+}  // namespace vdm::test
