@@ -100,9 +100,9 @@ fuzz: deps
 	done
 
 # The integration suite under valgrind's memcheck; any error fails. The
-# seeded races and the module cycles run fewer iterations: each is hundreds
+# seeded races, host sessions and module cycles run fewer iterations: each is hundreds
 # of times slower under valgrind.
-MEMCHECK := VDM_HYGIENE_CYCLES=20 VDM_RACE_ITERATIONS=20 valgrind --error-exitcode=1 \
+MEMCHECK := VDM_HYGIENE_CYCLES=20 VDM_RACE_ITERATIONS=20 VDM_PATTERN_ITERATIONS=20 valgrind --error-exitcode=1 \
             --suppressions=tests/valgrind.supp --leak-check=full --errors-for-leak-kinds=definite \
             --show-leak-kinds=definite
 memcheck: deps-tools build-default

@@ -26,11 +26,28 @@ BluetoothSocketInstance *SocketOf(HVBluetoothSocket hBluetoothSocket) {
   return InstanceOf<BluetoothSocketInstance>(hBluetoothSocket);
 }
 
+// Every socket holds a start-up of the platform's socket library of its
+// own, from before it is opened until it is closed. The module's plug and
+// unplug hold one more, but a socket may outlive an unplug: a creation that
+// was still connecting, a close handed to a capture. Were the module's
+// clean-up the process's last, the platform would close such a socket
+// under its owner, and the scanner would keep its session key.
+void ForgetSocket(BluetoothSocketInstance *pSocket) {
+  pSocket->socketHandle = vdm::platform::kNoSocket;
+  Failure ignored;
+  Platform().cleanup(&ignored);
+}
+
 VResult OpenAndConnect(BluetoothSocketInstance *pSocket, const VBluetoothSocketAddress *pAddr) {
   Failure failure;
-  // On failure the object keeps no socket: its handle stays zero.
-  if (!Platform().open(&pSocket->socketHandle, &failure))
+  if (!Platform().startup(&failure))
     return RecordFailure(failure);
+  // On failure the object keeps no socket: its handle stays zero.
+  if (!Platform().open(&pSocket->socketHandle, &failure)) {
+    Failure ignored;
+    Platform().cleanup(&ignored);
+    return RecordFailure(failure);
+  }
   if (!Platform().connect(pSocket->socketHandle, pAddr, &failure))
     return RecordFailure(failure);
   pSocket->isConnected = V_TRUE;
@@ -155,7 +172,7 @@ VResult V_CALL VBluetoothSocketClose(HVBluetoothSocket hBluetoothSocket) {
     return V_OK;
   Failure failure;
   bool closed = Platform().close(pSocket->socketHandle, &failure);
-  pSocket->socketHandle = vdm::platform::kNoSocket;
+  ForgetSocket(pSocket);
   return closed ? V_OK : RecordFailure(failure);
 }
 
@@ -171,7 +188,7 @@ VResult V_CALL VBluetoothSocketDispose(HVObject hObject) {
     // would leak; the shutdown's failure stays the one the caller hears.
     Failure ignored;
     Platform().close(pSocket->socketHandle, &ignored);
-    pSocket->socketHandle = vdm::platform::kNoSocket;
+    ForgetSocket(pSocket);
     return result;
   }
   return VBluetoothSocketClose(hObject);

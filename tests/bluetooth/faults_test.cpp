@@ -40,13 +40,22 @@ TEST_F(FaultTest, ConnectFailuresReleaseTheHalfMadeSocket) {
     const wchar_t *szAt;
     Names calls;
   } cases[] = {
-      {"no socket", {{"open", Fails(EMFILE, L"   at socket\r\n")}}, EMFILE, L"   at socket\r\n", {"open"}},
+      {"no socket",
+       {{"open", Fails(EMFILE, L"   at socket\r\n")}},
+       EMFILE,
+       L"   at socket\r\n",
+       {"startup", "open", "cleanup"}},
+      {"no socket library",
+       {{"startup", Fails(10091, L"   at WSAStartup\r\n")}},
+       10091,
+       L"   at WSAStartup\r\n",
+       {"startup"}},
       {"close fails too",
        {{"connect", Fails(ECONNREFUSED, L"   at connect\r\n")},
         {"close", Fails(EIO, L"   at closesocket\r\n")}},
        EIO,
        L"   at closesocket\r\n",
-       {"open", "connect", "close"}},
+       {"startup", "open", "connect", "close", "cleanup"}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
@@ -119,7 +128,7 @@ TEST_F(FaultTest, DisposeClosesEvenWhenShutdownFails) {
     EXPECT_EQ(Release(socket_), c.code ? V_E_WIN32 : V_OK);
     if (c.code)
       ExpectPlatformError(c.code, c.szAt);
-    EXPECT_EQ(Seam().CallNames(), (Names{"shutdown", "close"}));
+    EXPECT_EQ(Seam().CallNames(), (Names{"shutdown", "close", "cleanup"}));
   }
 
   // A failed shutdown ends the connection all the same.

@@ -327,7 +327,8 @@ void HostPatternsTest::UninitAfterScannersStopped(std::mt19937 &random) {
         off[d] = true;
         break;
       case 1:
-        scanners_[d]->InjectFault(emu::Fault::CloseMidFrame(emu::On(emu::Command::kSetKey), Pick(random, 30)));
+        scanners_[d]->InjectFault(
+            emu::Fault::CloseMidFrame(emu::On(emu::Command::kSetKey), Pick(random, 30)));
         off[d] = true;
         break;
       default:
@@ -360,7 +361,8 @@ void HostPatternsTest::NullAndGarbageArguments(std::mt19937 &random) {
   const int removed = Pick(random, kDevices);
   const HVDevice gone = devices_[removed];
   ASSERT_EQ(Slots().pRemoveDevice(gone, nullptr), V_OK);
-  const HVDevice garbage[] = {gone, &onStack, reinterpret_cast<HVDevice>(static_cast<std::uintptr_t>(random())),
+  const HVDevice garbage[] = {gone, &onStack,
+                              reinterpret_cast<HVDevice>(static_cast<std::uintptr_t>(random())),
                               captureObjects_[0].get()};
   const HVDevice live = devices_[(removed + 1) % kDevices];
 
@@ -425,10 +427,11 @@ TEST_F(HostPatternsTest, SeededHostSessions) {
         break;
     }
   }
-  std::cout << "host patterns: " << iterations << " sessions (" << sessions[0] << " capturing, " << sessions[1]
-            << " creating against an unplug, " << sessions[2] << " uninit after dead scanners, " << sessions[3]
-            << " garbage arguments); captures " << stopped_ << " stopped, " << completed_ << " completed, "
-            << refused_ << " refused; " << reads_.load() << " property reads from callbacks\n";
+  std::cout << "host patterns: " << iterations << " sessions (" << sessions[0] << " capturing, "
+            << sessions[1] << " creating against an unplug, " << sessions[2]
+            << " uninit after dead scanners, " << sessions[3] << " garbage arguments); captures " << stopped_
+            << " stopped, " << completed_ << " completed, " << refused_ << " refused; " << reads_.load()
+            << " property reads from callbacks\n";
 }
 
 }  // namespace
