@@ -252,7 +252,7 @@ void HostPatternsTest::CapturesWithStops(std::mt19937 &random) {
 }
 
 // A creation held at one step of its opening (or while the host is told of
-// it), the module unplugged meanwhile; or a free race. The creation never
+// it), the module unplugged or uninitialised meanwhile; or a free race. The creation never
 // hands out a closed device, and the scanner gets its default key back.
 void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
   const int d = Pick(random, kDevices);
@@ -296,7 +296,9 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
       std::atomic_signal_fence(std::memory_order_seq_cst);
     }
   }
-  EXPECT_EQ(module_->Unplug(), V_OK);
+  // The host unplugs, or shuts the module down altogether.
+  const bool uninit = Pick(random, 3) == 0;
+  EXPECT_EQ(uninit ? module_->Uninit() : module_->Unplug(), V_OK);
   {
     std::lock_guard lock(mutex);
     unplugged = true;
@@ -313,6 +315,9 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
     EXPECT_TRUE(created == V_OK || created == V_E_INVALID_OPERATION) << created;
   }
   EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey);
+  if (uninit) {
+    ASSERT_EQ(module_->Init(), V_OK);
+  }
   Restore(false);
 }
 
@@ -428,7 +433,7 @@ TEST_F(HostPatternsTest, SeededHostSessions) {
     }
   }
   std::cout << "host patterns: " << iterations << " sessions (" << sessions[0] << " capturing, "
-            << sessions[1] << " creating against an unplug, " << sessions[2]
+            << sessions[1] << " creating against an unplug or uninit, " << sessions[2]
             << " uninit after dead scanners, " << sessions[3] << " garbage arguments); captures " << stopped_
             << " stopped, " << completed_ << " completed, " << refused_ << " refused; " << reads_.load()
             << " property reads from callbacks\n";
