@@ -58,15 +58,12 @@ VResult BeginCapture(HVDevice hDevice, VCaptureCallback pCaptureCallback, void *
   if (VFailed(result)) {
     return result;
   }
-  result = CaptureBegin(record, pCaptureCallback, pCaptureParam);
+  result = record->stop.Begin(record->hIdleEvent, pCaptureParam);
   if (VSucceeded(result)) {
+    record->pCaptureCallback = pCaptureCallback;
     *ppRecord = record;
   }
   return result;
-}
-
-bool IsStopRequested(const DeviceRecord *record) {
-  return record->stopRequested.load(std::memory_order_acquire) != 0;
 }
 
 // Arms the scanner and polls it until it has an image ready or a stop is
@@ -80,13 +77,13 @@ VResult PollUntilReady(DeviceRecord *record, HVObject hCaptureObject, VBiometric
     if (VFailed(result)) {
       break;
     }
-    if (IsStopRequested(record)) {
+    if (record->stop.IsStopRequested()) {
       *pStatus = V_BIOMETRIC_STATUS_CANCELED;
       break;
     }
     *pStatus = ready ? V_BIOMETRIC_STATUS_NONE : V_BIOMETRIC_STATUS_OBJECT_MISSING;
     HVImage hNoImage = nullptr;
-    result = record->pCaptureCallback(record, hCaptureObject, &hNoImage, 1, pStatus, record->pCaptureParam);
+    result = record->pCaptureCallback(record, hCaptureObject, &hNoImage, 1, pStatus, record->stop.Param());
     if (VFailed(result) || ready) {
       break;
     }
@@ -143,7 +140,7 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
   const VBiometricStatus statusBefore = *pStatus;
   const HVImage imageSlotBefore = arhImages[0];
   if (VSucceeded(result)) {
-    if (IsStopRequested(record)) {
+    if (record->stop.IsStopRequested()) {
       *pStatus = V_BIOMETRIC_STATUS_CANCELED;
       arhImages[0] = nullptr;
     } else {
@@ -163,7 +160,7 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
     arhImages[0] = imageSlotBefore;
     *pStatus = statusBefore;
   }
-  if (CaptureEnd(record)) {
+  if (record->stop.End()) {
     // Removed or unplugged from a thread that could not wait for us.
     DeviceRecordFinishHandedOverClose(record);
   }

@@ -5,7 +5,6 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "module/device_record.h"
 #include "module/module_state.h"
 
 namespace vdm {
@@ -13,7 +12,7 @@ namespace vdm {
 // What a thread waits for, so that a stopper can tell whether its wait
 // would come back round to itself.
 struct CaptureThread {
-  DeviceRecord *awaiting = nullptr;
+  const CaptureStop *awaiting = nullptr;
 };
 
 namespace {
@@ -28,31 +27,13 @@ thread_local CaptureThread tThisThread;
 // fail; then the stopper notices the end at its next slice instead.
 constexpr VInt32 kStopWaitSliceMilliseconds = 50;
 
-bool IsRunning(const DeviceRecord *record, VUInt32 generation) {
-  return record->stop.capturing && record->stop.generation == generation;
-}
-
-// Whether waiting for the record's capture would wait, through captures
-// whose threads wait for one another, for this very thread. No such circle
-// is ever closed, so the walk ends.
-bool WouldWaitForItself(const DeviceRecord *record) {
-  for (const DeviceRecord *r = record; r && r->stop.capturing;) {
-    const CaptureThread *owner = r->stop.thread;
-    if (owner == &tThisThread) {
-      return true;
-    }
-    r = owner->awaiting;
-  }
-  return false;
-}
-
 }  // namespace
 
-VResult CaptureBegin(DeviceRecord *record, VCaptureCallback pCaptureCallback, void *pCaptureParam) {
+VResult CaptureStop::Begin(HVSyncEvent hIdleEvent, void *pCaptureParam) {
   bool capturing = false;
   {
     std::lock_guard lock(gStopMutex);
-    capturing = record->stop.capturing;
+    capturing = capturing_;
   }
   // Only a begin, always under ModuleMonitor, makes a record capturing, so
   // the answer still holds here.
@@ -60,68 +41,77 @@ VResult CaptureBegin(DeviceRecord *record, VCaptureCallback pCaptureCallback, vo
     return VErrorSetLastW(V_E_INVALID_OPERATION, L"Scanner is already capturing", nullptr, nullptr, nullptr,
                           nullptr);
   }
-  const VResult result = VObjectReset(record->hIdleEvent);
+  const VResult result = VObjectReset(hIdleEvent);
   if (VFailed(result)) {
     return result;
   }
   std::lock_guard lock(gStopMutex);
-  record->pCaptureCallback = pCaptureCallback;
-  record->pCaptureParam = pCaptureParam;
-  record->stopRequested.store(0, std::memory_order_release);
-  record->stop.capturing = true;
-  ++record->stop.generation;
-  record->stop.thread = &tThisThread;
+  pCaptureParam_ = pCaptureParam;
+  stopRequested_.store(0, std::memory_order_release);
+  capturing_ = true;
+  ++generation_;
+  thread_ = &tThisThread;
   return V_OK;
 }
 
-bool CaptureEnd(DeviceRecord *record) {
+bool CaptureStop::End() {
   std::unique_lock lock(gStopMutex);
-  CaptureStopState &stop = record->stop;
-  stop.capturing = false;
-  stop.thread = nullptr;
+  capturing_ = false;
+  thread_ = nullptr;
   gStopChanged.notify_all();
-  if (stop.handedOver == CloseReason::kNone || stop.adding) {
-    return false;  // the last touch of the record
+  if (handedOver_ == CloseReason::kNone || adding_) {
+    return false;
   }
-  gStopChanged.wait(lock, [&stop] { return stop.waiters == 0; });
+  gStopChanged.wait(lock, [this] { return waiters_ == 0; });
   return true;
 }
 
-StopWait CaptureRequestStop(DeviceRecord *record, const void *pCaptureParam, bool anyCapture,
-                            bool monitorHeldByCaller) {
-  std::lock_guard lock(gStopMutex);
-  CaptureStopState &stop = record->stop;
-  if (!stop.capturing || (!anyCapture && pCaptureParam != record->pCaptureParam)) {
-    return {};
+// Whether waiting for this capture would wait, through captures whose
+// threads wait for one another, for this very thread. No such circle is
+// ever closed, so the walk ends.
+bool CaptureStop::WouldWaitForItself() const {
+  for (const CaptureStop *stop = this; stop && stop->capturing_;) {
+    if (stop->thread_ == &tThisThread) {
+      return true;
+    }
+    stop = stop->thread_->awaiting;
   }
-  record->stopRequested.store(1, std::memory_order_release);
-  const int ownHold = monitorHeldByCaller ? 1 : 0;
-  if (ModuleMonitorDepth() > ownHold || WouldWaitForItself(record)) {
-    return {};
-  }
-  ++stop.waiters;
-  tThisThread.awaiting = record;
-  return {record, stop.generation};
+  return false;
 }
 
-VResult CaptureAwaitEnd(const StopWait &wait) {
-  if (!wait.record) {
+StopWait CaptureStop::RequestStop(HVSyncEvent hIdleEvent, const void *pCaptureParam, bool anyCapture,
+                                  bool monitorHeldByCaller) {
+  std::lock_guard lock(gStopMutex);
+  if (!capturing_ || (!anyCapture && pCaptureParam != pCaptureParam_)) {
+    return {};
+  }
+  stopRequested_.store(1, std::memory_order_release);
+  const int ownHold = monitorHeldByCaller ? 1 : 0;
+  if (ModuleMonitorDepth() > ownHold || WouldWaitForItself()) {
+    return {};
+  }
+  ++waiters_;
+  tThisThread.awaiting = this;
+  return {this, hIdleEvent, generation_};
+}
+
+VResult CaptureStop::AwaitEnd(const StopWait &wait) {
+  CaptureStop *stop = wait.stop;
+  if (!stop) {
     return V_OK;
   }
-  DeviceRecord *record = wait.record;
   // The host's wait is the designed path; whatever it gives, the stopper
   // goes on only once the capture has ended.
   VResult result = V_OK;
   for (;;) {
     {
       std::lock_guard lock(gStopMutex);
-      if (!IsRunning(record, wait.generation)) {
+      if (!stop->IsRunning(wait.generation)) {
         break;
       }
     }
     VBool signalled = V_FALSE;
-    const VResult waited =
-        VWaitObjectWaitForTimed(record->hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
+    const VResult waited = VWaitObjectWaitForTimed(wait.hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
     if (VFailed(waited)) {
       result = waited;
       break;
@@ -131,42 +121,40 @@ VResult CaptureAwaitEnd(const StopWait &wait) {
     }
   }
   std::unique_lock lock(gStopMutex);
-  gStopChanged.wait(lock, [&] { return !IsRunning(record, wait.generation); });
-  --record->stop.waiters;
+  gStopChanged.wait(lock, [&] { return !stop->IsRunning(wait.generation); });
+  --stop->waiters_;
   tThisThread.awaiting = nullptr;
   gStopChanged.notify_all();
   return result;
 }
 
-void RecordBeginAdding(DeviceRecord *record) {
+void CaptureStop::BeginAdding() {
   std::lock_guard lock(gStopMutex);
-  record->stop.adding = true;
+  adding_ = true;
 }
 
-CloseReason RecordAddingInterrupted(DeviceRecord *record) {
+CloseReason CaptureStop::AddingInterrupted() const {
   std::lock_guard lock(gStopMutex);
-  return record->stop.handedOver;
+  return handedOver_;
 }
 
-CloseReason RecordEndAdding(DeviceRecord *record, bool *mustClose) {
+CloseReason CaptureStop::EndAdding(bool *mustClose) {
   std::unique_lock lock(gStopMutex);
-  CaptureStopState &stop = record->stop;
-  stop.adding = false;
-  *mustClose = stop.handedOver != CloseReason::kNone && !stop.capturing;
+  adding_ = false;
+  *mustClose = handedOver_ != CloseReason::kNone && !capturing_;
   if (*mustClose) {
-    gStopChanged.wait(lock, [&stop] { return stop.waiters == 0; });
+    gStopChanged.wait(lock, [this] { return waiters_ == 0; });
   }
-  return stop.handedOver;
+  return handedOver_;
 }
 
-bool RecordClaimClose(DeviceRecord *record, CloseReason reason) {
+bool CaptureStop::ClaimClose(CloseReason reason) {
   std::unique_lock lock(gStopMutex);
-  CaptureStopState &stop = record->stop;
-  if (stop.adding || stop.capturing) {
-    stop.handedOver = reason;
+  if (adding_ || capturing_) {
+    handedOver_ = reason;
     return false;
   }
-  gStopChanged.wait(lock, [&stop] { return stop.waiters == 0; });
+  gStopChanged.wait(lock, [this] { return waiters_ == 0; });
   return true;
 }
 

@@ -25,62 +25,79 @@
 #define VDM_CAPTURE_STOP_H
 
 #include <v_core.h>
-#include <v_devices.h>
+
+#include <atomic>
 
 namespace vdm {
 
-struct DeviceRecord;
 struct CaptureThread;
+class CaptureStop;
 
 // Why a record is closed; what a creation interrupted by the close says.
 enum class CloseReason : VUInt8 { kNone, kClosed, kRemoved, kUnplugged };
 
-struct CaptureStopState {
-  bool capturing = false;
-  VUInt32 generation = 0;  // counts captures, so a waiter knows its own
-  CaptureThread *thread = nullptr;
-  int waiters = 0;      // stoppers waiting for the capture's end
-  bool adding = false;  // creation is still telling the host of the record
-  CloseReason handedOver = CloseReason::kNone;
-};
-
 // A stopper's claim on the capture it waits for; the record stays until
 // the wait ends.
 struct StopWait {
-  DeviceRecord *record = nullptr;  // null: nothing to wait for
+  CaptureStop *stop = nullptr;  // null: nothing to wait for
+  HVSyncEvent hIdleEvent = nullptr;
   VUInt32 generation = 0;
 };
 
-// Under ModuleMonitor, with the record found in DeviceList: -7 "Scanner is
-// already capturing" when a capture runs, else the record is capturing on
-// this thread, its idle event reset.
-VResult CaptureBegin(DeviceRecord *record, VCaptureCallback pCaptureCallback, void *pCaptureParam);
-// The capture's end: the record is idle and waiting stoppers go on. True
-// when the capture was handed the record's close and must finish it.
-bool CaptureEnd(DeviceRecord *record);
-// Under ModuleMonitor: asks the running capture to stop, if it is the one
-// named by pCaptureParam (any capture with anyCapture). The result names
-// the capture to wait for, when this thread may wait for it.
-// monitorHeldByCaller: the caller's own hold on ModuleMonitor, which it
-// leaves before waiting.
-StopWait CaptureRequestStop(DeviceRecord *record, const void *pCaptureParam, bool anyCapture,
-                            bool monitorHeldByCaller);
-// Without ModuleMonitor: waits until the capture of the claim has ended.
-// It has ended on return even when the host's wait failed; that failure
-// is returned.
-VResult CaptureAwaitEnd(const StopWait &wait);
+// One record's capture as its stoppers and closers see it.
+class CaptureStop {
+ public:
+  // Under ModuleMonitor, with the record found in DeviceList: -7 "Scanner
+  // is already capturing" when a capture runs; else the capture named by
+  // pCaptureParam runs on this thread from here on, hIdleEvent reset.
+  VResult Begin(HVSyncEvent hIdleEvent, void *pCaptureParam);
+  // The capture's end: the record is idle and waiting stoppers go on.
+  // False: this was the capture's last touch of the record, which a
+  // stopper may free from now on. True: the capture was handed the
+  // record's close and must finish it.
+  bool End();
+  // Read by the capture between its steps and at every image part.
+  bool IsStopRequested() const { return stopRequested_.load(std::memory_order_acquire) != 0; }
+  // The running capture's parameter; for the capturing thread.
+  void *Param() const { return pCaptureParam_; }
 
-// Under ModuleMonitor, as the record joins DeviceList.
-void RecordBeginAdding(DeviceRecord *record);
-// Whether the record was closed while being added.
-CloseReason RecordAddingInterrupted(DeviceRecord *record);
-// Creation is done telling the host. The reason a closer handed the close
-// over, if one did; *mustClose: the creation finishes that close itself.
-CloseReason RecordEndAdding(DeviceRecord *record, bool *mustClose);
-// The record's owner wants it closed. True: it closes it now (no capture
-// runs, nobody waits on it any more). False: its capture or its creation
-// holds it and will close it.
-bool RecordClaimClose(DeviceRecord *record, CloseReason reason);
+  // Under ModuleMonitor: asks the running capture to stop, if it is the
+  // one named by pCaptureParam (any capture with anyCapture). The result
+  // names the capture to wait for when this thread may wait for it.
+  // monitorHeldByCaller: the caller holds ModuleMonitor once itself and
+  // leaves it before waiting.
+  StopWait RequestStop(HVSyncEvent hIdleEvent, const void *pCaptureParam, bool anyCapture,
+                       bool monitorHeldByCaller);
+  // Without ModuleMonitor: waits until the capture of the claim has ended.
+  // It has ended on return even when the host's wait failed; that failure
+  // is returned.
+  static VResult AwaitEnd(const StopWait &wait);
+
+  // Under ModuleMonitor, as the record joins DeviceList.
+  void BeginAdding();
+  // Whether the record was closed while being added.
+  CloseReason AddingInterrupted() const;
+  // Creation is done telling the host. The reason a closer handed the
+  // close over, if one did; *mustClose: the creation finishes that close.
+  CloseReason EndAdding(bool *mustClose);
+  // The record's owner wants it closed. True: it closes it now (no capture
+  // runs, nobody waits on it any more). False: its capture or its creation
+  // holds it and will close it.
+  bool ClaimClose(CloseReason reason);
+
+ private:
+  bool WouldWaitForItself() const;
+  bool IsRunning(VUInt32 generation) const { return capturing_ && generation_ == generation; }
+
+  std::atomic<VUInt32> stopRequested_{0};
+  void *pCaptureParam_ = nullptr;
+  bool capturing_ = false;
+  VUInt32 generation_ = 0;  // counts captures, so a waiter knows its own
+  CaptureThread *thread_ = nullptr;
+  int waiters_ = 0;      // stoppers waiting for the capture's end
+  bool adding_ = false;  // creation is still telling the host of the record
+  CloseReason handedOver_ = CloseReason::kNone;
+};
 
 }  // namespace vdm
 

@@ -33,7 +33,7 @@ VResult AddToDeviceList(ModuleUse &use, DeviceRecord *record, const VDeviceManag
     result = VListAdd(&DeviceList, 0, &record, sizeof(record));
   }
   if (VSucceeded(result)) {
-    RecordBeginAdding(record);
+    record->stop.BeginAdding();
     *callbacks = HostCallbacks;
     *hPlugin = PluginHandle;
   }
@@ -48,11 +48,11 @@ VResult AddToDeviceList(ModuleUse &use, DeviceRecord *record, const VDeviceManag
 VResult NotifyAdded(DeviceRecord *record, const VDeviceManagerCallbacks *callbacks, HVPlugin hPlugin,
                     void *pHostParam) {
   VResult result = V_OK;
-  if (RecordAddingInterrupted(record) == CloseReason::kNone) {
+  if (record->stop.AddingInterrupted() == CloseReason::kNone) {
     result = callbacks->pOnDeviceAdded(record, hPlugin, pHostParam);
   }
   bool mustClose = false;
-  const CloseReason closed = RecordEndAdding(record, &mustClose);
+  const CloseReason closed = record->stop.EndAdding(&mustClose);
   if (closed == CloseReason::kNone) {
     // A refused notification leaves the record in DeviceList: unplug closes
     // it with the others.

@@ -127,9 +127,9 @@ VResult DeviceRecordClose(DeviceRecord *pDevice, CloseReason reason) {
   }
   // The capture has ended when the wait returns, whatever it gives, so the
   // record can go: keeping it would leak it, since its list entry is gone.
-  const VResult stopped = CaptureAwaitEnd(
-      CaptureRequestStop(pDevice, nullptr, /*anyCapture=*/true, /*monitorHeldByCaller=*/false));
-  if (!RecordClaimClose(pDevice, reason)) {
+  const VResult stopped = CaptureStop::AwaitEnd(pDevice->stop.RequestStop(
+      pDevice->hIdleEvent, nullptr, /*anyCapture=*/true, /*monitorHeldByCaller=*/false));
+  if (!pDevice->stop.ClaimClose(reason)) {
     return stopped;  // its capture or its creation closes it
   }
   const VResult closed = FinishClose(pDevice);
@@ -144,12 +144,12 @@ void DeviceRecordFinishHandedOverClose(DeviceRecord *pDevice) {
 
 VResult V_CALL DeviceRecordProgress(HVBlueFin /*hBlueFin*/, VInt32 /*percent*/, HVImage hImage, void *param) {
   auto *record = static_cast<DeviceRecord *>(param);
-  if (record->stopRequested.load(std::memory_order_acquire)) {
+  if (record->stop.IsStopRequested()) {
     return 1;  // stops the transfer
   }
   VBiometricStatus status = V_BIOMETRIC_STATUS_NONE;
   const VResult result =
-      record->pCaptureCallback(record, record->hCaptureObject, &hImage, 1, &status, record->pCaptureParam);
+      record->pCaptureCallback(record, record->hCaptureObject, &hImage, 1, &status, record->stop.Param());
   return VFailed(result) ? result : V_OK;
 }
 

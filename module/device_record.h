@@ -7,8 +7,6 @@
 #include <v_core.h>
 #include <v_devices.h>
 
-#include <atomic>
-
 #include "bluefin/bluefin.h"
 #include "module/capture_stop.h"
 
@@ -27,15 +25,12 @@ struct DeviceRecord {
   // Manual reset, signalled exactly while no capture runs.
   HVSyncEvent hIdleEvent;
   VCaptureCallback pCaptureCallback;
-  void *pCaptureParam;
-  // Written by a stopper, read by the capture thread, which runs without
-  // ModuleMonitor.
-  std::atomic<VUInt32> stopRequested;
-  // Whether a capture runs, who waits for it and who closes the record
-  // (capture_stop.h). The idle event tells the host and wakes a stopper,
-  // but signalling it is a host call that can fail; this state cannot, so a
-  // lost signal never leaves the record capturing for good.
-  CaptureStopState stop;
+  // Whether a capture runs, its parameter and stop request, who waits for
+  // it and who closes the record (capture_stop.h). The idle event tells
+  // the host and wakes a stopper, but signalling it is a host call that can
+  // fail; this state cannot, so a lost signal never leaves the record
+  // capturing for good.
+  CaptureStop stop;
   // Unplug's chain of the records it took out of DeviceList.
   DeviceRecord *nextToClose;
 };

@@ -63,10 +63,10 @@ VResult V_CALL VdmBlueFinCancel(HVDevice hDevice, void *pCaptureParam) {
   if (VFailed(result)) {
     return result;
   }
-  const StopWait wait =
-      CaptureRequestStop(record, pCaptureParam, /*anyCapture=*/false, /*monitorHeldByCaller=*/true);
+  const StopWait wait = record->stop.RequestStop(record->hIdleEvent, pCaptureParam, /*anyCapture=*/false,
+                                                 /*monitorHeldByCaller=*/true);
   guard.Release();
-  const VResult waited = CaptureAwaitEnd(wait);
+  const VResult waited = CaptureStop::AwaitEnd(wait);
   return VFailed(waited) ? waited : V_OK;
 }
 
