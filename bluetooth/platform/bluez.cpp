@@ -80,7 +80,12 @@ uint8_t ChannelOf(const sdp_list_t *records) {
 bool FindChannel(const bdaddr_t &device, const VUInt8 serviceClassId[16], uint8_t *pChannel,
                  Failure *pFailure) {
   bdaddr_t any{};  // BDADDR_ANY is a C compound literal, not valid C++
-  sdp_session_t *session = sdp_connect(&any, &device, SDP_RETRY_IF_BUSY);
+  // sdp_connect closes its socket when a signal interrupts the page, so
+  // the page starts over.
+  sdp_session_t *session = nullptr;
+  do {
+    session = sdp_connect(&any, &device, SDP_RETRY_IF_BUSY);
+  } while (session == nullptr && errno == EINTR);
   if (session == nullptr)
     return Fail(errno, kAtSdpConnect, pFailure);
 

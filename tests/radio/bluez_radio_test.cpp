@@ -110,7 +110,8 @@ TEST_F(BlueZRadioTest, CancelEndsACaptureOnTheRadio) {
 }
 
 // The channel is the first usable one among the Serial Port records the
-// device's SDP server gives, however it gives them.
+// device's SDP server gives, however it gives them; connects interrupted by
+// a signal go on.
 TEST_F(BlueZRadioTest, FindsTheSerialPortChannelWhereverTheServerHasIt) {
   const auto spp = [](std::optional<std::uint8_t> channel) {
     return ServiceRecord{{kSerialPortClass}, channel, "Serial Port"};
@@ -152,6 +153,21 @@ TEST_F(BlueZRadioTest, FindsTheSerialPortChannelWhereverTheServerHasIt) {
        },
        {4},
        3},
+      {"after a signal interrupted the SDP connect",
+       {spp(4)},
+       4,
+       [](RemoteDevice &device) {
+         device.Script(Link::kL2cap, {0, true});
+       },
+       {4},
+       2},
+      {"when a signal interrupted the RFCOMM connect",
+       {spp(8)},
+       8,
+       [](RemoteDevice &device) {
+         device.Script(Link::kRfcomm, {0, true});
+       },
+       {8}},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
@@ -209,6 +225,11 @@ TEST_F(BlueZRadioTest, RadioFaultsFailCreationWithThePlatformsCode) {
       {"the RFCOMM page times out", Start::kSerialPort,
        [](RemoteDevice &device) { device.Script(Link::kRfcomm, {EHOSTDOWN}); }, EHOSTDOWN,
        L"   at connect\r\n"},
+      {"the device refuses a connect a signal interrupted", Start::kSerialPort,
+       [](RemoteDevice &device) {
+         device.Script(Link::kRfcomm, {EACCES, true});
+       },
+       EACCES, L"   at connect\r\n"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
