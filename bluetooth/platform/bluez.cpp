@@ -42,6 +42,9 @@ bdaddr_t DeviceAddress(VUInt64 btAddr) {
 
 // SDP wants the 128-bit UUID most significant byte first; the record keeps
 // it in the GUID's little-endian layout (first three groups byte-swapped).
+// A class on the Bluetooth base UUID is searched for in its short form
+// (0x1101 for the Serial Port): a server should match either form, but some
+// embedded ones match only the 16-bit one.
 uuid_t ServiceClass(const VUInt8 serviceClassId[16]) {
   constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   uint8_t bytes[16];
@@ -49,6 +52,7 @@ uuid_t ServiceClass(const VUInt8 serviceClassId[16]) {
     bytes[i] = serviceClassId[kOrder[i]];
   uuid_t uuid{};
   sdp_uuid128_create(&uuid, bytes);
+  sdp_uuid128_to_uuid(&uuid);  // shortens it in place when it can
   return uuid;
 }
 

@@ -82,7 +82,8 @@ TEST_F(BlueZRadioTest, CreatesCapturesAndRemovesOverTheRadio) {
 
   EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
   EXPECT_EQ(scanner.emulator.CurrentKey(), emu::kDefaultKey);
-  // One SDP search, then the channel it found.
+  // One SDP search, for the class in its 16-bit form, then the channel it found.
+  EXPECT_EQ(scanner.device.SearchedUuidBits(), std::vector<int>{16});
   EXPECT_EQ(scanner.device.RfcommConnects(), std::vector<std::uint8_t>{kChannel});
 
   ASSERT_EQ(Create(scanner.address(), &hDevice), V_OK) << LastPlatformError();
@@ -144,6 +145,11 @@ TEST_F(BlueZRadioTest, FindsTheSerialPortChannelWhereverTheServerHasIt) {
        14,
        [](RemoteDevice &device) { device.SetResponseLimit(16); },
        {14}},
+      {"on a server that matches 16-bit UUIDs only",
+       {spp(6)},
+       6,
+       [](RemoteDevice &device) { device.MatchShortUuidsOnly(true); },
+       {6}},
       {"after the SDP page found the adapter busy twice",
        {spp(4)},
        4,
