@@ -86,12 +86,30 @@ std::unordered_map<int, FakeSocket> gSockets;
 // Lets every call on other descriptors skip the lock while no Bluetooth
 // socket exists, which is almost always.
 std::atomic<int> gSocketCount{0};
+// Set while this thread holds gMutex: a call that comes back in meanwhile
+// (a sanitizer's report closing a file, say) goes straight to libc.
+thread_local bool tHolding = false;
+
+class Locked {
+ public:
+  Locked() : lock_(gMutex) { tHolding = true; }
+  ~Locked() { tHolding = false; }
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+};
+
+bool Active() {
+  return !tHolding && gSocketCount.load(std::memory_order_acquire) != 0;
+}
 
 bool Tracked(int fd, FakeSocket *pCopy = nullptr) {
-  if (gSocketCount.load(std::memory_order_acquire) == 0) {
+  if (!Active()) {
     return false;
   }
-  std::lock_guard lock(gMutex);
+  Locked lock;
   const auto found = gSockets.find(fd);
   if (found == gSockets.end()) {
     return false;
@@ -178,7 +196,7 @@ void Settle(int fd, int error, int connected, bool background) {
   if (error == 0) {
     TakeOver(fd, connected);
   }
-  std::lock_guard lock(gMutex);
+  Locked lock;
   const auto found = gSockets.find(fd);
   if (found == gSockets.end()) {
     return;
@@ -258,7 +276,7 @@ int ConnectBluetooth(int fd, const FakeSocket &socket, const sockaddr *address, 
     return Fail(EHOSTDOWN);
   }
   const auto keepGoing = [&](int error) {
-    std::lock_guard lock(gMutex);
+    Locked lock;
     const auto found = gSockets.find(fd);
     if (found != gSockets.end()) {
       found->second.control = control;
@@ -286,8 +304,8 @@ int PollSettling(pollfd *fds, nfds_t count, Poll poll) {
   std::vector<pollfd> waits(fds, fds + count);
   std::vector<bool> settling(count, false);
   bool any = false;
-  if (gSocketCount.load(std::memory_order_acquire) != 0) {
-    std::lock_guard lock(gMutex);
+  if (Active()) {
+    Locked lock;
     for (nfds_t i = 0; i < count; ++i) {
       const auto found = gSockets.find(fds[i].fd);
       if (found != gSockets.end() && found->second.control >= 0) {
@@ -343,7 +361,7 @@ int socket(int domain, int type, int protocol) noexcept {
   }
   const int fd = Real().socket(AF_UNIX, type, 0);
   if (fd >= 0) {
-    std::lock_guard lock(gMutex);
+    Locked lock;
     if (gSockets.insert_or_assign(fd, FakeSocket{protocol}).second) {
       gSocketCount.fetch_add(1, std::memory_order_release);
     }
@@ -393,7 +411,7 @@ int getsockopt(int fd, int level, int name, void *value, socklen_t *pLength) noe
     TrySettle(fd);
     int error = 0;
     {
-      std::lock_guard lock(gMutex);
+      Locked lock;
       const auto found = gSockets.find(fd);
       if (found != gSockets.end()) {
         error = std::exchange(found->second.error, 0);
@@ -419,10 +437,10 @@ int setsockopt(int fd, int level, int name, const void *value, socklen_t length)
 }
 
 int close(int fd) {
-  if (gSocketCount.load(std::memory_order_acquire) != 0) {
+  if (Active()) {
     int control = -1;
     {
-      std::lock_guard lock(gMutex);
+      Locked lock;
       const auto found = gSockets.find(fd);
       if (found != gSockets.end()) {
         control = found->second.control;
