@@ -195,14 +195,13 @@ bool ConnectTo(SocketHandle socket, const void *pPeer, unsigned length, Failure 
     return FailWithErrno(kAtConnect, pFailure);
   }
   pollfd entry{fd, POLLOUT, 0};
-  while (ppoll(&entry, 1, nullptr, nullptr) < 0) {
-    if (errno != EINTR) {
-      return FailWithErrno(kAtConnect, pFailure);
-    }
-  }
+  int ready = 0;
+  do {
+    ready = ppoll(&entry, 1, nullptr, nullptr);
+  } while (ready < 0 && errno == EINTR);
   int error = 0;
   socklen_t size = sizeof(error);
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+  if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
     return FailWithErrno(kAtConnect, pFailure);
   }
   return error == 0 || Fail(error, kAtConnect, pFailure);
