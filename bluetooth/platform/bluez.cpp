@@ -20,10 +20,6 @@ constexpr wchar_t kAtSdpConnect[] = L"   at sdp_connect\r\n";
 constexpr wchar_t kAtSdpSearch[] = L"   at sdp_service_search_attr_req\r\n";
 constexpr int kDeviceAddressBytes = 6;
 
-// Coverage: everything past a successful socket() of the radio's family
-// needs a Bluetooth adapter, which the build machines have none of; only
-// the failing socket() runs there.
-// GCOVR_EXCL_START
 bool Fail(int code, const wchar_t *szAt, Failure *pFailure) {
   pFailure->code = code;
   pFailure->szAt = szAt;
@@ -42,6 +38,9 @@ bdaddr_t DeviceAddress(VUInt64 btAddr) {
 
 // SDP wants the 128-bit UUID most significant byte first; the record keeps
 // it in the GUID's little-endian layout (first three groups byte-swapped).
+// A class on the Bluetooth base UUID is searched for in its short form
+// (0x1101 for the Serial Port): a server should match either form, but some
+// embedded ones match only the 16-bit one.
 uuid_t ServiceClass(const VUInt8 serviceClassId[16]) {
   constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   uint8_t bytes[16];
@@ -49,6 +48,7 @@ uuid_t ServiceClass(const VUInt8 serviceClassId[16]) {
     bytes[i] = serviceClassId[kOrder[i]];
   uuid_t uuid{};
   sdp_uuid128_create(&uuid, bytes);
+  sdp_uuid128_to_uuid(&uuid);  // shortens it in place when it can
   return uuid;
 }
 
@@ -80,23 +80,27 @@ uint8_t ChannelOf(const sdp_list_t *records) {
 bool FindChannel(const bdaddr_t &device, const VUInt8 serviceClassId[16], uint8_t *pChannel,
                  Failure *pFailure) {
   bdaddr_t any{};  // BDADDR_ANY is a C compound literal, not valid C++
-  sdp_session_t *session = sdp_connect(&any, &device, SDP_RETRY_IF_BUSY);
+  // sdp_connect closes its socket when a signal interrupts the page, so
+  // the page starts over.
+  sdp_session_t *session = nullptr;
+  do {
+    session = sdp_connect(&any, &device, SDP_RETRY_IF_BUSY);
+  } while (session == nullptr && errno == EINTR);
   if (session == nullptr)
     return Fail(errno, kAtSdpConnect, pFailure);
 
+  // One-element lists on the stack: nothing to allocate or free.
   uuid_t serviceClass = ServiceClass(serviceClassId);
   uint32_t allAttributes = 0x0000FFFF;
-  sdp_list_t *search = sdp_list_append(nullptr, &serviceClass);
-  sdp_list_t *attributes = sdp_list_append(nullptr, &allAttributes);
+  sdp_list_t search{nullptr, &serviceClass};
+  sdp_list_t attributes{nullptr, &allAttributes};
   sdp_list_t *records = nullptr;
+  // An error response from the server leaves errno as it was.
   errno = 0;
-  int searched = (search != nullptr && attributes != nullptr)
-                     ? sdp_service_search_attr_req(session, search, SDP_ATTR_REQ_RANGE, attributes, &records)
-                     : -1;
-  int searchError = errno != 0 ? errno : EIO;
-  sdp_list_free(search, nullptr);
-  sdp_list_free(attributes, nullptr);
-  uint8_t channel = searched == 0 ? ChannelOf(records) : 0;
+  const int searched =
+      sdp_service_search_attr_req(session, &search, SDP_ATTR_REQ_RANGE, &attributes, &records);
+  const int searchError = errno != 0 ? errno : EIO;
+  const uint8_t channel = searched == 0 ? ChannelOf(records) : 0;
   sdp_list_free(records, FreeRecord);
   sdp_close(session);
 
@@ -107,13 +111,11 @@ bool FindChannel(const bdaddr_t &device, const VUInt8 serviceClassId[16], uint8_
   *pChannel = channel;
   return true;
 }
-// GCOVR_EXCL_STOP
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   return posix::OpenStream(AF_BLUETOOTH, BTPROTO_RFCOMM, pSocket, pFailure);
 }
 
-// GCOVR_EXCL_START
 bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failure *pFailure) {
   if (pAddress->addressFamily != V_BLUETOOTH_ADDRESS_FAMILY)
     return Fail(EAFNOSUPPORT, kAtConnect, pFailure);
@@ -127,7 +129,6 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
   }
   return posix::ConnectTo(socket, &peer, sizeof(peer), pFailure);
 }
-// GCOVR_EXCL_STOP
 
 }  // namespace
 

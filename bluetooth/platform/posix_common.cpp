@@ -181,9 +181,30 @@ bool OpenStream(int family, int protocol, SocketHandle *pSocket, Failure *pFailu
   return true;
 }
 
+// A signal that interrupts a blocking connect ends only the wait: the
+// connection goes on in the background, and a second connect would just be
+// refused as already under way. So wait, without a limit like connect's own
+// wait, for the socket to become writable, and take the outcome from
+// SO_ERROR.
 bool ConnectTo(SocketHandle socket, const void *pPeer, unsigned length, Failure *pFailure) {
-  return connect(DescriptorFromHandle(socket), static_cast<const sockaddr *>(pPeer), length) == 0 ||
-         FailWithErrno(kAtConnect, pFailure);
+  const int fd = DescriptorFromHandle(socket);
+  if (connect(fd, static_cast<const sockaddr *>(pPeer), length) == 0) {
+    return true;
+  }
+  if (errno != EINTR) {
+    return FailWithErrno(kAtConnect, pFailure);
+  }
+  pollfd entry{fd, POLLOUT, 0};
+  int ready = 0;
+  do {
+    ready = ppoll(&entry, 1, nullptr, nullptr);
+  } while (ready < 0 && errno == EINTR);
+  int error = 0;
+  socklen_t size = sizeof(error);
+  if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+    return FailWithErrno(kAtConnect, pFailure);
+  }
+  return error == 0 || Fail(error, kAtConnect, pFailure);
 }
 
 PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect) {

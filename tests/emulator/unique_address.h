@@ -1,4 +1,4 @@
-// An address for an emulated scanner made from the process id and a counter,
+// An address for an emulated scanner made from the process and a counter,
 // so that test processes running side by side never share one. The emulator
 // tests and the command's tests both take theirs from here.
 #ifndef BLUEFIN_TESTS_EMULATOR_UNIQUE_ADDRESS_H
@@ -8,13 +8,27 @@
 
 #include <atomic>
 #include <cstdio>
+#include <random>
 #include <string>
 
 namespace bluefin::emu::test {
 
+// The process id; under Wine each prefix's server numbers its processes
+// from the same small values, so test programs of two build trees running
+// at once may share one (and the loopback ports the address leads to). A
+// random draw made once per process tells them apart there.
+inline unsigned ProcessTag() {
+#if defined(_WIN32)
+  static const unsigned tag = static_cast<unsigned>(::getpid()) ^ (std::random_device{}() << 8);
+  return tag;
+#else
+  return static_cast<unsigned>(::getpid());
+#endif
+}
+
 inline std::string UniqueAddress() {
   static std::atomic<unsigned> counter{0};
-  const unsigned pid = static_cast<unsigned>(::getpid());
+  const unsigned pid = ProcessTag();
   const unsigned n = counter++;
   char text[18];
   std::snprintf(text, sizeof(text), "0A:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,

@@ -1,0 +1,467 @@
+// A stand-in for the kernel's Bluetooth sockets, for tests on machines
+// whose kernel has no AF_BLUETOOTH. Loaded ahead of libc (linked into a test
+// program, or with LD_PRELOAD), it answers the socket calls of the
+// AF_BLUETOOTH family and passes every other call through untouched, so that
+// libbluetooth's SDP client and the module's BlueZ backend run unmodified.
+//
+// A Bluetooth socket is an AF_UNIX socket of the same kind: SEQPACKET for
+// L2CAP, whose packets keep their boundaries, STREAM for RFCOMM. A connect
+// asks the remote device of the address (radio_wire.h) and, when it accepts,
+// the socket it hands back takes the place of the descriptor. The checks and
+// errno values are the kernel's: EINVAL for a malformed address or an RFCOMM
+// channel outside 1..30, EHOSTDOWN when nobody answers the page, whatever
+// the device answers otherwise. A connect that a signal interrupts fails with
+// EINTR and goes on: poll reports the socket writable once it is done,
+// SO_ERROR gives its outcome, and a second connect meanwhile gets EALREADY.
+//
+// Not modelled: socket options other than SOL_SOCKET ones (ENOPROTOOPT),
+// binding to an adapter other than BDADDR_ANY, LE and fixed L2CAP channels,
+// descriptors duplicated with dup() while a connect is in progress.
+#include <bluetooth/bluetooth.h>
+#include <bluetooth/l2cap.h>
+#include <bluetooth/rfcomm.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "tests/radio/radio_wire.h"
+
+namespace {
+
+using vdm::radio::ConnectReply;
+using vdm::radio::ConnectRequest;
+using vdm::radio::Link;
+
+template <typename Function>
+Function Next(const char *name) {
+  return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+// The calls this library stands in front of, as the next library (libc, or
+// a sanitizer's interceptor) provides them.
+struct Libc {
+  decltype(&::socket) socket = Next<decltype(&::socket)>("socket");
+  decltype(&::bind) bind = Next<decltype(&::bind)>("bind");
+  decltype(&::connect) connect = Next<decltype(&::connect)>("connect");
+  decltype(&::getsockopt) getsockopt = Next<decltype(&::getsockopt)>("getsockopt");
+  decltype(&::setsockopt) setsockopt = Next<decltype(&::setsockopt)>("setsockopt");
+  decltype(&::close) close = Next<decltype(&::close)>("close");
+  decltype(&::poll) poll = Next<decltype(&::poll)>("poll");
+  decltype(&::ppoll) ppoll = Next<decltype(&::ppoll)>("ppoll");
+};
+
+const Libc &Real() {
+  static const Libc calls;
+  return calls;
+}
+
+int Fail(int error) {
+  errno = error;
+  return -1;
+}
+
+struct FakeSocket {
+  int protocol = 0;
+  int control = -1;  // the device's answer to a connect still in progress
+  int error = 0;     // the outcome of a connect that finished in the background
+  bool connected = false;
+};
+
+std::mutex gMutex;
+std::unordered_map<int, FakeSocket> gSockets;
+// Lets every call on other descriptors skip the lock while no Bluetooth
+// socket exists, which is almost always.
+std::atomic<int> gSocketCount{0};
+// Set while this thread holds gMutex: a call that comes back in meanwhile
+// (a sanitizer's report closing a file, say) goes straight to libc.
+thread_local bool tHolding = false;
+
+class Locked {
+ public:
+  Locked() : lock_(gMutex) { tHolding = true; }
+  ~Locked() { tHolding = false; }
+  Locked(const Locked &) = delete;
+  Locked &operator=(const Locked &) = delete;
+
+ private:
+  std::lock_guard<std::mutex> lock_;
+};
+
+bool Active() {
+  return !tHolding && gSocketCount.load(std::memory_order_acquire) != 0;
+}
+
+bool Tracked(int fd, FakeSocket *pCopy = nullptr) {
+  if (!Active()) {
+    return false;
+  }
+  Locked lock;
+  const auto found = gSockets.find(fd);
+  if (found == gSockets.end()) {
+    return false;
+  }
+  if (pCopy != nullptr) {
+    *pCopy = found->second;
+  }
+  return true;
+}
+
+// The remote device's control socket, or -1 when nobody listens there.
+int CallDevice(const bdaddr_t &address) {
+  const std::string name = vdm::radio::RadioName(address.b);
+  sockaddr_un peer{};
+  peer.sun_family = AF_UNIX;
+  std::memcpy(peer.sun_path + 1, name.data(), name.size());
+  const int control = Real().socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (control < 0) {
+    return -1;
+  }
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (Real().connect(control, reinterpret_cast<const sockaddr *>(&peer), length) != 0) {
+    Real().close(control);
+    return -1;
+  }
+  return control;
+}
+
+enum class Answer { kDone, kInterrupted, kNotYet };
+
+// Reads the device's next reply. On kDone *pError is 0 with the connected
+// socket in *pSocket, or the connect's errno.
+Answer ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
+  ConnectReply reply{};
+  iovec data{&reply, sizeof(reply)};
+  alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = space;
+  message.msg_controllen = sizeof(space);
+  const ssize_t got = recvmsg(control, &message, MSG_CMSG_CLOEXEC | (wait ? 0 : MSG_DONTWAIT));
+  if (got < 0 && errno == EINTR) {
+    return Answer::kInterrupted;  // a real signal, while the page goes on
+  }
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    return Answer::kNotYet;
+  }
+  if (got != static_cast<ssize_t>(sizeof(reply))) {
+    *pError = ECONNRESET;  // the device went away before it answered
+    return Answer::kDone;
+  }
+  if (reply.error == vdm::radio::kInterrupted) {
+    return Answer::kInterrupted;
+  }
+  *pError = reply.error;
+  *pSocket = -1;
+  const cmsghdr *header = CMSG_FIRSTHDR(&message);
+  if (reply.error == 0) {
+    if (header == nullptr || header->cmsg_type != SCM_RIGHTS) {
+      *pError = EPROTO;
+    } else {
+      std::memcpy(pSocket, CMSG_DATA(header), sizeof(int));
+    }
+  }
+  return Answer::kDone;
+}
+
+// Puts the connected socket in place of fd, keeping fd's descriptor and
+// status flags.
+void TakeOver(int fd, int connected) {
+  const bool closeOnExec = (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+  const bool nonBlocking = (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
+  dup3(connected, fd, closeOnExec ? O_CLOEXEC : 0);
+  if (nonBlocking) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  }
+  Real().close(connected);
+}
+
+// Settles a connect: the socket is connected, or it stays unconnected and
+// the error is kept for SO_ERROR when the connect went on in the background.
+void Settle(int fd, int error, int connected, bool background) {
+  if (error == 0) {
+    TakeOver(fd, connected);
+  }
+  Locked lock;
+  const auto found = gSockets.find(fd);
+  if (found == gSockets.end()) {
+    return;
+  }
+  found->second.control = -1;
+  found->second.connected = error == 0;
+  found->second.error = background ? error : 0;
+}
+
+// A connect in progress finishes if the device has answered by now.
+void TrySettle(int fd) {
+  FakeSocket socket;
+  if (!Tracked(fd, &socket) || socket.control < 0) {
+    return;
+  }
+  int error = 0;
+  int connected = -1;
+  if (ReadAnswer(socket.control, false, &error, &connected) == Answer::kDone) {
+    Real().close(socket.control);
+    Settle(fd, error, connected, true);
+  }
+}
+
+bool IsValidPsm(std::uint16_t psm) {
+  // BR/EDR PSMs are odd, with the lowest bit of their upper byte clear.
+  return (psm & 0x0101) == 0x0001;
+}
+
+// The address connect() names, or an errno.
+int Destination(int protocol, const sockaddr *address, socklen_t length, bdaddr_t *pDevice,
+                ConnectRequest *pRequest) {
+  if (address == nullptr || length < sizeof(sa_family_t) || address->sa_family != AF_BLUETOOTH) {
+    return EINVAL;
+  }
+  if (protocol == BTPROTO_L2CAP) {
+    sockaddr_l2 l2{};
+    std::memcpy(&l2, address, std::min<std::size_t>(length, sizeof(l2)));
+    const std::uint16_t psm = btohs(l2.l2_psm);
+    if (l2.l2_cid != 0 || l2.l2_bdaddr_type != BDADDR_BREDR || !IsValidPsm(psm)) {
+      return EINVAL;
+    }
+    *pDevice = l2.l2_bdaddr;
+    *pRequest = {Link::kL2cap, 0, psm};
+    return 0;
+  }
+  if (length < sizeof(sockaddr_rc)) {
+    return EINVAL;
+  }
+  sockaddr_rc rc{};
+  std::memcpy(&rc, address, sizeof(rc));
+  if (rc.rc_channel < 1 || rc.rc_channel > 30) {
+    return EINVAL;
+  }
+  *pDevice = rc.rc_bdaddr;
+  *pRequest = {Link::kRfcomm, 0, rc.rc_channel};
+  return 0;
+}
+
+int ConnectBluetooth(int fd, const FakeSocket &socket, const sockaddr *address, socklen_t length) {
+  if (socket.control >= 0) {
+    return Fail(EALREADY);
+  }
+  if (socket.connected) {
+    return Fail(EISCONN);
+  }
+  bdaddr_t device{};
+  ConnectRequest request{};
+  if (const int invalid = Destination(socket.protocol, address, length, &device, &request)) {
+    return Fail(invalid);
+  }
+  const int control = CallDevice(device);
+  if (control < 0) {
+    return Fail(EHOSTDOWN);  // page time-out: no device answers at this address
+  }
+  if (send(control, &request, sizeof(request), MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof(request))) {
+    Real().close(control);
+    return Fail(EHOSTDOWN);
+  }
+  const auto keepGoing = [&](int error) {
+    Locked lock;
+    const auto found = gSockets.find(fd);
+    if (found != gSockets.end()) {
+      found->second.control = control;
+    }
+    return Fail(error);
+  };
+  if ((fcntl(fd, F_GETFL) & O_NONBLOCK) != 0) {
+    return keepGoing(EINPROGRESS);
+  }
+  int error = 0;
+  int connected = -1;
+  if (ReadAnswer(control, true, &error, &connected) == Answer::kInterrupted) {
+    return keepGoing(EINTR);
+  }
+  Real().close(control);
+  Settle(fd, error, connected, false);
+  return error == 0 ? 0 : Fail(error);
+}
+
+// Runs the poll with every connect in progress replaced by its control
+// socket: readable there means the device has answered, which makes the
+// Bluetooth socket writable (connected) or in error.
+template <typename Poll>
+int PollSettling(pollfd *fds, nfds_t count, Poll poll) {
+  std::vector<pollfd> waits(fds, fds + count);
+  std::vector<bool> settling(count, false);
+  bool any = false;
+  if (Active()) {
+    Locked lock;
+    for (nfds_t i = 0; i < count; ++i) {
+      const auto found = gSockets.find(fds[i].fd);
+      if (found != gSockets.end() && found->second.control >= 0) {
+        waits[i] = {found->second.control, POLLIN, 0};
+        settling[i] = any = true;
+      }
+    }
+  }
+  if (!any) {
+    return poll(fds, count);
+  }
+  const int ready = poll(waits.data(), count);
+  if (ready < 0) {
+    return ready;
+  }
+  int reported = 0;
+  for (nfds_t i = 0; i < count; ++i) {
+    fds[i].revents = waits[i].revents;
+    if (settling[i] && waits[i].revents != 0) {
+      TrySettle(fds[i].fd);
+      FakeSocket socket;
+      Tracked(fds[i].fd, &socket);
+      if (socket.control >= 0) {
+        fds[i].revents = 0;  // only another interruption came
+      } else if (socket.connected) {
+        pollfd now{fds[i].fd, fds[i].events, 0};
+        Real().poll(&now, 1, 0);
+        fds[i].revents = now.revents;
+      } else {
+        fds[i].revents = POLLERR | POLLHUP;
+      }
+    }
+    reported += fds[i].revents != 0 ? 1 : 0;
+  }
+  return reported;
+}
+
+}  // namespace
+
+extern "C" {
+
+int socket(int domain, int type, int protocol) noexcept {
+  if (domain != AF_BLUETOOTH) {
+    return Real().socket(domain, type, protocol);
+  }
+  const int kind = type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (protocol != BTPROTO_L2CAP && protocol != BTPROTO_RFCOMM) {
+    return Fail(EPROTONOSUPPORT);
+  }
+  if ((protocol == BTPROTO_L2CAP && kind != SOCK_SEQPACKET) ||
+      (protocol == BTPROTO_RFCOMM && kind != SOCK_STREAM)) {
+    return Fail(ESOCKTNOSUPPORT);
+  }
+  const int fd = Real().socket(AF_UNIX, type, 0);
+  if (fd >= 0) {
+    Locked lock;
+    if (gSockets.insert_or_assign(fd, FakeSocket{protocol}).second) {
+      gSocketCount.fetch_add(1, std::memory_order_release);
+    }
+  }
+  return fd;
+}
+
+int bind(int fd, const sockaddr *address, socklen_t length) noexcept {
+  FakeSocket socket;
+  if (!Tracked(fd, &socket)) {
+    return Real().bind(fd, address, length);
+  }
+  const std::size_t size = socket.protocol == BTPROTO_L2CAP ? sizeof(sockaddr_l2) : sizeof(sockaddr_rc);
+  if (address == nullptr || length < size || address->sa_family != AF_BLUETOOTH) {
+    return Fail(EINVAL);
+  }
+  bdaddr_t local{};
+  if (socket.protocol == BTPROTO_L2CAP) {
+    sockaddr_l2 l2{};
+    std::memcpy(&l2, address, sizeof(l2));
+    local = l2.l2_bdaddr;
+  } else {
+    sockaddr_rc rc{};
+    std::memcpy(&rc, address, sizeof(rc));
+    local = rc.rc_bdaddr;
+  }
+  const bdaddr_t any{};
+  return bacmp(&local, &any) == 0 ? 0 : Fail(EADDRNOTAVAIL);
+}
+
+int connect(int fd, const sockaddr *address, socklen_t length) {
+  FakeSocket socket;
+  if (!Tracked(fd, &socket)) {
+    return Real().connect(fd, address, length);
+  }
+  return ConnectBluetooth(fd, socket, address, length);
+}
+
+int getsockopt(int fd, int level, int name, void *value, socklen_t *pLength) noexcept {
+  if (!Tracked(fd)) {
+    return Real().getsockopt(fd, level, name, value, pLength);
+  }
+  if (level != SOL_SOCKET) {
+    return Fail(ENOPROTOOPT);
+  }
+  if (name == SO_ERROR) {
+    TrySettle(fd);
+    int error = 0;
+    {
+      Locked lock;
+      const auto found = gSockets.find(fd);
+      if (found != gSockets.end()) {
+        error = std::exchange(found->second.error, 0);
+      }
+    }
+    if (error != 0) {
+      if (value == nullptr || pLength == nullptr || *pLength < sizeof(int)) {
+        return Fail(EINVAL);
+      }
+      std::memcpy(value, &error, sizeof(int));
+      *pLength = sizeof(int);
+      return 0;
+    }
+  }
+  return Real().getsockopt(fd, level, name, value, pLength);
+}
+
+int setsockopt(int fd, int level, int name, const void *value, socklen_t length) noexcept {
+  if (Tracked(fd) && level != SOL_SOCKET) {
+    return Fail(ENOPROTOOPT);
+  }
+  return Real().setsockopt(fd, level, name, value, length);
+}
+
+int close(int fd) {
+  if (Active()) {
+    int control = -1;
+    {
+      Locked lock;
+      const auto found = gSockets.find(fd);
+      if (found != gSockets.end()) {
+        control = found->second.control;
+        gSockets.erase(found);
+        gSocketCount.fetch_sub(1, std::memory_order_release);
+      }
+    }
+    if (control >= 0) {
+      Real().close(control);
+    }
+  }
+  return Real().close(fd);
+}
+
+int poll(pollfd *fds, nfds_t count, int timeout) {
+  return PollSettling(fds, count, [timeout](pollfd *set, nfds_t n) { return Real().poll(set, n, timeout); });
+}
+
+int ppoll(pollfd *fds, nfds_t count, const timespec *timeout, const sigset_t *mask) {
+  return PollSettling(fds, count,
+                      [timeout, mask](pollfd *set, nfds_t n) { return Real().ppoll(set, n, timeout, mask); });
+}
+
+}  // extern "C"

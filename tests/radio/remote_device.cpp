@@ -1,0 +1,316 @@
+#include "tests/radio/remote_device.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <utility>
+
+namespace vdm::radio::test {
+namespace {
+
+constexpr std::uint16_t kSdpPsm = 1;
+constexpr std::size_t kLargestPdu = 65535;
+
+sockaddr_un AbstractName(const std::string &name, socklen_t *pLength) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  *pLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return address;
+}
+
+void Reply(int control, std::int32_t error, int socket) {
+  ConnectReply reply{error};
+  iovec data{&reply, sizeof(reply)};
+  alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  if (socket >= 0) {
+    message.msg_control = space;
+    message.msg_controllen = sizeof(space);
+    cmsghdr *header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &socket, sizeof(int));
+  }
+  // The kernel side waits for this; a failure shows there as a reset.
+  [[maybe_unused]] const ssize_t sent = sendmsg(control, &message, MSG_NOSIGNAL);
+}
+
+bool SendAll(int fd, const std::uint8_t *bytes, std::size_t size) {
+  while (size > 0) {
+    const ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL);
+    if (sent <= 0) {
+      if (sent < 0 && errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    bytes += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+  return true;
+}
+
+}  // namespace
+
+// One RFCOMM stream: the host's end of it and the connection to the scanner.
+struct RemoteDevice::Relay {
+  int host = -1;
+  int scanner = -1;
+  void Close() {
+    ::close(host);
+    ::close(scanner);
+    host = scanner = -1;
+  }
+};
+
+RemoteDevice::RemoteDevice(const std::string &address) {
+  std::string name = kRadioNamePrefix;
+  for (char c : address) {
+    name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  socklen_t length = 0;
+  const sockaddr_un where = AbstractName(name, &length);
+  listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  stop_ = eventfd(0, EFD_CLOEXEC);
+  if (listener_ < 0 || stop_ < 0 ||
+      bind(listener_, reinterpret_cast<const sockaddr *>(&where), length) != 0 || listen(listener_, 8) != 0) {
+    ADD_FAILURE() << "cannot answer pages at @" << name << ": " << std::strerror(errno);
+    return;
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+RemoteDevice::~RemoteDevice() {
+  if (thread_.joinable()) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(stop_, &one, sizeof(one));
+    thread_.join();
+  }
+  for (auto &[fd, session] : sdpSessions_) {
+    ::close(fd);
+  }
+  for (auto &relay : relays_) {
+    relay->Close();
+  }
+  ::close(listener_);
+  ::close(stop_);
+}
+
+void RemoteDevice::AddRecord(const ServiceRecord &record) {
+  std::lock_guard lock(mutex_);
+  sdp_.Add(record);
+}
+
+void RemoteDevice::SetSdpAnswer(SdpAnswer answer) {
+  std::lock_guard lock(mutex_);
+  sdp_.answer = answer;
+}
+
+void RemoteDevice::SetResponseLimit(std::size_t bytes) {
+  std::lock_guard lock(mutex_);
+  sdp_.responseLimit = bytes;
+}
+
+void RemoteDevice::MatchShortUuidsOnly(bool only) {
+  std::lock_guard lock(mutex_);
+  sdp_.matchShortUuidsOnly = only;
+}
+
+void RemoteDevice::Serve(std::uint8_t channel, const std::string &listenName) {
+  std::lock_guard lock(mutex_);
+  channels_[channel] = listenName;
+}
+
+void RemoteDevice::Script(Link link, Verdict verdict) {
+  std::lock_guard lock(mutex_);
+  scripts_[link].push_back(verdict);
+}
+
+void RemoteDevice::ResetOnNextHostBytes() {
+  std::lock_guard lock(mutex_);
+  resetArmed_ = true;
+}
+
+std::vector<std::uint8_t> RemoteDevice::RfcommConnects() const {
+  std::lock_guard lock(mutex_);
+  return rfcommConnects_;
+}
+
+std::vector<int> RemoteDevice::SearchedUuidBits() const {
+  std::lock_guard lock(mutex_);
+  return sdp_.searchedUuidBits;
+}
+
+int RemoteDevice::SdpConnects() const {
+  std::lock_guard lock(mutex_);
+  return sdpConnects_;
+}
+
+void RemoteDevice::Run() {
+  for (;;) {
+    std::vector<pollfd> fds{{stop_, POLLIN, 0}, {listener_, POLLIN, 0}};
+    for (const auto &[fd, session] : sdpSessions_) {
+      fds.push_back({fd, POLLIN, 0});
+    }
+    for (const auto &relay : relays_) {
+      fds.push_back({relay->host, POLLIN, 0});
+      fds.push_back({relay->scanner, POLLIN, 0});
+    }
+    if (poll(fds.data(), fds.size(), -1) < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      ADD_FAILURE() << "remote device: poll: " << std::strerror(errno);
+      return;
+    }
+    if (fds[0].revents != 0) {
+      return;
+    }
+    std::size_t next = 2;
+    std::vector<int> sdpReady;
+    for (const auto &[fd, session] : sdpSessions_) {
+      if (fds[next++].revents != 0) {
+        sdpReady.push_back(fd);
+      }
+    }
+    for (auto &relay : relays_) {
+      const bool fromHost = fds[next++].revents != 0;
+      const bool fromScanner = fds[next++].revents != 0;
+      if (fromHost) {
+        Pump(*relay, true);
+      }
+      if (fromScanner && relay->host >= 0) {
+        Pump(*relay, false);
+      }
+    }
+    std::erase_if(relays_, [](const auto &relay) { return relay->host < 0; });
+    for (int fd : sdpReady) {
+      ServeSdp(fd);
+    }
+    if (fds[1].revents != 0) {
+      const int control = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (control >= 0) {
+        AnswerPage(control);
+      }
+    }
+  }
+}
+
+void RemoteDevice::AnswerPage(int control) {
+  ConnectRequest request{};
+  if (recv(control, &request, sizeof(request), 0) != static_cast<ssize_t>(sizeof(request))) {
+    ::close(control);
+    return;
+  }
+  Verdict verdict;
+  {
+    std::lock_guard lock(mutex_);
+    auto &script = scripts_[request.link];
+    if (!script.empty()) {
+      verdict = script.front();
+      script.pop_front();
+    }
+    if (request.link == Link::kRfcomm) {
+      rfcommConnects_.push_back(static_cast<std::uint8_t>(request.port));
+    } else {
+      ++sdpConnects_;
+    }
+  }
+  if (verdict.interrupted) {
+    Reply(control, kInterrupted, -1);
+  }
+  int socket = -1;
+  int error = verdict.error;
+  if (error == 0) {
+    socket = Accepted(request);
+    error = socket < 0 ? -socket : 0;
+  }
+  Reply(control, error, socket);
+  if (socket >= 0) {
+    ::close(socket);
+  }
+  ::close(control);
+}
+
+// The host's end of a new connection, or -errno.
+int RemoteDevice::Accepted(const ConnectRequest &request) {
+  int pair[2];
+  if (request.link == Link::kL2cap) {
+    if (request.port != kSdpPsm) {
+      return -ECONNREFUSED;
+    }
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+      return -errno;
+    }
+    sdpSessions_[pair[0]] = {};
+    return pair[1];
+  }
+  std::string listenName;
+  {
+    std::lock_guard lock(mutex_);
+    const auto served = channels_.find(static_cast<std::uint8_t>(request.port));
+    if (served == channels_.end()) {
+      return -ECONNREFUSED;  // the device answers DM: nothing on that channel
+    }
+    listenName = served->second;
+  }
+  socklen_t length = 0;
+  const sockaddr_un where = AbstractName(listenName, &length);
+  const int scanner = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (scanner < 0 || connect(scanner, reinterpret_cast<const sockaddr *>(&where), length) != 0 ||
+      socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+    ::close(scanner);
+    return -ECONNREFUSED;
+  }
+  auto relay = std::make_unique<Relay>();
+  relay->host = pair[0];
+  relay->scanner = scanner;
+  relays_.push_back(std::move(relay));
+  return pair[1];
+}
+
+void RemoteDevice::ServeSdp(int fd) {
+  std::vector<std::uint8_t> request(kLargestPdu);
+  const ssize_t got = recv(fd, request.data(), request.size(), 0);
+  std::optional<std::vector<std::uint8_t>> response;
+  if (got > 0) {
+    std::lock_guard lock(mutex_);
+    response = sdp_.Respond({request.data(), static_cast<std::size_t>(got)}, sdpSessions_[fd]);
+  }
+  if (!response || !SendAll(fd, response->data(), response->size())) {
+    ::close(fd);
+    sdpSessions_.erase(fd);
+  }
+}
+
+void RemoteDevice::Pump(Relay &relay, bool fromHost) {
+  if (fromHost) {
+    std::lock_guard lock(mutex_);
+    if (std::exchange(resetArmed_, false)) {
+      // Closed with the host's bytes unread: the host's socket is reset.
+      relay.Close();
+      return;
+    }
+  }
+  std::uint8_t buffer[4096];
+  const int from = fromHost ? relay.host : relay.scanner;
+  const int to = fromHost ? relay.scanner : relay.host;
+  const ssize_t got = recv(from, buffer, sizeof(buffer), 0);
+  if (got <= 0 || !SendAll(to, buffer, static_cast<std::size_t>(got))) {
+    relay.Close();
+  }
+}
+
+}  // namespace vdm::radio::test
