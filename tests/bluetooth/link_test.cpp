@@ -196,7 +196,8 @@ TEST_F(LinkTest, SendToAClosedPeerFailsWithoutKillingTheProcess) {
 // However a socket was wound down before its last release, the platform
 // sees one shutdown and one close.
 TEST_F(LinkTest, ReleaseShutsDownAndClosesExactlyOnce) {
-  const std::pair<const char *, std::vector<VResult (*)(HVBluetoothSocket)>> cases[] = {
+  using Step = VResult(V_CALL *)(HVBluetoothSocket);
+  const std::pair<const char *, std::vector<Step>> cases[] = {
       {"released connected", {}},
       {"shut down twice", {VBluetoothSocketShutdown, VBluetoothSocketShutdown}},
       {"shut down and closed twice",
