@@ -8,8 +8,9 @@ PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev googlete
             libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config
 TEST_PRESETS := default asan tsan
 # Only make windows and make test-windows need these: the MinGW-w64 cross
-# compilers and Wine for running the 64-bit test programs.
-WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
+# compilers, and Wine with its 32-bit and 64-bit loaders for running the test
+# programs (wine32 comes from the i386 architecture, which deps-windows adds).
+WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
 # Only make fuzz, make memcheck and make coverage need these.
 TOOL_PACKAGES := valgrind gcovr
 FUZZ_TARGETS := response_frames_fuzzer image_part_fuzzer session_fuzzer
@@ -36,7 +37,13 @@ endef
 deps:
 	$(call install-missing,$(PACKAGES))
 
+# wine32 is an i386 package: on an amd64 machine that does not have the i386
+# architecture yet, it is added first (and the package lists updated).
 deps-windows:
+	@if ! dpkg --print-foreign-architectures | grep -qx i386 && [ "$$(dpkg --print-architecture)" != i386 ]; then \
+	  echo "Adding the i386 architecture for wine32"; \
+	  $(SUDO) dpkg --add-architecture i386 && $(SUDO) apt-get update -q; \
+	fi
 	$(call install-missing,$(PACKAGES) $(WINDOWS_PACKAGES))
 
 deps-tools:
@@ -51,7 +58,8 @@ build: build-default
 run: build-default
 	./build/default/tools/bluefin capture
 
-# The Linux suites, then the Windows build and its 64-bit suite under Wine.
+# The Linux suites, then the 32-bit and 64-bit Windows builds and their
+# suites under Wine.
 test: deps format-check
 	@set -e; for p in $(TEST_PRESETS); do \
 	  echo "== $$p =="; \
@@ -68,20 +76,23 @@ bench: deps
 	cmake --build --preset bench
 	./build/bench/bench/bluefin_bench
 
-# The 32-bit and 64-bit Windows DLLs, cross-compiled with MinGW-w64. This
-# kernel cannot run 32-bit programs, so the 32-bit build makes the module
-# DLLs alone (its layout checks are compile-time); the 64-bit build makes
-# everything, tests included.
+# The 32-bit and 64-bit Windows builds, cross-compiled with MinGW-w64: the
+# module DLLs, the framework and the test programs.
+WINDOWS_PRESETS := mingw-i686 mingw-x64
 windows: deps-windows
-	@[ -f build/mingw-i686/build.ninja ] || cmake --preset mingw-i686
-	cmake --build --preset mingw-i686 --target VdmBlueFin VdmBlueFinEmulated
-	@[ -f build/mingw-x64/build.ninja ] || cmake --preset mingw-x64
-	cmake --build --preset mingw-x64
+	@set -e; for p in $(WINDOWS_PRESETS); do \
+	  [ -f build/$$p/build.ninja ] || cmake --preset $$p; \
+	  cmake --build --preset $$p; \
+	done
 
-# The 64-bit suite under wine64, in a Wine prefix of its own under build/
-# (cmake/wine_run.sh).
+# Each suite under Wine (cmake/wine_run.sh): the 32-bit programs under the
+# 32-bit loader, the 64-bit ones under wine64, each build in a Wine prefix of
+# its own under build/.
 test-windows: windows
-	ctest --preset mingw-x64
+	@set -e; for p in $(WINDOWS_PRESETS); do \
+	  echo "== $$p under Wine =="; \
+	  ctest --preset $$p; \
+	done
 
 # Each libFuzzer target for FUZZ_SECONDS, from its committed corpus; new
 # inputs go to build/fuzz/corpus, and those that reach new code are merged

@@ -1,7 +1,7 @@
 # Registers a GoogleTest program with ctest. Natively each test is an entry
-# of its own. A cross-compiled program runs through the emulator (wine64),
-# which pays seconds of start-up per run, so there the whole program is one
-# entry. Arguments after the target are gtest_discover_tests' (PROPERTIES
+# of its own. A cross-compiled program runs through the emulator (Wine, by
+# cmake/wine_run.sh), which pays seconds of start-up per run, so there the
+# whole program is one entry. Arguments after the target are gtest_discover_tests' (PROPERTIES
 # ... included).
 function(vdm_gtest target)
   if(CMAKE_CROSSCOMPILING)

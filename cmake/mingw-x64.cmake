@@ -2,5 +2,3 @@
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(VDM_MINGW_TRIPLE x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
-# Test discovery and ctest run the programs under wine64.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine_run.sh)

@@ -1,8 +1,11 @@
 #!/bin/sh
-# Runs a 64-bit Windows program of a MinGW build under wine64: CMake's
-# cross-compiling emulator for the mingw-x64 build (test discovery and
-# ctest). The build gets a Wine prefix of its own, made on first use, and
-# the framework's and modules' DLLs are put on the program's DLL path.
+# Runs a Windows program of a MinGW build under Wine: CMake's cross-compiling
+# emulator for the mingw-i686 and mingw-x64 builds (test discovery and
+# ctest). The program's PE header decides the loader: a PE32 program (32-bit
+# x86) runs under Wine's 32-bit loader in a 32-bit prefix, a PE32+ program
+# (x86-64) under wine64. Each build gets a Wine prefix of its own, made on
+# first use, and the framework's and modules' DLLs are put on the program's
+# DLL path.
 set -e
 program=$1
 dir=$(cd "$(dirname "$program")" && pwd)
@@ -12,7 +15,27 @@ while [ ! -f "$build/CMakeCache.txt" ]; do
   build=$(dirname "$build")
 done
 
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# The optional header's magic: 0x10b for PE32, 0x20b for PE32+. It follows
+# the "PE\0\0" signature (4 bytes) and the file header (20 bytes), at the
+# offset that the DOS header keeps at 0x3c.
+le_bytes() { od -An -tu1 -j "$2" -N "$3" "$1" | awk '{ for (i = NF; i > 0; i--) v = v * 256 + $i } END { print v + 0 }'; }
+header=$(le_bytes "$program" 60 4)
+case $(le_bytes "$program" $((header + 24)) 2) in
+  267)
+    wine=/usr/lib/wine/wine
+    export WINEARCH=win32 ;;
+  523)
+    wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    export WINEARCH=win64 ;;
+  *)
+    echo "wine_run.sh: $program is neither a PE32 nor a PE32+ program" >&2
+    exit 2 ;;
+esac
+if [ ! -x "$wine" ]; then
+  echo "wine_run.sh: $wine is missing: make deps-windows installs Wine for $WINEARCH programs" >&2
+  exit 2
+fi
+
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

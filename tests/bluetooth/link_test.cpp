@@ -197,7 +197,8 @@ TEST_F(LinkTest, SendToAClosedPeerFailsWithoutKillingTheProcess) {
 // sees one shutdown and one close, and the socket's own start-up of the
 // socket library is given back once.
 TEST_F(LinkTest, ReleaseShutsDownAndClosesExactlyOnce) {
-  const std::pair<const char *, std::vector<VResult (*)(HVBluetoothSocket)>> cases[] = {
+  using Step = VResult(V_CALL *)(HVBluetoothSocket);
+  const std::pair<const char *, std::vector<Step>> cases[] = {
       {"released connected", {}},
       {"shut down twice", {VBluetoothSocketShutdown, VBluetoothSocketShutdown}},
       {"shut down and closed twice",

@@ -4,6 +4,10 @@
 // with a radio the same calls succeed or fail further on; both are accepted
 // where the platform decides.
 #include <winsock2.h>
+// After winsock2.h, which it needs.
+#include <ws2bth.h>
+
+#include <cstring>
 
 #include "test_support.h"
 
@@ -68,6 +72,21 @@ TEST_F(WinsockTest, AddressTextIsThePlatformsOrACleanFailure) {
     EXPECT_EQ(GetLastError().callStack, L"   at WSAAddressToStringW\r\n");
     EXPECT_NE(GetLastError().platformCode, 0);
   }
+}
+
+// The module hands its address record to Winsock as a SOCKADDR_BTH: the
+// same 30 bytes as one Winsock fills through its own field names.
+TEST(WinsockRecord, AddressRecordIsWinsocksOwn) {
+  SOCKADDR_BTH winsock;
+  std::memset(&winsock, 0xCC, sizeof(winsock));
+  winsock.addressFamily = AF_BTH;
+  winsock.btAddr = 0x0000A1B2C3D4E5F6;
+  winsock.serviceClassId = GUID{0x00001101, 0x0000, 0x1000, {0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB}};
+  winsock.port = 7;
+  VBluetoothSocketAddress ours{V_BLUETOOTH_ADDRESS_FAMILY, 0x0000A1B2C3D4E5F6, {}, 7};
+  std::memcpy(ours.serviceClassId, kVBluetoothSerialPortServiceClass, 16);
+  ASSERT_EQ(sizeof(winsock), std::size_t{V_BLUETOOTH_ADDRESS_SIZE});
+  EXPECT_EQ(std::memcmp(&winsock, &ours, V_BLUETOOTH_ADDRESS_SIZE), 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "framework/device_manager.h"
 #include "framework_test.h"
 #include "test_module.h"
+#include "tests/v_call_function.h"
 
 namespace {
 
@@ -87,6 +88,11 @@ TEST_F(DeviceManagerTest, RefusalsAndAFlaggedUninitKeepTheState) {
 
 using RegistryTest = FrameworkTest;
 
+template <typename Lambda>
+VModuleCreateProc Create(Lambda lambda) {
+  return vdm::test::VCallFunction<VModuleCreateProc>(lambda);
+}
+
 TEST_F(RegistryTest, FailedCreateLeavesTheSlotEmptyAndNothingAlive) {
   struct Row {
     const char *what;
@@ -94,16 +100,17 @@ TEST_F(RegistryTest, FailedCreateLeavesTheSlotEmptyAndNothingAlive) {
     VResult expected;
   };
   const Row rows[] = {
-      {"fails", [](HVModule *) { return VErrorSetLastW(-3, nullptr, nullptr, nullptr, nullptr, nullptr); },
+      {"fails",
+       Create([](HVModule *) { return VErrorSetLastW(-3, nullptr, nullptr, nullptr, nullptr, nullptr); }),
        -3},
-      {"fails after handing out its module",
-       [](HVModule *ph) {
+      {"fails after handing out its module", Create([](HVModule *ph) {
          VPluginModuleCreate(ph);
          return VErrorSetLastW(-7, L"release failed", nullptr, nullptr, nullptr, nullptr);
-       },
+       }),
        -7},
-      {"gives nothing", [](HVModule *) { return V_OK; }, V_E_FAILED},
-      {"gives a string", [](HVModule *ph) { return VStringCreateFromStrOrCharsW(L"not a module", -1, ph); },
+      {"gives nothing", Create([](HVModule *) { return V_OK; }), V_E_FAILED},
+      {"gives a string",
+       Create([](HVModule *ph) { return VStringCreateFromStrOrCharsW(L"not a module", -1, ph); }),
        V_E_ARGUMENT},
   };
   for (const Row &row : rows) {

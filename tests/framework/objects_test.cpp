@@ -8,6 +8,7 @@
 
 #include "framework/v_builtin_types.h"
 #include "framework_test.h"
+#include "tests/v_call_function.h"
 
 namespace {
 
@@ -138,9 +139,9 @@ TEST_F(ObjectsTest, BadDescriptorOrFailedInitIsRefusedAndFreed) {
   }
   // The fixture checks that every refused descriptor was freed.
   HVType slot = nullptr;
-  auto failingInit = [](VTypeDescriptor **) {
+  const auto failingInit = vdm::test::VCallFunction<VTypeInitProc>([](VTypeDescriptor **) {
     return VErrorSetLastW(V_E_OUT_OF_MEMORY, nullptr, nullptr, nullptr, nullptr, nullptr);
-  };
+  });
   EXPECT_EQ(V_E_OUT_OF_MEMORY, VTypeRegister(failingInit, &slot)) << "an init's own failure is returned";
   EXPECT_EQ(nullptr, slot);
 }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "framework_test.h"
+#include "tests/v_call_function.h"
 
 namespace {
 
@@ -90,8 +91,10 @@ TEST_F(SyncTest, MonitorIsRecursiveAndExcludesOtherThreads) {
 
 TEST_F(SyncTest, SleepHookStandsInForSleeping) {
   std::vector<VInt32> slept;
-  VTestSetSleepHook(
-      [](VInt32 ms, void *context) { static_cast<std::vector<VInt32> *>(context)->push_back(ms); }, &slept);
+  VTestSetSleepHook(vdm::test::VCallFunction<VTestSleepHook>([](VInt32 ms, void *context) {
+                      static_cast<std::vector<VInt32> *>(context)->push_back(ms);
+                    }),
+                    &slept);
   VThreadSleep(2000);
   VThreadSleep(2000);
   EXPECT_EQ((std::vector<VInt32>{2000, 2000}), slept);
