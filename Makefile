@@ -14,9 +14,10 @@ WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64
 TOOL_PACKAGES := valgrind gcovr
 FUZZ_TARGETS := response_frames_fuzzer image_part_fuzzer session_fuzzer
 FUZZ_SECONDS ?= 600
+PREFIX ?= /usr/local
 
-.PHONY: all deps deps-windows deps-tools windows test-windows build run test bench fuzz memcheck coverage \
-        format format-check clean
+.PHONY: all deps deps-windows deps-tools windows test-windows build run install test bench fuzz memcheck \
+        coverage format format-check clean
 
 all: build
 
@@ -50,6 +51,10 @@ build: build-default
 
 run: build-default
 	./build/default/tools/bluefin capture
+
+# The command, the modules and the manual page under PREFIX (see README).
+install: build-default
+	cmake --install build/default --prefix $(PREFIX)
 
 # The Linux suites, then the Windows build and its 64-bit suite under Wine.
 test: deps format-check
