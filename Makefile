@@ -4,8 +4,11 @@
 
 SHELL := /bin/bash
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# libsystemd-dev for the command's D-Bus calls to BlueZ; dbus-daemon and
+# python3-dbusmock for its test, which runs BlueZ's mock on a bus of its own.
 PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
-            libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config
+            libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config libsystemd-dev \
+            dbus-daemon python3-dbusmock
 TEST_PRESETS := default asan tsan
 # Only make windows and make test-windows need these: the MinGW-w64 cross
 # compilers and Wine for running the 64-bit test programs.

@@ -39,6 +39,11 @@ struct CaptureOptions {
   std::optional<double> timeoutSeconds;
 };
 
+struct DevicesOptions {
+  bool all = false;  // also the devices without the Serial Port service
+  bool json = false;
+};
+
 struct EmulateOptions {
   std::string address;
   unsigned readyAfter = 1;
@@ -57,6 +62,8 @@ struct EmulateOptions {
 int RunCapture(const CaptureOptions &options);
 // 0 with the identity printed; otherwise as RunCapture.
 int RunInfo(const DeviceOptions &options);
+// 0 with the list printed (empty included); 1 when BlueZ cannot be asked.
+int RunDevices(const DevicesOptions &options);
 // 0 once stopped by SIGINT, SIGTERM, SIGHUP or SIGQUIT; 1 when the emulator
 // cannot start.
 int RunEmulate(const EmulateOptions &options);

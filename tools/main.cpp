@@ -1,6 +1,6 @@
 // bluefin: capture fingerprints from a BlueFin scanner through the device
-// module, show a scanner's identity, or run an emulated scanner to capture
-// from.
+// module, show a scanner's identity, list the scanners BlueZ knows, or run
+// an emulated scanner to capture from.
 #include <CLI/CLI.hpp>
 #include <array>
 #include <cerrno>
@@ -17,7 +17,7 @@ namespace {
 
 using namespace bluefin::tool;
 
-constexpr std::array<std::string_view, 3> kCommands = {"capture", "info", "emulate"};
+constexpr std::array<std::string_view, 4> kCommands = {"capture", "info", "devices", "emulate"};
 constexpr char kTryHelp[] = "Try 'bluefin --help' for more information.\n";
 
 // Usage errors are not failures of a run: they exit with 2, as shells and
@@ -50,7 +50,7 @@ std::size_t Distance(std::string_view a, std::string_view b) {
 // one "not expected" or ask for a subcommand.
 std::optional<int> CheckCommandWord(int argc, char **argv) {
   if (argc < 2) {
-    return UsageError("a command is required: capture, info or emulate");
+    return UsageError("a command is required: capture, info, devices or emulate");
   }
   const std::string_view word = argv[1];
   if (word.empty() || word[0] == '-' ||
@@ -139,6 +139,13 @@ int Main(int argc, char **argv) {
       "info", "Connect to the scanner, show its identity and release it, without capturing.");
   infoArguments.AddTo(infoCommand, &info);
 
+  DevicesOptions devices;
+  CLI::App *devicesCommand = app.add_subcommand(
+      "devices",
+      "List the Bluetooth devices BlueZ knows that offer the Serial Port service, as scanners do.");
+  devicesCommand->add_flag("--all", devices.all, "List every device BlueZ knows");
+  devicesCommand->add_flag("--json", devices.json, "Print one JSON object on stdout, for scripts");
+
   EmulateOptions emulate;
   std::string imagePath;
   std::string model;
@@ -189,6 +196,9 @@ int Main(int argc, char **argv) {
   if (infoCommand->parsed()) {
     infoArguments.Fill(&info);
     return RunInfo(info);
+  }
+  if (devicesCommand->parsed()) {
+    return RunDevices(devices);
   }
   if (imageOption->count() > 0) {
     emulate.imagePath = imagePath;

@@ -160,7 +160,7 @@ TEST(CaptureCommand, UsageErrorsSayWhatIsWrongAndExit2) {
     std::vector<std::string> args;
     std::string line;  // the first line on stderr
   } cases[] = {
-      {{}, "bluefin: a command is required: capture, info or emulate"},
+      {{}, "bluefin: a command is required: capture, info, devices or emulate"},
       {{"capturee"}, "bluefin: unknown command 'capturee' (did you mean 'capture'?)"},
       {{"frobnicate"}, "bluefin: unknown command 'frobnicate'"},
       {{"capture", "--bogus"}, "bluefin: The following argument was not expected: --bogus"},
