@@ -11,8 +11,10 @@
 namespace bluefin::tool {
 
 // The scanner the capture uses when no address is given, emulated inside
-// the process.
+// the process. Its listening name is machine-wide, so a second command
+// running at the same time takes the next address, up to the last one.
 inline constexpr char kEmbeddedScannerAddress[] = "0B:F1:00:00:00:01";
+inline constexpr unsigned kEmbeddedScannerAddresses = 64;
 inline constexpr char kDefaultImagePath[] = "finger.png";
 
 // Exit statuses besides 0; a command ended by a signal exits 128 + its

@@ -1,5 +1,6 @@
 #include "tools/device_session.h"
 
+#include <cstdio>
 #include <string>
 
 #include "framework/v_support.h"
@@ -97,15 +98,20 @@ bool DeviceSession::StartEmbeddedScanner() {
     return true;
   }
   emu::Options scanner;
-  scanner.address = kEmbeddedScannerAddress;
   scanner.readyAfterPolls = kEmbeddedReadyAfterPolls;
-  embeddedScanner_ = std::make_unique<emu::Emulator>(scanner);
   std::string why;
-  if (!embeddedScanner_->Start(&why)) {
-    embeddedScanner_.reset();
-    return Fail(tool::Failure{V_E_FAILED, "Cannot start the built-in scanner emulator: " + why});
+  for (unsigned n = 1; n <= kEmbeddedScannerAddresses; ++n) {
+    char address[sizeof(kEmbeddedScannerAddress)];
+    std::snprintf(address, sizeof(address), "0B:F1:00:00:00:%02X", n);
+    scanner.address = address;
+    embeddedScanner_ = std::make_unique<emu::Emulator>(scanner);
+    if (embeddedScanner_->Start(&why)) {
+      hintContext_.address = address;
+      return true;
+    }
   }
-  return true;
+  embeddedScanner_.reset();
+  return Fail(tool::Failure{V_E_FAILED, "Cannot start the built-in scanner emulator: " + why});
 }
 
 bool DeviceSession::LoadModule() {

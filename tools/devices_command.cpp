@@ -50,7 +50,7 @@ class BusError {
   sd_bus_error *get() { return &error_; }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_{};  // SD_BUS_ERROR_NULL, which is a C compound literal
 };
 
 Failure BusFailure(const std::string &what, int result, const sd_bus_error *error) {

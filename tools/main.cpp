@@ -131,7 +131,7 @@ int Main(int argc, char **argv) {
       captureCommand
           ->add_option("--timeout", timeout,
                        "Cancel a capture that has no finger on the scanner after SECONDS (exit status 124)")
-          ->check(CLI::PositiveNumber);
+          ->check(CLI::Range(0.001, 604800.0));
 
   DeviceOptions info;
   DeviceArguments infoArguments;

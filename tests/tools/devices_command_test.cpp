@@ -109,7 +109,7 @@ class MockBlueZ {
     sd_bus_message_close_container(call);
     sd_bus_message_close_container(call);
     sd_bus_message_close_container(call);
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     EXPECT_GE(sd_bus_call(bus_.get(), call, 0, &error, nullptr), 0) << (error.message ? error.message : "");
     sd_bus_error_free(&error);
     sd_bus_message_unref(call);
@@ -129,7 +129,7 @@ class MockBlueZ {
 
   template <typename... Args>
   std::string CallForPath(const char *method, const char *types, Args... args) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     sd_bus_message *reply = nullptr;
     std::string path;
     const int result = sd_bus_call_method(bus_.get(), "org.bluez", "/", "org.bluez.Mock", method, &error,
