@@ -164,8 +164,10 @@ int Main(int argc, char **argv) {
   CLI::Option *modelOption = emulateCommand->add_option("--model", model, "Model text, up to 7 characters");
   CLI::Option *serialOption =
       emulateCommand->add_option("--serial", serial, "Serial number, up to 8 hexadecimal digits");
-  emulateCommand->add_option("--fault", emulate.faults,
-                             "Inject a fault, KIND[=VALUE][@WHERE]; repeatable (see bluefin(1))");
+  emulateCommand
+      ->add_option("--fault", emulate.faults,
+                   "Inject a fault, KIND[=VALUE][@WHERE]; repeatable (see bluefin(1))")
+      ->allow_extra_args(false);
   CLI::Option *linkRateOption =
       emulateCommand->add_option("--link-rate", linkRate, "Pace the link to BITS per second")
           ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1000000000}));
