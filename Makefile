@@ -4,8 +4,11 @@
 
 SHELL := /bin/bash
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# libsystemd-dev for the command's D-Bus calls to BlueZ; dbus-daemon and
+# python3-dbusmock for its test, which runs BlueZ's mock on a bus of its own.
 PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
-            libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config
+            libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config libsystemd-dev \
+            dbus-daemon python3-dbusmock
 TEST_PRESETS := default asan tsan
 # Only make windows and make test-windows need these: the MinGW-w64 cross
 # compilers, and Wine with its 32-bit and 64-bit loaders for running the test
@@ -15,9 +18,10 @@ WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine win
 TOOL_PACKAGES := valgrind gcovr
 FUZZ_TARGETS := response_frames_fuzzer image_part_fuzzer session_fuzzer
 FUZZ_SECONDS ?= 600
+PREFIX ?= /usr/local
 
-.PHONY: all deps deps-windows deps-tools windows test-windows build run test bench fuzz memcheck coverage \
-        format format-check clean
+.PHONY: all deps deps-windows deps-tools windows test-windows build run install test bench fuzz memcheck \
+        coverage format format-check clean
 
 all: build
 
@@ -57,6 +61,10 @@ build: build-default
 
 run: build-default
 	./build/default/tools/bluefin capture
+
+# The command, the modules and the manual page under PREFIX (see README).
+install: build-default
+	cmake --install build/default --prefix $(PREFIX)
 
 # The Linux suites, then the 32-bit and 64-bit Windows builds and their
 # suites under Wine.

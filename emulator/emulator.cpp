@@ -132,11 +132,15 @@ void Emulator::Run() {
     if (AcceptOne(shared_->listen.get(), shared_->waker, &connection) != Io::kOk) {
       return;
     }
+    EmulatorEvent event;
     {
       std::lock_guard lock(shared_->mutex);
       ++shared_->connections;
       shared_->liveConnection = connection.get();
+      event.connection = shared_->connections;
+      event.scanner = SnapshotLocked();
     }
+    Tell(event);
     try {
       Serve(connection.get());
     } catch (const std::exception &failure) {
@@ -144,8 +148,19 @@ void Emulator::Run() {
       // and the next host is served.
       std::fprintf(stderr, "bluefin emulator: connection dropped: %s\n", failure.what());
     }
-    std::lock_guard lock(shared_->mutex);
-    shared_->liveConnection = -1;
+    {
+      std::lock_guard lock(shared_->mutex);
+      shared_->liveConnection = -1;
+      event.scanner = SnapshotLocked();
+    }
+    event.kind = EmulatorEvent::Kind::kDisconnected;
+    Tell(event);
+  }
+}
+
+void Emulator::Tell(const EmulatorEvent &event) const {
+  if (options_.observer) {
+    options_.observer(event);
   }
 }
 
@@ -172,14 +187,20 @@ void Emulator::Serve(int connection) {
     }
     const auto arrived = std::chrono::steady_clock::now();
     ServedFrame served;
+    TranscriptEntry entry;
+    EmulatorEvent event{EmulatorEvent::Kind::kCommand, connectionNumber, &entry, {}};
     {
       std::lock_guard lock(shared_->mutex);
       served = ServeFrame(*shared_->scanner, shared_->faults, parsed, body);
       if (!served.ignored) {
-        shared_->transcript.push_back(
-            {served.code, std::vector<std::uint8_t>(served.arguments.begin(), served.arguments.end()),
-             served.key, arrived, connectionNumber});
+        entry = {served.code, std::vector<std::uint8_t>(served.arguments.begin(), served.arguments.end()),
+                 served.key, arrived, connectionNumber};
+        shared_->transcript.push_back(entry);
+        event.scanner = SnapshotLocked();
       }
+    }
+    if (!served.ignored) {
+      Tell(event);
     }
     if (served.ignored || served.silence) {
       continue;
@@ -236,6 +257,10 @@ Image Emulator::ExpectedImage() const {
 
 ScannerSnapshot Emulator::Snapshot() const {
   std::lock_guard lock(shared_->mutex);
+  return SnapshotLocked();
+}
+
+ScannerSnapshot Emulator::SnapshotLocked() const {
   ScannerSnapshot snapshot;
   snapshot.connections = shared_->connections;
   if (const std::optional<Scanner> &scanner = shared_->scanner) {

@@ -61,6 +61,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,6 +73,8 @@
 #include "emulator/shaping.h"
 
 namespace bluefin::emu {
+
+struct EmulatorEvent;
 
 struct Options {
   std::string address = "00:11:22:33:44:55";  // either case
@@ -87,6 +90,10 @@ struct Options {
   // another host's session key starts on that key instead.
   Key powerOnKey = kDefaultKey;
   LinkShaping shaping;
+  // Told of every connection, command and disconnection as it happens, on
+  // the emulator thread with no lock held, a command before its answer goes
+  // out; for logs. It must not call Stop.
+  std::function<void(const EmulatorEvent &)> observer;
 };
 
 struct TranscriptEntry {
@@ -104,6 +111,14 @@ struct ScannerSnapshot {
   unsigned polls = 0;
   std::uint16_t partsServed = 0;  // bit p set once part p went out
   std::uint64_t connections = 0;
+};
+
+struct EmulatorEvent {
+  enum class Kind { kConnected, kCommand, kDisconnected };
+  Kind kind = Kind::kConnected;
+  std::uint64_t connection = 0;              // 1 for the first connection accepted
+  const TranscriptEntry *command = nullptr;  // kCommand: the transcript's entry
+  ScannerSnapshot scanner;                   // the state as the event left it
 };
 
 class Emulator {
@@ -157,6 +172,8 @@ class Emulator {
   struct Shared;
   void Run();
   void Serve(int connection);
+  void Tell(const EmulatorEvent &event) const;
+  ScannerSnapshot SnapshotLocked() const;
 
   Options options_;
   std::unique_ptr<Shared> shared_;

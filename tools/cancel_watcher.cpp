@@ -4,10 +4,12 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "tools/interrupts.h"
+#include "tools/streams.h"
 
 namespace bluefin::tool {
 
@@ -33,10 +35,16 @@ bool CancelWatcher::Start(std::string *error) {
   return true;
 }
 
-void CancelWatcher::Arm(VDeviceManagerCancelProc cancel, HVDevice device, void *param) {
-  std::lock_guard lock(mutex_);
-  target_ = Target{cancel, device, param};
-  retried_.store(false);
+void CancelWatcher::Arm(VDeviceManagerCancelProc cancel, HVDevice device, void *param,
+                        std::optional<Clock::time_point> deadline) {
+  {
+    std::lock_guard lock(mutex_);
+    target_ = Target{cancel, device, param, deadline};
+    retried_.store(false);
+    fingerOn_.store(false);
+    timedOut_.store(false);
+  }
+  Wake();  // the deadline changes the watcher's wait
 }
 
 void CancelWatcher::Disarm() {
@@ -44,10 +52,18 @@ void CancelWatcher::Disarm() {
   target_ = Target{};
 }
 
-void CancelWatcher::OnCaptureCallback() {
-  if (interrupted_.load() && !retried_.exchange(true)) {
+void CancelWatcher::OnCaptureCallback(bool fingerOn) {
+  if (fingerOn) {
+    fingerOn_.store(true);
+  }
+  if ((interrupted_.load() || timedOut_.load()) && !retried_.exchange(true)) {
     Wake();
   }
+}
+
+void CancelWatcher::SetNotice(std::string notice) {
+  std::lock_guard lock(mutex_);
+  notice_ = std::move(notice);
 }
 
 void CancelWatcher::Wake() {
@@ -56,30 +72,55 @@ void CancelWatcher::Wake() {
   [[maybe_unused]] const ssize_t written = write(wake_[1], &byte, 1);
 }
 
+int CancelWatcher::MillisecondsToDeadline() {
+  std::lock_guard lock(mutex_);
+  if (target_.cancel == nullptr || !target_.deadline || fingerOn_.load() || timedOut_.load()) {
+    return -1;
+  }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*target_.deadline - Clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+void CancelWatcher::CancelLocked() {
+  if (target_.cancel != nullptr) {
+    // The host's last error of this thread is nobody's business: a cancel
+    // that finds no capture (it ended meanwhile) is harmless.
+    target_.cancel(target_.device, target_.param);
+  }
+}
+
 void CancelWatcher::Run() {
   UnblockInterrupts();
   pollfd fds[2] = {{InterruptFd(), POLLIN, 0}, {wake_[0], POLLIN, 0}};
   while (!stopping_.load()) {
-    if (poll(fds, 2, -1) < 0) {
+    const int ready = poll(fds, 2, MillisecondsToDeadline());
+    if (ready < 0) {
       continue;  // EINTR: the handler ran on this thread; the pipe says the rest
     }
+    bool interruptNow = false;
     if (fds[0].revents != 0) {
       fds[0].fd = -1;  // the interrupt pipe stays readable: one wake-up is all it gives
       interrupted_.store(true);
+      interruptNow = true;
     }
     if (fds[1].revents != 0) {
       char bytes[64];
       while (read(wake_[0], bytes, sizeof(bytes)) > 0) {
       }
     }
-    if (stopping_.load() || !interrupted_.load()) {
-      continue;
+    if (stopping_.load()) {
+      break;
     }
     std::lock_guard lock(mutex_);
-    if (target_.cancel != nullptr) {
-      // The host's last error of this thread is nobody's business: a cancel
-      // that finds no capture (it ended meanwhile) is harmless.
-      target_.cancel(target_.device, target_.param);
+    if (interruptNow && target_.cancel == nullptr && !notice_.empty()) {
+      WriteStderr(notice_);
+    }
+    if (target_.cancel != nullptr && target_.deadline && !fingerOn_.load() && !timedOut_.load() &&
+        Clock::now() >= *target_.deadline) {
+      timedOut_.store(true);
+    }
+    if (interrupted_.load() || timedOut_.load()) {
+      CancelLocked();
     }
   }
 }

@@ -74,12 +74,31 @@ std::string FailureMessage(VResult code, std::string_view message, std::string_v
   return text;
 }
 
+std::string FailedCall(std::string_view callStack) {
+  const std::string_view line = Trim(callStack.substr(0, callStack.find('\n')));
+  constexpr std::string_view kAt = "at ";
+  if (line.substr(0, kAt.size()) != kAt) {
+    return std::string();
+  }
+  return std::string(Trim(line.substr(kAt.size())));
+}
+
 std::string FailureLine(const Failure &failure) {
   return "bluefin: " + failure.message + " (code " + std::to_string(failure.code) + ")";
 }
 
+std::string FailureText(const Failure &failure) {
+  std::string text = FailureLine(failure) + "\n";
+  if (!failure.hint.empty()) {
+    text += "bluefin: hint: " + failure.hint + "\n";
+  }
+  return text;
+}
+
 Failure FileFailure(std::string_view action, std::string_view path, int error) {
-  return Failure{V_E_WIN32, std::string(action) + " " + std::string(path) + ": " + std::strerror(error)};
+  Failure failure{V_E_WIN32, std::string(action) + " " + std::string(path) + ": " + std::strerror(error)};
+  failure.platformCode = error;
+  return failure;
 }
 
 }  // namespace bluefin::tool

@@ -31,8 +31,9 @@ struct GreyImageView {
   double verticalDpi = 0;
 };
 
-// Writes the file, replacing one that exists; on failure removes what was
-// written and says why.
+// Writes the file, replacing one that exists only once the new one is
+// complete (see ReplacementFile); on failure says why and leaves the old
+// file as it was.
 bool WriteImage(const std::string &path, ImageFormat format, const GreyImageView &image, Failure *failure);
 
 struct GreyImage {

@@ -1,5 +1,4 @@
 #include <png.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cmath>
@@ -8,6 +7,7 @@
 #include <cstring>
 
 #include "tools/image_files.h"
+#include "tools/output_files.h"
 
 namespace bluefin::tool {
 namespace {
@@ -106,37 +106,25 @@ bool WriteImage(const std::string &path, ImageFormat format, const GreyImageView
     *failure = Failure{V_E_ARGUMENT, "Cannot write " + path + ": the image has no pixels"};
     return false;
   }
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    *failure = FileFailure("Cannot write", path, errno);
+  ReplacementFile file;
+  if (!file.Open(path, failure)) {
     return false;
   }
-  // Only a regular file of ours is removed after a failure; a device or a
-  // pipe named x.png is the user's.
-  struct stat status {};
-  const bool isRegular = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
   PngErrorText pngError{};
   errno = 0;
-  bool written =
-      format == ImageFormat::kPng ? WritePngStream(file, image, &pngError) : WritePgmStream(file, image);
-  int error = errno;
-  // A full disk may show only when the buffer goes out at close.
-  if (std::fclose(file) != 0 && written) {
-    written = false;
-    error = errno;
-  }
+  const bool written = format == ImageFormat::kPng ? WritePngStream(file.Stream(), image, &pngError)
+                                                   : WritePgmStream(file.Stream(), image);
+  const int error = errno;
   if (written) {
-    return true;
+    return file.Commit(failure);
   }
+  file.Abandon();
   // libpng turns a failed fwrite into its own "Write Error"; the errno
   // behind it says more.
   if (error == 0 && pngError.text[0] != '\0') {
     *failure = Failure{V_E_FAILED, "Cannot write " + path + ": " + pngError.text};
   } else {
     *failure = FileFailure("Cannot write", path, error != 0 ? error : EIO);
-  }
-  if (isRegular) {
-    std::remove(path.c_str());
   }
   return false;
 }

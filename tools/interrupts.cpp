@@ -7,10 +7,14 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace bluefin::tool {
 namespace {
+
+constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Lock-free, so both are safe to touch in the handler.
 std::atomic<int> gSignal{0};
@@ -36,8 +40,9 @@ extern "C" void OnInterrupt(int signal) {
 sigset_t InterruptSet() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  for (int signal : kInterruptSignals) {
+    sigaddset(&set, signal);
+  }
   return set;
 }
 
@@ -55,9 +60,18 @@ bool InstallInterruptHandlers(std::string *error) {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM}) {
+  for (int signal : kInterruptSignals) {
     if (sigaction(signal, &action, nullptr) != 0) {
       *error = std::string("Cannot install the interrupt handler: ") + std::strerror(errno);
+      return false;
+    }
+  }
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int signal : {SIGPIPE, SIGXFSZ}) {
+    if (sigaction(signal, &ignore, nullptr) != 0) {
+      *error = std::string("Cannot ignore the write signals: ") + std::strerror(errno);
       return false;
     }
   }
@@ -84,6 +98,34 @@ void UnblockInterrupts() {
 
 int InterruptExitStatus(int signal) {
   return 128 + signal;
+}
+
+void EndBySignal(int signal) {
+  std::fflush(nullptr);
+  if (signal != SIGQUIT) {
+    std::signal(signal, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    std::raise(signal);
+  }
+  _exit(InterruptExitStatus(signal));
+}
+
+const char *SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    case SIGQUIT:
+      return "SIGQUIT";
+    default:
+      return "a signal";
+  }
 }
 
 }  // namespace bluefin::tool

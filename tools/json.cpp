@@ -87,4 +87,24 @@ JsonObject &JsonObject::Add(std::string_view key, const JsonObject &value) {
   return *this;
 }
 
+JsonObject &JsonObject::Add(std::string_view key, const JsonArray &value) {
+  Key(key);
+  members_ += value.Text();
+  return *this;
+}
+
+JsonObject &JsonObject::AddBool(std::string_view key, bool value) {
+  Key(key);
+  members_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonArray &JsonArray::Add(const JsonObject &value) {
+  if (!elements_.empty()) {
+    elements_ += ", ";
+  }
+  elements_ += value.Text();
+  return *this;
+}
+
 }  // namespace bluefin::tool

@@ -1,5 +1,6 @@
 // Just enough JSON for the command's one-object answers: strings, integers,
-// numbers and nested objects, written in insertion order on one line.
+// numbers, booleans, nested objects and arrays of objects, written in
+// insertion order on one line.
 #ifndef BLUEFIN_TOOLS_JSON_H
 #define BLUEFIN_TOOLS_JSON_H
 
@@ -14,6 +15,8 @@ namespace bluefin::tool {
 // name or a device's text holds.
 std::string JsonString(std::string_view text);
 
+class JsonArray;
+
 class JsonObject {
  public:
   JsonObject &Add(std::string_view key, std::string_view value);
@@ -24,6 +27,9 @@ class JsonObject {
   // Integral values print without a fraction ("508"); non-finite ones as null.
   JsonObject &Add(std::string_view key, double value);
   JsonObject &Add(std::string_view key, const JsonObject &value);
+  JsonObject &Add(std::string_view key, const JsonArray &value);
+  // Named apart: a bool overload would catch pointers of every kind.
+  JsonObject &AddBool(std::string_view key, bool value);
 
   std::string Text() const { return "{" + members_ + "}"; }
 
@@ -31,6 +37,16 @@ class JsonObject {
   void Key(std::string_view key);
 
   std::string members_;
+};
+
+class JsonArray {
+ public:
+  JsonArray &Add(const JsonObject &value);
+  bool Empty() const { return elements_.empty(); }
+  std::string Text() const { return "[" + elements_ + "]"; }
+
+ private:
+  std::string elements_;
 };
 
 }  // namespace bluefin::tool

@@ -26,6 +26,11 @@ std::string Progress::PartText(unsigned part) {
          percentText + "%";
 }
 
+void Progress::Connecting(const std::string &what) {
+  Show("Connecting to " + what + "...");
+  Finish();
+}
+
 void Progress::Poll(unsigned count, bool ready) {
   Show(PollText(count, ready));
   if (ready) {
@@ -41,6 +46,9 @@ void Progress::Part(unsigned part) {
 }
 
 void Progress::Show(const std::string &text) {
+  if (quiet_) {
+    return;
+  }
   if (!inPlace_) {
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);

@@ -1,6 +1,6 @@
-// What a person watching the capture sees on stderr: one line while the
-// scanner waits for a finger, with the poll count, then a bar while the
-// image comes over. On a terminal each redraws its line in place; anywhere
+// What a person watching the capture sees on stderr: a line while the
+// connection opens, one line while the scanner waits for a finger, with the
+// poll count, then a bar while the image comes over. On a terminal each redraws its line in place; anywhere
 // else (a pipe, a file, a test) every update is a plain line of its own, so
 // a log or a script reads every step.
 #ifndef BLUEFIN_TOOLS_PROGRESS_H
@@ -16,8 +16,12 @@ inline constexpr unsigned kImageParts = 12;
 
 class Progress {
  public:
-  Progress(std::FILE *out, bool inPlace) : out_(out), inPlace_(inPlace) {}
+  // A quiet one shows nothing.
+  Progress(std::FILE *out, bool inPlace, bool quiet = false) : out_(out), inPlace_(inPlace), quiet_(quiet) {}
 
+  // The link and the opening exchange are about to run; what names the
+  // scanner, e.g. its address.
+  void Connecting(const std::string &what);
   // Poll number count (from 1) found the scanner without (ready false) or
   // with an image.
   void Poll(unsigned count, bool ready);
@@ -35,6 +39,7 @@ class Progress {
 
   std::FILE *out_;
   bool inPlace_;
+  bool quiet_;
   bool lineOpen_ = false;
   std::size_t shown_ = 0;  // length of the open line, to blank what is left of it
 };

@@ -24,52 +24,97 @@ constexpr std::chrono::seconds kHangGuard{120};
 
 }  // namespace
 
-Child::Child(const std::vector<std::string> &args, const std::string &cwd) {
-  int outPipe[2];
+ChildOptions FastPolls(ChildOptions options) {
+  options.env["VFW_TEST_SLEEP_DIVISOR"] = "100";
+  return options;
+}
+
+Child::Child(const std::vector<std::string> &args, const ChildOptions &options) {
+  int outPipe[2] = {-1, -1};
   int errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+  if ((!options.stdoutPath && pipe2(outPipe, O_CLOEXEC) != 0) || pipe2(errPipe, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe2: " << errno;
     return;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  if (options.stdoutPath) {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.stdoutPath->c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  }
   posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-  if (!cwd.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  if (!options.cwd.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.cwd.c_str());
   }
   // The test runner's signal mask and dispositions must not leak into the
-  // command: it blocks and catches its signals itself.
+  // command: it blocks, catches and ignores its signals itself.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
   sigemptyset(&none);
-  sigset_t interrupts;
-  sigemptyset(&interrupts);
-  sigaddset(&interrupts, SIGINT);
-  sigaddset(&interrupts, SIGTERM);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGUSR1}) {
+    sigaddset(&defaults, signal);
+  }
   posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &interrupts);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-  std::vector<std::string> argv = {BLUEFIN_TOOL_PATH};
+  std::vector<std::string> argv = {options.program};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char *> pointers;
   for (std::string &arg : argv) {
     pointers.push_back(arg.data());
   }
   pointers.push_back(nullptr);
-  const int error = posix_spawn(&pid_, BLUEFIN_TOOL_PATH, &actions, &attributes, pointers.data(), environ);
+  std::vector<std::string> environment;
+  for (char **entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    if (!options.env.contains(std::string(text.substr(0, text.find('='))))) {
+      environment.emplace_back(text);
+    }
+  }
+  for (const auto &[name, value] : options.env) {
+    environment.push_back(name + "=" + value);
+  }
+  std::vector<char *> environmentPointers;
+  for (std::string &entry : environment) {
+    environmentPointers.push_back(entry.data());
+  }
+  environmentPointers.push_back(nullptr);
+
+  // The limit is inherited at the spawn; only the test's main thread
+  // spawns, and it writes no file while the limit is down.
+  rlimit savedLimit{};
+  if (options.fileSizeLimit) {
+    getrlimit(RLIMIT_FSIZE, &savedLimit);
+    const rlimit limit{*options.fileSizeLimit, savedLimit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  const int error = posix_spawn(&pid_, options.program.c_str(), &actions, &attributes, pointers.data(),
+                                environmentPointers.data());
+  if (options.fileSizeLimit) {
+    setrlimit(RLIMIT_FSIZE, &savedLimit);
+  }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  close(outPipe[1]);
+  if (outPipe[1] >= 0) {
+    close(outPipe[1]);
+  }
   close(errPipe[1]);
   out_ = outPipe[0];
   err_ = errPipe[0];
+  if (options.closeStdout && out_ >= 0) {
+    close(out_);
+    out_ = -1;
+  }
   if (error != 0) {
     pid_ = -1;
-    ADD_FAILURE() << "posix_spawn " << BLUEFIN_TOOL_PATH << ": " << error;
+    ADD_FAILURE() << "posix_spawn " << options.program << ": " << error;
   }
 }
 
@@ -139,8 +184,8 @@ ChildResult Child::Finish() {
   return result_;
 }
 
-ChildResult RunBluefin(const std::vector<std::string> &args, const std::string &cwd) {
-  Child child(args, cwd);
+ChildResult RunBluefin(const std::vector<std::string> &args, const ChildOptions &options) {
+  Child child(args, options);
   return child.Finish();
 }
 

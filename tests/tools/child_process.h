@@ -3,9 +3,12 @@
 #ifndef BLUEFIN_TESTS_TOOLS_CHILD_PROCESS_H
 #define BLUEFIN_TESTS_TOOLS_CHILD_PROCESS_H
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,13 +21,25 @@ struct ChildResult {
   std::string err;
 };
 
+struct ChildOptions {
+  std::string program = BLUEFIN_TOOL_PATH;
+  std::string cwd{};                         // the test's own when empty
+  std::map<std::string, std::string> env{};  // added to the test's environment
+  std::optional<std::string> stdoutPath{};   // stdout goes to this file instead of a pipe
+  bool closeStdout = false;                  // nobody reads stdout: writes to it get EPIPE
+  std::optional<rlim_t> fileSizeLimit{};     // RLIMIT_FSIZE, in bytes
+};
+
+// The module's two-second poll period a hundred times shorter, for runs that
+// wait for a finger.
+ChildOptions FastPolls(ChildOptions options = {});
+
 class Child {
  public:
   enum class Stream { kOut, kErr };
 
-  // Starts the built bluefin command with args, in directory cwd when not
-  // empty. Fails the current test when it cannot.
-  Child(const std::vector<std::string> &args, const std::string &cwd = {});
+  // Starts the command with args. Fails the current test when it cannot.
+  explicit Child(const std::vector<std::string> &args, const ChildOptions &options = {});
   ~Child();  // kills a child still running
   Child(const Child &) = delete;
   Child &operator=(const Child &) = delete;
@@ -36,6 +51,8 @@ class Child {
   void Signal(int signal);
   // Reads both streams to their end and reaps the child.
   ChildResult Finish();
+  // What came so far.
+  const ChildResult &Seen() const { return result_; }
 
  private:
   // Reads until done() holds; false if the streams closed or the hang guard ran out first.
@@ -48,7 +65,7 @@ class Child {
 };
 
 // Starts, then finishes.
-ChildResult RunBluefin(const std::vector<std::string> &args, const std::string &cwd = {});
+ChildResult RunBluefin(const std::vector<std::string> &args, const ChildOptions &options = {});
 
 }  // namespace bluefin::tool::test
 

@@ -51,6 +51,11 @@ TEST(ToolJson, ObjectsKeepOrderNestAndPrintNumbersAsScriptsExpect) {
       object.Text(),
       "{\"code\": -90, \"path\": \"x.png\", \"image\": {\"width\": 256, \"resolution\": 508, \"half\": 0.5, "
       "\"nan\": null}, \"big\": 1099511627776}");
+  JsonArray list;
+  EXPECT_EQ(JsonObject().Add("devices", list).Text(), "{\"devices\": []}");
+  list.Add(JsonObject().AddBool("paired", true)).Add(JsonObject().AddBool("paired", false));
+  EXPECT_EQ(JsonObject().Add("devices", list).Text(),
+            "{\"devices\": [{\"paired\": true}, {\"paired\": false}]}");
 }
 
 TEST(ToolText, WideStringsFromUtf8ReplaceWhatIsNotUtf8) {
