@@ -13,7 +13,7 @@
 
 #include "bluefin/protocol.h"
 
-namespace bluefin {
+namespace vdm::bluefin {
 
 // The scanner sends the image from its last pixel to its first, so the
 // decoder writes backwards; the running value carries from each group to the
@@ -58,6 +58,6 @@ class DeltaDecoder {
   VUInt8 value_ = kDecoderStartValue;
 };
 
-}  // namespace bluefin
+}  // namespace vdm::bluefin
 
 #endif  // BLUEFIN_DELTA_DECODER_H

@@ -120,7 +120,7 @@ TEST_F(DeviceTest, OperationsRefuseMissingArgumentsInOrder) {
       {[&] { return VBluetoothDeviceCompare(nullptr, device.get(), &equal); }, L"hObject"},
       {[&] { return VBluetoothDeviceCompare(device.get(), device.get(), nullptr); }, L"pResult"},
       {[&] { return VBluetoothDeviceDispose(nullptr); }, L"hObject"},
-      {[&] { return VBluetoothDeviceTypeOf(nullptr); }, L"ppType"},
+      {[&] { return VBluetoothDeviceTypeOf(nullptr); }, L"phType"},
       {[&] { return VBluetoothDeviceTypeInit(nullptr); }, L"ppType"},
       {[&] { return VBluetoothSocketConnect(nullptr, &hSocket); }, L"pAddr"},
       {[&] { return VBluetoothSocketConnect(&address, nullptr); }, L"phBluetoothSocket"},
