@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace bluefin;
+using namespace vdm::bluefin;
 
 constexpr int kPartPixels = kGroupsPerPart * kCodesPerGroup;
 

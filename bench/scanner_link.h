@@ -14,7 +14,7 @@
 
 namespace bench {
 
-namespace emu = bluefin::emu;
+namespace emu = ::bluefin::emu;
 
 inline std::string UniqueAddress() {
   static std::atomic<unsigned> next{0};

@@ -1,8 +1,9 @@
 /*
  * AES block cipher, as FIPS-197 (Advanced Encryption Standard, NIST 2001)
- * defines it: key expansion of section 5.2, the cipher of section 5.1 and the
- * equivalent inverse cipher of section 5.3.5, table-driven on 32-bit
- * little-endian column words; and the ECB block loops the packet layer uses.
+ * defines it: the key expansion, the cipher, and the equivalent inverse
+ * cipher (the cipher's round shape, with round keys passed through
+ * InvMixColumns), table-driven on 32-bit little-endian column words; and
+ * the ECB block loops the packet layer uses.
  */
 #include "bluefin/aes.h"
 
@@ -13,7 +14,7 @@
 #include "bluefin/bluefin.h"
 #include "bluefin/secure_wipe.h"
 
-namespace bluefin {
+namespace vdm::bluefin {
 namespace {
 
 using aes::kTables;
@@ -196,14 +197,14 @@ void EcbBlocks(const VUInt8 *pIn, VInt32 length, const VUInt8 *pKey, VInt32 keyB
 }
 
 }  // namespace
-}  // namespace bluefin
+}  // namespace vdm::bluefin
 
 void BlueFinEncryptBlocks(const VUInt8 *pIn, VInt32 length, const VUInt8 *pKey, VInt32 keyBits,
                           VUInt8 *pOut) {
-  bluefin::EcbBlocks<true>(pIn, length, pKey, keyBits, pOut);
+  vdm::bluefin::EcbBlocks<true>(pIn, length, pKey, keyBits, pOut);
 }
 
 void BlueFinDecryptBlocks(const VUInt8 *pIn, VInt32 length, const VUInt8 *pKey, VInt32 keyBits,
                           VUInt8 *pOut) {
-  bluefin::EcbBlocks<false>(pIn, length, pKey, keyBits, pOut);
+  vdm::bluefin::EcbBlocks<false>(pIn, length, pKey, keyBits, pOut);
 }

@@ -14,7 +14,7 @@
 
 #include "bluefin/protocol.h"
 
-namespace bluefin {
+namespace vdm::bluefin {
 
 // Nr + 1 round keys of 4 words, for the longest key (Nk = 8, Nr = 14).
 inline constexpr int kAesMaxRoundKeyWords = 4 * (8 + 6 + 1);
@@ -40,6 +40,6 @@ void AesEncryptBlock(const AesContext &context, AesBlockIn in, AesBlockOut out);
 // Needs a context set with forEncryption false.
 void AesDecryptBlock(const AesContext &context, AesBlockIn in, AesBlockOut out);
 
-}  // namespace bluefin
+}  // namespace vdm::bluefin
 
 #endif  // BLUEFIN_AES_H

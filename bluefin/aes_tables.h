@@ -21,7 +21,7 @@
 
 #include <array>
 
-namespace bluefin::aes {
+namespace vdm::bluefin::aes {
 
 using ByteTable = std::array<VUInt8, 256>;
 using WordTable = std::array<VUInt32, 256>;
@@ -122,6 +122,6 @@ static_assert(kTables.forward[0][0x00] == 0xA56363C6 && kTables.forward[1][0x00]
 static_assert(kTables.inverse[0][0x00] == 0x50A7F451);
 static_assert(kTables.roundConstants[9] == 0x36);
 
-}  // namespace bluefin::aes
+}  // namespace vdm::bluefin::aes
 
 #endif  // BLUEFIN_AES_TABLES_H

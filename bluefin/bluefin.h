@@ -17,6 +17,7 @@
 
 V_BEGIN_DECLS
 
+/* A "BlueFinDevice" object; its record is private to the protocol layer. */
 typedef HVObject HVBlueFin;
 
 /* Called by the image transfer after each part: percent is 8 after the
@@ -26,25 +27,10 @@ typedef HVObject HVBlueFin;
 typedef VResult(V_CALL *BlueFinProgressCallback)(HVBlueFin hBlueFin, VInt32 percent, HVImage hImage,
                                                  void *pParam);
 
-#define BLUEFIN_KEY_SIZE 32
-
-/* The instance record of the "BlueFinDevice" type. */
-typedef struct BlueFinDevice_ {
-  VObjectBase base;
-  HVBluetoothSocket hSocket;
-  HVString hName;
-  HVString hAddress;
-  VUInt32 isSecureMode;
-  VUInt8 defaultKey[BLUEFIN_KEY_SIZE];
-  VUInt8 key[BLUEFIN_KEY_SIZE];
-  BlueFinProgressCallback pProgressCallback;
-  void *pProgressParam;
-} BlueFinDevice;
-
-/* Framing (one exchange: send, then receive with the same command code). */
-VResult BlueFinSendCommand(BlueFinDevice *pBlueFin, const VUInt8 *pCmd, VInt32 length);
-/* Returns the payload length P (1 or more) on success. */
-VResult BlueFinReceiveResponse(BlueFinDevice *pBlueFin, VUInt8 commandCode, VUInt8 *pBuffer, VInt32 capacity);
+/* The scanner's status, as BlueFinSetStatus sets it: idle, or armed for a
+ * capture (the status query then tells when its image is ready). */
+#define BLUEFIN_STATUS_IDLE 0
+#define BLUEFIN_STATUS_ARMED 1
 
 /* AES-ECB over the whole 16-byte blocks of length bytes; pIn may equal
  * pOut. */
@@ -62,7 +48,9 @@ VResult V_CALL BlueFinSetProgressCallback(HVBlueFin hBlueFin, BlueFinProgressCal
 VResult V_CALL BlueFinDeviceTypeOf(HVType *phType);
 VResult V_CALL BlueFinDeviceTypeInit(VTypeDescriptor **ppType);
 
-/* Status and key commands. Null outputs are skipped. */
+/* Status and key commands. Null outputs are skipped. The status commands
+ * and the image transfer need secure mode, which the first key switch the
+ * scanner accepts turns on. */
 VResult V_CALL BlueFinGetDeviceInfo(HVBlueFin hBlueFin, char *pModel, VUInt32 *pSerialNumber,
                                     VUInt8 *pValue12, VUInt8 *pValue13, VUInt32 *pValue14);
 VResult V_CALL BlueFinGetStatus(HVBlueFin hBlueFin, VUInt32 *pFlag12, VUInt32 *pFlag13,

@@ -8,7 +8,7 @@
 
 #include <v_types.h>
 
-namespace bluefin {
+namespace vdm::bluefin {
 
 constexpr VUInt16 LoadBe16(const VUInt8 *p) {
   return static_cast<VUInt16>(p[0] << 8 | p[1]);
@@ -24,6 +24,6 @@ constexpr void StoreBe16(VUInt16 value, VUInt8 *p) {
   p[1] = static_cast<VUInt8>(value);
 }
 
-}  // namespace bluefin
+}  // namespace vdm::bluefin
 
 #endif  // BLUEFIN_BYTE_ORDER_H

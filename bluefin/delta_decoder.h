@@ -9,11 +9,10 @@
 
 #include <cassert>
 #include <cstddef>
-#include <utility>
 
 #include "bluefin/protocol.h"
 
-namespace bluefin {
+namespace vdm::bluefin {
 
 // The scanner sends the image from its last pixel to its first, so the
 // decoder writes backwards; the running value carries from each group to the
@@ -31,33 +30,25 @@ class DeltaDecoder {
     VUInt8 *pNext = pNext_;
     VUInt8 value = value_;
     for (int group = 0; group < groupCount; ++group, pGroups += kGroupSize) {
-      // Eight codes in a 24-bit little-endian number, the first in the low bits.
+      // Eight codes in a 24-bit little-endian number, the first in the low
+      // bits; each pixel takes the lowest code left.
       VUInt32 codes = static_cast<VUInt32>(pGroups[0]) | static_cast<VUInt32>(pGroups[1]) << 8 |
                       static_cast<VUInt32>(pGroups[2]) << 16;
-      DecodeGroup(codes, pNext, value, std::make_integer_sequence<int, kCodesPerGroup>{});
+      for (int code = 0; code < kCodesPerGroup; ++code, codes >>= kCodeBits) {
+        value = static_cast<VUInt8>(value + kDeltaTable[codes & (kDeltaTable.size() - 1)]);
+        *--pNext = value;
+      }
     }
     pNext_ = pNext;
     value_ = value;
   }
 
  private:
-  // Code k is bits 3k to 3k + 2, decoded in order. Spelled out, the eight
-  // shifts are independent of one another and only the additions form a
-  // chain.
-  template <int... kCode>
-  static void DecodeGroup(VUInt32 codes, VUInt8 *&pNext, VUInt8 &value,
-                          std::integer_sequence<int, kCode...>) {
-    ((value =
-          static_cast<VUInt8>(value + kDeltaTable[(codes >> (kCodeBits * kCode)) & (kDeltaTable.size() - 1)]),
-      *--pNext = value),
-     ...);
-  }
-
   VUInt8 *pFirst_;
   VUInt8 *pNext_;
   VUInt8 value_ = kDecoderStartValue;
 };
 
-}  // namespace bluefin
+}  // namespace vdm::bluefin
 
 #endif  // BLUEFIN_DELTA_DECODER_H

@@ -5,87 +5,46 @@
  */
 #include <algorithm>
 #include <array>
-#include <mutex>
 
 #include "bluefin/bluefin.h"
 #include "bluefin/device_access.h"
-#include "bluefin/errors.h"
+#include "bluefin/framing.h"
 #include "bluefin/protocol.h"
 #include "bluefin/secure_wipe.h"
-#include "module/vdm_bluefin_module_of.h"
+#include "support/errors.h"
+#include "support/object_types.h"
+#include "support/results.h"
 
-using namespace bluefin;
-
-// The 36-byte base object and eight fields in the 32-bit layout.
-static_assert(sizeof(void *) != 4 || sizeof(BlueFinDevice) == 124);
-static_assert(sizeof(BlueFinDevice::key) == kKeySize && sizeof(BlueFinDevice::defaultKey) == kKeySize);
+using namespace vdm::bluefin;
+using vdm::ArgumentNull;
+using vdm::Fail;
 
 namespace {
 
-// Set once, on first use, and kept for the life of the process.
-HVType BlueFinDeviceType = nullptr;
-// Creation is serialised by the module's monitor today; the type slot does
-// not rely on that.
-std::mutex BlueFinDeviceTypeLock;
+vdm::TypeSlot gDeviceType;
 
 }  // namespace
 
 VResult V_CALL BlueFinDeviceTypeInit(VTypeDescriptor **ppType) {
-  if (ppType == nullptr) {
-    return FailNull(L"ppType is NULL", L"ppType");
-  }
-  void *pMemory = nullptr;
-  const VResult result = VCAlloc(sizeof(VTypeDescriptor), &pMemory);
-  if (VFailed(result)) {
-    VFree(pMemory);
-    return result;
-  }
-  auto *pDescriptor = static_cast<VTypeDescriptor *>(pMemory);
-  pDescriptor->pModuleOf = VdmBlueFinModuleOf;
-  pDescriptor->pBaseTypeOf = VObjectTypeOf;
-  pDescriptor->descriptorSize = sizeof(VTypeDescriptor);
-  pDescriptor->descriptorSize2 = sizeof(VTypeDescriptor);
-  pDescriptor->field72 = 0;
-  pDescriptor->baseInstanceSize = sizeof(VObjectBase);
-  pDescriptor->instanceSize = sizeof(BlueFinDevice);
-  pDescriptor->field84 = V_TYPE_FIELD84;
-  pDescriptor->flags = V_TYPE_FLAGS_OBJECT;
-  pDescriptor->field92 = V_TYPE_FIELD92;
-  pDescriptor->szName = L"BlueFinDevice";
-  pDescriptor->field184 = 0;
-  pDescriptor->pDispose = BlueFinDispose;
-  pDescriptor->pCompare = nullptr;
-  *ppType = pDescriptor;
-  return V_OK;
+  return vdm::NewTypeDescriptor(L"BlueFinDevice", sizeof(BlueFinDevice), BlueFinDispose, nullptr, ppType);
 }
 
 VResult V_CALL BlueFinDeviceTypeOf(HVType *phType) {
-  const std::lock_guard lock(BlueFinDeviceTypeLock);
-  if (BlueFinDeviceType == nullptr) {
-    const VResult result = VTypeRegister(BlueFinDeviceTypeInit, &BlueFinDeviceType);
-    if (VFailed(result)) {
-      return result;
-    }
-  }
-  const VResult result = VObjectGet(BlueFinDeviceType, phType);
-  return VFailed(result) ? result : V_OK;
+  return vdm::TypeOf(BlueFinDeviceTypeInit, &gDeviceType, phType);
 }
 
 VResult V_CALL BlueFinCreate(HVBluetoothDevice hBluetoothDevice, HVBlueFin *phBlueFin) {
   if (hBluetoothDevice == nullptr) {
-    return FailNull(L"hBluetoothDevice is NULL", L"hBluetoothDevice");
+    return ArgumentNull(L"hBluetoothDevice");
   }
   if (phBlueFin == nullptr) {
-    return FailNull(L"phBlueFin is NULL", L"phBlueFin");
+    return ArgumentNull(L"phBlueFin");
   }
 
   HVBlueFin hBlueFin = nullptr;
-  VResult result = VTypeAllocInstanceP(BlueFinDeviceTypeOf, &hBlueFin);
+  VResult result = vdm::NewInstance(BlueFinDeviceTypeOf, &hBlueFin);
   if (VFailed(result)) {
     return result;
-  }
-  if (hBlueFin == nullptr) {
-    return FailBare(V_E_OUT_OF_MEMORY);
   }
 
   BlueFinDevice *pDevice = DeviceOf(hBlueFin);
@@ -106,16 +65,13 @@ VResult V_CALL BlueFinCreate(HVBluetoothDevice hBluetoothDevice, HVBlueFin *phBl
     return V_OK;
   }
   // A half-built device goes here; its dispose closes what was opened.
-  const VResult releaseResult = VObjectSet(nullptr, &hBlueFin);
-  return VFailed(releaseResult) ? releaseResult : result;
+  return vdm::ReleaseHalfMade(result, &hBlueFin);
 }
 
 VResult V_CALL BlueFinEcho(HVBlueFin hBlueFin) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
-  BlueFinDevice *pDevice = DeviceOf(hBlueFin);
-
   std::array<VUInt8, kEchoPatternSize> pattern;
   for (VInt32 i = 0; i < kEchoPatternSize; ++i) {
     pattern[i] = static_cast<VUInt8>(i);
@@ -124,13 +80,13 @@ VResult V_CALL BlueFinEcho(HVBlueFin hBlueFin) {
   command[0] = CodeOf(Command::kEcho);
   std::copy(pattern.begin(), pattern.end(), command.begin() + kEchoPatternOffset);
 
-  VResult result = BlueFinSendCommand(pDevice, command.data(), kEchoCommandLength);
+  VResult result = BlueFinSendCommand(hBlueFin, command.data(), kEchoCommandLength);
   if (VFailed(result)) {
     return result;
   }
   std::array<VUInt8, kResponseCapacity> response{};
   const VResult payloadLength =
-      BlueFinReceiveResponse(pDevice, CodeOf(Command::kEcho), response.data(), kResponseCapacity);
+      BlueFinReceiveResponse(hBlueFin, CodeOf(Command::kEcho), response.data(), kResponseCapacity);
   if (VFailed(payloadLength)) {
     return payloadLength;
   }
@@ -149,27 +105,23 @@ VResult V_CALL BlueFinEcho(HVBlueFin hBlueFin) {
 
 VResult V_CALL BlueFinDispose(HVObject hObject) {
   if (hObject == nullptr) {
-    return FailNull(L"hObject is NULL", L"hObject");
+    return ArgumentNull(L"hObject");
   }
   BlueFinDevice *pDevice = DeviceOf(hObject);
   // The session key must not outlive the connection it protected.
   SecureWipe(pDevice->key);
   // The socket's own dispose shuts the connection down and closes it. Each
   // field is released whatever the others give: nothing could free them
-  // later. The first failure is the result.
-  const VResult results[] = {VObjectSet(nullptr, &pDevice->hSocket), VStringSet(nullptr, &pDevice->hName),
-                             VStringSet(nullptr, &pDevice->hAddress)};
-  for (VResult result : results) {
-    if (VFailed(result)) {
-      return result;
-    }
-  }
-  return V_OK;
+  // later. The first failure wins.
+  VResult result = VObjectSet(nullptr, &pDevice->hSocket);
+  result = vdm::FirstFailureWins(result, VStringSet(nullptr, &pDevice->hName));
+  result = vdm::FirstFailureWins(result, VStringSet(nullptr, &pDevice->hAddress));
+  return VFailed(result) ? result : V_OK;
 }
 
 VResult V_CALL BlueFinGetName(HVBlueFin hBlueFin, HVString *phName) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
   const VResult result = VStringClone(DeviceOf(hBlueFin)->hName, phName);
   return VFailed(result) ? result : V_OK;
@@ -177,7 +129,7 @@ VResult V_CALL BlueFinGetName(HVBlueFin hBlueFin, HVString *phName) {
 
 VResult V_CALL BlueFinGetAddress(HVBlueFin hBlueFin, HVString *phAddress) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
   const VResult result = VStringClone(DeviceOf(hBlueFin)->hAddress, phAddress);
   return VFailed(result) ? result : V_OK;
@@ -186,7 +138,7 @@ VResult V_CALL BlueFinGetAddress(HVBlueFin hBlueFin, HVString *phAddress) {
 VResult V_CALL BlueFinSetProgressCallback(HVBlueFin hBlueFin, BlueFinProgressCallback pCallback,
                                           void *pParam) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
   BlueFinDevice *pDevice = DeviceOf(hBlueFin);
   pDevice->pProgressCallback = pCallback;

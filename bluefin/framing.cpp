@@ -6,16 +6,20 @@
  * in place there. The device's key is read afresh at every call, so a key
  * switch takes effect at the very next frame.
  */
+#include "bluefin/framing.h"
+
 #include <algorithm>
 #include <array>
 #include <numeric>
 
-#include "bluefin/bluefin.h"
 #include "bluefin/byte_order.h"
-#include "bluefin/errors.h"
+#include "bluefin/device_access.h"
 #include "bluefin/protocol.h"
+#include "support/errors.h"
 
-using namespace bluefin;
+using namespace vdm::bluefin;
+using vdm::ArgumentNull;
+using vdm::Fail;
 
 namespace {
 
@@ -26,24 +30,25 @@ VUInt16 Checksum16(const VUInt8 *p, VInt32 count) {
 
 }  // namespace
 
-VResult BlueFinSendCommand(BlueFinDevice *pBlueFin, const VUInt8 *pCmd, VInt32 length) {
-  if (pBlueFin == nullptr) {
-    return FailNull(L"pBlueFin is NULL", L"pBlueFin");
+VResult BlueFinSendCommand(HVBlueFin hBlueFin, const VUInt8 *pCmd, VInt32 length) {
+  if (hBlueFin == nullptr) {
+    return ArgumentNull(L"hBlueFin");
   }
   if (pCmd == nullptr) {
-    return FailNull(L"pCmd is NULL", L"pCmd");
+    return ArgumentNull(L"pCmd");
   }
   if (length < kMinCommandLength || length > kMaxCommandLength) {
     return Fail(V_E_ARGUMENT_OUT_OF_RANGE, L"Expected command length is between 1 and 43 bytes");
   }
 
+  const BlueFinDevice *pDevice = DeviceOf(hBlueFin);
   const auto encryptedSize = static_cast<VInt32>(RoundUpToBlocks(length));
   std::array<VUInt8, kMaxCommandFrameSize> frame{};
   VUInt8 *pEncrypted = frame.data() + kCommandHeaderSize;
   // The zero fill after the command is already there; the plaintext is
   // encrypted over itself, so it does not outlive this call on the stack.
   std::copy_n(pCmd, length, pEncrypted);
-  BlueFinEncryptBlocks(pEncrypted, encryptedSize, pBlueFin->key, kKeyBits, pEncrypted);
+  BlueFinEncryptBlocks(pEncrypted, encryptedSize, pDevice->key, kKeyBits, pEncrypted);
 
   StoreBe16(static_cast<VUInt16>(length), frame.data() + kCommandLengthOffset);
   StoreBe16(Checksum16(pEncrypted, encryptedSize), frame.data() + kCommandDataChecksumOffset);
@@ -51,13 +56,13 @@ VResult BlueFinSendCommand(BlueFinDevice *pBlueFin, const VUInt8 *pCmd, VInt32 l
             frame.data() + kCommandHeaderChecksumOffset);
 
   const VResult result =
-      VBluetoothSocketSend(pBlueFin->hSocket, frame.data(),
+      VBluetoothSocketSend(pDevice->hSocket, frame.data(),
                            static_cast<VUInt32>(kCommandHeaderSize + encryptedSize), kSendTimeoutMs);
   return VFailed(result) ? result : V_OK;
 }
 
-VResult BlueFinReceiveResponse(BlueFinDevice *pBlueFin, VUInt8 commandCode, VUInt8 *pBuffer,
-                               VInt32 capacity) {
+VResult BlueFinReceiveResponse(HVBlueFin hBlueFin, VUInt8 commandCode, VUInt8 *pBuffer, VInt32 capacity) {
+  const BlueFinDevice *pDevice = DeviceOf(hBlueFin);
   // The scanner may still have answers to earlier commands queued, so frames
   // with another response code are skipped; a bounded number of them, so
   // that a confused peer cannot keep us reading for ever. Anything else that
@@ -65,7 +70,7 @@ VResult BlueFinReceiveResponse(BlueFinDevice *pBlueFin, VUInt8 commandCode, VUIn
   for (int frameIndex = 0; frameIndex < kMaxFramesPerResponse; ++frameIndex) {
     std::array<VUInt8, kResponseHeaderSize> header;
     VResult result =
-        VBluetoothSocketReceive(pBlueFin->hSocket, header.data(), kResponseHeaderSize, kReceiveTimeoutMs);
+        VBluetoothSocketReceive(pDevice->hSocket, header.data(), kResponseHeaderSize, kReceiveTimeoutMs);
     if (VFailed(result)) {
       return result;
     }
@@ -84,7 +89,7 @@ VResult BlueFinReceiveResponse(BlueFinDevice *pBlueFin, VUInt8 commandCode, VUIn
     const auto size = static_cast<VInt32>(encryptedSize);
 
     result =
-        VBluetoothSocketReceive(pBlueFin->hSocket, pBuffer, static_cast<VUInt32>(size), kReceiveTimeoutMs);
+        VBluetoothSocketReceive(pDevice->hSocket, pBuffer, static_cast<VUInt32>(size), kReceiveTimeoutMs);
     if (VFailed(result)) {
       return result;
     }
@@ -97,7 +102,7 @@ VResult BlueFinReceiveResponse(BlueFinDevice *pBlueFin, VUInt8 commandCode, VUIn
       return Fail(V_E_CORRUPTED, L"Incorrect header checksum");
     }
 
-    BlueFinDecryptBlocks(pBuffer, size, pBlueFin->key, kKeyBits, pBuffer);
+    BlueFinDecryptBlocks(pBuffer, size, pDevice->key, kKeyBits, pBuffer);
     if (pBuffer[0] == commandCode + kResponseCodeOffset) {
       return payloadLength;
     }

@@ -4,10 +4,11 @@
  * the rows not yet received are plain to see in every progress report.
  */
 #include "bluefin/bluefin.h"
-#include "bluefin/errors.h"
 #include "bluefin/protocol.h"
+#include "support/errors.h"
+#include "support/results.h"
 
-using namespace bluefin;
+using namespace vdm::bluefin;
 
 namespace {
 
@@ -25,7 +26,7 @@ void FillBackground(VUInt8 *pPixels) {
 
 VResult V_CALL BlueFinCreateImage(HVImage *phImage) {
   if (phImage == nullptr) {
-    return FailNull(L"phImage is NULL", L"phImage");
+    return vdm::ArgumentNull(L"phImage");
   }
   HVImage hImage = nullptr;
   void *pPixels = nullptr;
@@ -42,6 +43,5 @@ VResult V_CALL BlueFinCreateImage(HVImage *phImage) {
   }
   // Only a half-made image is released: a failing release of an empty slot
   // must not fail a call that has already handed the image out.
-  const VResult releaseResult = hImage ? VObjectSet(nullptr, &hImage) : V_OK;
-  return VFailed(releaseResult) ? releaseResult : result;
+  return vdm::ReleaseHalfMade(result, &hImage);
 }

@@ -11,23 +11,26 @@
 #include "bluefin/bluefin.h"
 #include "bluefin/delta_decoder.h"
 #include "bluefin/device_access.h"
-#include "bluefin/errors.h"
 #include "bluefin/exchange.h"
 #include "bluefin/protocol.h"
+#include "support/errors.h"
+#include "support/results.h"
 
-using namespace bluefin;
+using namespace vdm::bluefin;
+using vdm::ArgumentNull;
+using vdm::Fail;
 
 namespace {
 
 enum class Outcome { kComplete, kStopped };
 
 VResult TransferParts(HVBlueFin hBlueFin, HVImage hImage, VUInt8 *pPixels, Outcome &outcome) {
-  BlueFinDevice *pDevice = DeviceOf(hBlueFin);
+  const BlueFinDevice *pDevice = DeviceOf(hBlueFin);
   DeltaDecoder decoder(pPixels);
   std::array<VUInt8, kImagePartCapacity> part{};
   for (int index = 0; index < kImagePartCount; ++index) {
     const std::array<VUInt8, kGetImagePartCommandLength - 1> arguments = {static_cast<VUInt8>(index)};
-    const VResult payloadLength = ExchangeShortCommand(pDevice, Command::kGetImagePart, arguments, part);
+    const VResult payloadLength = ExchangeShortCommand(hBlueFin, Command::kGetImagePart, arguments, part);
     if (VFailed(payloadLength)) {
       return payloadLength;
     }
@@ -61,10 +64,10 @@ VResult TransferParts(HVBlueFin hBlueFin, HVImage hImage, VUInt8 *pPixels, Outco
 
 VResult V_CALL BlueFinGetImage(HVBlueFin hBlueFin, HVImage *phImage) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
   if (phImage == nullptr) {
-    return FailNull(L"phImage is NULL", L"phImage");
+    return ArgumentNull(L"phImage");
   }
   if (DeviceOf(hBlueFin)->isSecureMode == 0) {
     return Fail(V_E_INVALID_OPERATION, L"Device is not in secure mode");
@@ -85,10 +88,7 @@ VResult V_CALL BlueFinGetImage(HVBlueFin hBlueFin, HVImage *phImage) {
   }
   // Releases the image of a failed or stopped transfer; a handed-out image
   // must not be followed by a failure.
-  const VResult releaseResult = hImage ? VObjectSet(nullptr, &hImage) : V_OK;
-  if (VFailed(releaseResult)) {
-    return releaseResult;
-  }
+  result = vdm::ReleaseHalfMade(result, &hImage);
   if (VFailed(result)) {
     return result;
   }

@@ -13,22 +13,25 @@
 
 #include "bluefin/bluefin.h"
 #include "bluefin/device_access.h"
-#include "bluefin/errors.h"
+#include "bluefin/framing.h"
 #include "bluefin/protocol.h"
 #include "bluefin/secure_wipe.h"
-#include "bluetooth/platform/platform.h"
+#include "bluetooth/secure_random.h"
+#include "support/errors.h"
 
-using namespace bluefin;
+using namespace vdm::bluefin;
+using vdm::ArgumentNull;
+using vdm::Fail;
 
 namespace {
 
 // The exchange after the argument tests; pKey holds kKeySize bytes.
-VResult SwitchKey(BlueFinDevice *pDevice, const VUInt8 *pKey) {
+VResult SwitchKey(HVBlueFin hBlueFin, const VUInt8 *pKey) {
   std::array<VUInt8, kSetKeyCommandBufferSize> command{};
   command[0] = CodeOf(Command::kSetKey);
   VResult result = VCopy(command.data() + kSetKeyKeyOffset, pKey, kKeySize);
   if (VSucceeded(result)) {
-    result = BlueFinSendCommand(pDevice, command.data(), kSetKeyCommandLength);
+    result = BlueFinSendCommand(hBlueFin, command.data(), kSetKeyCommandLength);
   }
   SecureWipe(command);
   if (VFailed(result)) {
@@ -37,13 +40,14 @@ VResult SwitchKey(BlueFinDevice *pDevice, const VUInt8 *pKey) {
 
   std::array<VUInt8, kResponseCapacity> response{};
   const VResult payloadLength =
-      BlueFinReceiveResponse(pDevice, CodeOf(Command::kSetKey), response.data(), kResponseCapacity);
+      BlueFinReceiveResponse(hBlueFin, CodeOf(Command::kSetKey), response.data(), kResponseCapacity);
   if (VFailed(payloadLength)) {
     return payloadLength;
   }
   if (payloadLength < kSetKeyMinPayload || response[kSetKeyResultOffset] != kSetKeyAccepted) {
     return Fail(V_E_FAILED, L"New AES key was not set");
   }
+  BlueFinDevice *pDevice = DeviceOf(hBlueFin);
   pDevice->isSecureMode = 1;
   result = VCopy(pDevice->key, pKey, kKeySize);
   return VFailed(result) ? result : V_OK;
@@ -53,27 +57,27 @@ VResult SwitchKey(BlueFinDevice *pDevice, const VUInt8 *pKey) {
 
 VResult V_CALL BlueFinSetKey(HVBlueFin hBlueFin, const VUInt8 *pKey, VInt32 keyLength) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
   if (pKey == nullptr) {
-    return FailNull(L"pKey is NULL", L"pKey");
+    return ArgumentNull(L"pKey");
   }
   if (keyLength != kKeySize) {
     return Fail(V_E_ARGUMENT, L"Only 256 bit (32 byte) keys are supported");
   }
-  return SwitchKey(DeviceOf(hBlueFin), pKey);
+  return SwitchKey(hBlueFin, pKey);
 }
 
 VResult V_CALL BlueFinSetRandomKey(HVBlueFin hBlueFin) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
   // Session keys come from the platform's cryptographic generator: a key
   // anyone could predict would protect nothing.
   std::array<VUInt8, kKeySize> key;
   VResult result = VPlatformSecureRandom(key.data(), kKeySize);
   if (VSucceeded(result)) {
-    result = SwitchKey(DeviceOf(hBlueFin), key.data());
+    result = SwitchKey(hBlueFin, key.data());
   }
   SecureWipe(key);
   return result;
@@ -81,9 +85,8 @@ VResult V_CALL BlueFinSetRandomKey(HVBlueFin hBlueFin) {
 
 VResult V_CALL BlueFinRestoreDefaultKey(HVBlueFin hBlueFin) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
-  BlueFinDevice *pDevice = DeviceOf(hBlueFin);
-  const VResult result = BlueFinSetKey(hBlueFin, pDevice->defaultKey, kKeySize);
+  const VResult result = BlueFinSetKey(hBlueFin, DeviceOf(hBlueFin)->defaultKey, kKeySize);
   return VFailed(result) ? result : V_OK;
 }

@@ -28,7 +28,7 @@
 #include <array>
 #include <cstddef>
 
-namespace bluefin {
+namespace vdm::bluefin {
 
 // ---------------------------------------------------------------------------
 // Cipher
@@ -181,6 +181,6 @@ static_assert((kImagePartCount - 1) * kGroupsPerPart * kCodesPerGroup + kGroupsI
                   kImagePixelCount,
               "the twelve parts fill the image exactly");
 
-}  // namespace bluefin
+}  // namespace vdm::bluefin
 
 #endif  // BLUEFIN_PROTOCOL_H

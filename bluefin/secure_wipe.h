@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstddef>
 
-namespace bluefin {
+namespace vdm::bluefin {
 
 inline void SecureWipe(void *pMemory, std::size_t size) {
   volatile unsigned char *p = static_cast<volatile unsigned char *>(pMemory);
@@ -25,6 +25,6 @@ inline void SecureWipe(T &object) {
   SecureWipe(&object, sizeof(object));
 }
 
-}  // namespace bluefin
+}  // namespace vdm::bluefin
 
 #endif  // BLUEFIN_SECURE_WIPE_H

@@ -9,11 +9,13 @@
 #include "bluefin/bluefin.h"
 #include "bluefin/byte_order.h"
 #include "bluefin/device_access.h"
-#include "bluefin/errors.h"
 #include "bluefin/exchange.h"
 #include "bluefin/protocol.h"
+#include "support/errors.h"
 
-using namespace bluefin;
+using namespace vdm::bluefin;
+using vdm::ArgumentNull;
+using vdm::Fail;
 
 namespace {
 
@@ -28,11 +30,10 @@ VResult FailNotSecure() {
 VResult V_CALL BlueFinGetDeviceInfo(HVBlueFin hBlueFin, char *pModel, VUInt32 *pSerialNumber,
                                     VUInt8 *pValue12, VUInt8 *pValue13, VUInt32 *pValue14) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
   Response response{};
-  const VResult payloadLength =
-      ExchangeShortCommand(DeviceOf(hBlueFin), Command::kGetDeviceInfo, {}, response);
+  const VResult payloadLength = ExchangeShortCommand(hBlueFin, Command::kGetDeviceInfo, {}, response);
   if (VFailed(payloadLength)) {
     return payloadLength;
   }
@@ -67,14 +68,13 @@ VResult V_CALL BlueFinGetDeviceInfo(HVBlueFin hBlueFin, char *pModel, VUInt32 *p
 VResult V_CALL BlueFinGetStatus(HVBlueFin hBlueFin, VUInt32 *pFlag12, VUInt32 *pFlag13,
                                 VUInt32 *pIsImageReady, VUInt32 *pValue14) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
-  BlueFinDevice *pDevice = DeviceOf(hBlueFin);
-  if (pDevice->isSecureMode == 0) {
+  if (DeviceOf(hBlueFin)->isSecureMode == 0) {
     return FailNotSecure();
   }
   Response response{};
-  const VResult payloadLength = ExchangeShortCommand(pDevice, Command::kGetStatus, {}, response);
+  const VResult payloadLength = ExchangeShortCommand(hBlueFin, Command::kGetStatus, {}, response);
   if (VFailed(payloadLength)) {
     return payloadLength;
   }
@@ -100,17 +100,16 @@ VResult V_CALL BlueFinGetStatus(HVBlueFin hBlueFin, VUInt32 *pFlag12, VUInt32 *p
 
 VResult V_CALL BlueFinSetStatus(HVBlueFin hBlueFin, VUInt32 status) {
   if (hBlueFin == nullptr) {
-    return FailNull(L"hBlueFin is NULL", L"hBlueFin");
+    return ArgumentNull(L"hBlueFin");
   }
-  BlueFinDevice *pDevice = DeviceOf(hBlueFin);
-  if (pDevice->isSecureMode == 0) {
+  if (DeviceOf(hBlueFin)->isSecureMode == 0) {
     return FailNotSecure();
   }
   // Only the low byte travels, but the answer is held against the whole
   // value: a status above 255 can never be confirmed.
   const std::array<VUInt8, kSetStatusCommandLength - 1> arguments = {static_cast<VUInt8>(status)};
   Response response{};
-  const VResult payloadLength = ExchangeShortCommand(pDevice, Command::kSetStatus, arguments, response);
+  const VResult payloadLength = ExchangeShortCommand(hBlueFin, Command::kSetStatus, arguments, response);
   if (VFailed(payloadLength)) {
     return payloadLength;
   }

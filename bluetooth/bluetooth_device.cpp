@@ -8,8 +8,11 @@
 #include "bluetooth/bluetooth_types.h"
 #include "bluetooth/platform/platform.h"
 #include "bluetooth/v_bluetooth.h"
+#include "support/errors.h"
+#include "support/object_types.h"
+#include "support/results.h"
 
-using vdm::bluetooth::ArgumentNull;
+using vdm::ArgumentNull;
 using vdm::bluetooth::BluetoothDeviceInstance;
 using vdm::bluetooth::InstanceOf;
 using vdm::platform::Failure;
@@ -21,7 +24,7 @@ const VUInt8 kVBluetoothSerialPortServiceClass[16] = {0x01, 0x11, 0x00, 0x00, 0x
 
 namespace {
 
-vdm::bluetooth::TypeSlot gDeviceType;
+vdm::TypeSlot gDeviceType;
 
 // The address text buffer, and the form in which the platform may bracket
 // the address: "(XX:XX:XX:XX:XX:XX)" reported as 38 long.
@@ -40,8 +43,9 @@ VResult V_CALL VBluetoothDeviceCreateFromString(HVString hName, HVString hAddres
   VInt32 length = 0;
   const wchar_t *szAddress = nullptr;
   VResult result = VStringGetBufferW(hAddress, &length, &szAddress);
-  if (VFailed(result))
+  if (VFailed(result)) {
     return result;
+  }
   VBluetoothSocketAddress address{};
   Failure failure;
   // The address is converted before the name is looked at, so a bad address
@@ -55,43 +59,46 @@ VResult V_CALL VBluetoothDeviceCreateFromString(HVString hName, HVString hAddres
 VResult V_CALL VBluetoothDeviceCreate(HVString hName, const VBluetoothSocketAddress *pAddress,
                                       HVBluetoothDevice *phBluetoothDevice) {
   if (VStringIsEmpty(hName)) {
-    return VErrorSetLastW(V_E_ARGUMENT, L"hName is NULL or an empty string", L"hName", nullptr, nullptr,
-                          nullptr);
+    return vdm::Fail(V_E_ARGUMENT, L"hName is NULL or an empty string", L"hName");
   }
-  if (pAddress == nullptr)
+  if (pAddress == nullptr) {
     return ArgumentNull(L"pAddress");
-  if (phBluetoothDevice == nullptr)
-    return ArgumentNull(L"phBluetoothDevice");
-  HVObject hLocal = nullptr;
-  VResult result = VTypeAllocInstanceP(VBluetoothDeviceTypeOf, &hLocal);
-  if (VSucceeded(result) && hLocal == nullptr) {
-    result = VErrorSetLastMPNA(V_E_OUT_OF_MEMORY, nullptr, nullptr, nullptr, nullptr, nullptr);
   }
-  if (VSucceeded(result))
+  if (phBluetoothDevice == nullptr) {
+    return ArgumentNull(L"phBluetoothDevice");
+  }
+  HVObject hLocal = nullptr;
+  VResult result = vdm::NewInstance(VBluetoothDeviceTypeOf, &hLocal);
+  if (VSucceeded(result)) {
     result = VStringSet(hName, &DeviceOf(hLocal)->hName);
-  if (VSucceeded(result))
+  }
+  if (VSucceeded(result)) {
     result = VCopy(&DeviceOf(hLocal)->address, pAddress, V_BLUETOOTH_ADDRESS_SIZE);
+  }
   if (VSucceeded(result)) {
     *phBluetoothDevice = hLocal;  // the allocation's reference moves out
     hLocal = nullptr;
   }
-  VResult released = hLocal != nullptr ? VObjectSet(nullptr, &hLocal) : V_OK;
-  return VFailed(released) ? released : result;
+  return vdm::ReleaseHalfMade(result, &hLocal);
 }
 
 VResult V_CALL VBluetoothDeviceGetName(HVBluetoothDevice hBluetoothDevice, HVString *phName) {
-  if (hBluetoothDevice == nullptr)
+  if (hBluetoothDevice == nullptr) {
     return ArgumentNull(L"hBluetoothDevice");
-  if (phName == nullptr)
+  }
+  if (phName == nullptr) {
     return ArgumentNull(L"phName");
+  }
   return VStringClone(DeviceOf(hBluetoothDevice)->hName, phName);
 }
 
 VResult V_CALL VBluetoothDeviceToString(HVBluetoothDevice hBluetoothDevice, HVString *phString) {
-  if (hBluetoothDevice == nullptr)
+  if (hBluetoothDevice == nullptr) {
     return ArgumentNull(L"hBluetoothDevice");
-  if (phString == nullptr)
+  }
+  if (phString == nullptr) {
     return ArgumentNull(L"phString");
+  }
   wchar_t text[kAddressTextCapacity] = {};
   VUInt32 textLength = kAddressTextCapacity;
   Failure failure;
@@ -110,12 +117,15 @@ VResult V_CALL VBluetoothDeviceToString(HVBluetoothDevice hBluetoothDevice, HVSt
 
 VResult V_CALL VBluetoothDeviceConnect(HVBluetoothDevice hBluetoothDevice, const VUInt8 *pUuid,
                                        HVBluetoothSocket *phSocket) {
-  if (hBluetoothDevice == nullptr)
+  if (hBluetoothDevice == nullptr) {
     return ArgumentNull(L"hBluetoothDevice");
-  if (pUuid == nullptr)
+  }
+  if (pUuid == nullptr) {
     return ArgumentNull(L"pUuid");
-  if (phSocket == nullptr)
+  }
+  if (phSocket == nullptr) {
     return ArgumentNull(L"phSocket");
+  }
   // A copy: the device stays as made. The port stays as converted (zero),
   // so the platform finds the service's channel itself.
   VBluetoothSocketAddress address = DeviceOf(hBluetoothDevice)->address;
@@ -124,10 +134,12 @@ VResult V_CALL VBluetoothDeviceConnect(HVBluetoothDevice hBluetoothDevice, const
 }
 
 VResult V_CALL VBluetoothDeviceCompare(HVObject hObject, HVObject hOther, VBool *pResult) {
-  if (hObject == nullptr)
+  if (hObject == nullptr) {
     return ArgumentNull(L"hObject");
-  if (pResult == nullptr)
+  }
+  if (pResult == nullptr) {
     return ArgumentNull(L"pResult");
+  }
   if (hOther == nullptr) {
     *pResult = V_FALSE;
     return V_OK;
@@ -140,8 +152,9 @@ VResult V_CALL VBluetoothDeviceCompare(HVObject hObject, HVObject hOther, VBool 
   // address record to read.
   VBool isDevice = V_FALSE;
   VResult result = VObjectIsInstanceOfP(hOther, VBluetoothDeviceTypeOf, &isDevice);
-  if (VFailed(result))
+  if (VFailed(result)) {
     return result;
+  }
   if (!isDevice) {
     *pResult = V_FALSE;
     return V_OK;
@@ -149,23 +162,25 @@ VResult V_CALL VBluetoothDeviceCompare(HVObject hObject, HVObject hOther, VBool 
   VInt32 order = 0;
   result =
       VCompare(&DeviceOf(hObject)->address, &DeviceOf(hOther)->address, V_BLUETOOTH_ADDRESS_SIZE, &order);
-  if (VFailed(result))
+  if (VFailed(result)) {
     return result;
+  }
   *pResult = order == 0 ? V_TRUE : V_FALSE;
   return V_OK;
 }
 
 VResult V_CALL VBluetoothDeviceDispose(HVObject hObject) {
-  if (hObject == nullptr)
+  if (hObject == nullptr) {
     return ArgumentNull(L"hObject");
+  }
   return VStringSet(nullptr, &DeviceOf(hObject)->hName);
 }
 
 VResult V_CALL VBluetoothDeviceTypeOf(HVType *phType) {
-  return vdm::bluetooth::TypeOf(VBluetoothDeviceTypeInit, &gDeviceType, phType);
+  return vdm::TypeOf(VBluetoothDeviceTypeInit, &gDeviceType, phType);
 }
 
 VResult V_CALL VBluetoothDeviceTypeInit(VTypeDescriptor **ppType) {
-  return vdm::bluetooth::NewTypeDescriptor(L"VBluetoothDevice", sizeof(BluetoothDeviceInstance),
-                                           VBluetoothDeviceDispose, VBluetoothDeviceCompare, ppType);
+  return vdm::NewTypeDescriptor(L"VBluetoothDevice", sizeof(BluetoothDeviceInstance), VBluetoothDeviceDispose,
+                                VBluetoothDeviceCompare, ppType);
 }

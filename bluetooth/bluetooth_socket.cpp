@@ -6,8 +6,13 @@
 #include "bluetooth/bluetooth_types.h"
 #include "bluetooth/platform/platform.h"
 #include "bluetooth/v_bluetooth.h"
+#include "support/errors.h"
+#include "support/object_types.h"
+#include "support/results.h"
 
-using vdm::bluetooth::ArgumentNull;
+using vdm::ArgumentNull;
+using vdm::Fail;
+using vdm::FailBare;
 using vdm::bluetooth::BluetoothSocketInstance;
 using vdm::bluetooth::InstanceOf;
 using vdm::platform::Failure;
@@ -20,7 +25,7 @@ namespace {
 
 constexpr VUInt32 kLargestTransfer = 0x7FFFFFFF;
 
-vdm::bluetooth::TypeSlot gSocketType;
+vdm::TypeSlot gSocketType;
 
 BluetoothSocketInstance *SocketOf(HVBluetoothSocket hBluetoothSocket) {
   return InstanceOf<BluetoothSocketInstance>(hBluetoothSocket);
@@ -40,16 +45,18 @@ void ForgetSocket(BluetoothSocketInstance *pSocket) {
 
 VResult OpenAndConnect(BluetoothSocketInstance *pSocket, const VBluetoothSocketAddress *pAddr) {
   Failure failure;
-  if (!Platform().startup(&failure))
+  if (!Platform().startup(&failure)) {
     return RecordFailure(failure);
+  }
   // On failure the object keeps no socket: its handle stays zero.
   if (!Platform().open(&pSocket->socketHandle, &failure)) {
     Failure ignored;
     Platform().cleanup(&ignored);
     return RecordFailure(failure);
   }
-  if (!Platform().connect(pSocket->socketHandle, pAddr, &failure))
+  if (!Platform().connect(pSocket->socketHandle, pAddr, &failure)) {
     return RecordFailure(failure);
+  }
   pSocket->isConnected = V_TRUE;
   return V_OK;
 }
@@ -72,16 +79,18 @@ constexpr Direction kSending{Readiness::kWritable, L"Timeout while writing to bl
 template <typename Byte, typename Move>
 VResult Transfer(HVBluetoothSocket hBluetoothSocket, Byte *pBuffer, VUInt32 size, VUInt32 timeout,
                  const Direction &direction, Move move) {
-  if (hBluetoothSocket == nullptr)
+  if (hBluetoothSocket == nullptr) {
     return ArgumentNull(L"hBluetoothSocket");
-  if (pBuffer == nullptr)
+  }
+  if (pBuffer == nullptr) {
     return ArgumentNull(L"pBuffer");
-  if (size > kLargestTransfer)
-    return VErrorSetLastMPNA(V_E_OVERFLOW, nullptr, nullptr, nullptr, nullptr, nullptr);
+  }
+  if (size > kLargestTransfer) {
+    return FailBare(V_E_OVERFLOW);
+  }
   BluetoothSocketInstance *pSocket = SocketOf(hBluetoothSocket);
   if (!pSocket->isConnected) {
-    return VErrorSetLastW(V_E_INVALID_OPERATION, L"Socket is not connected", nullptr, nullptr, nullptr,
-                          nullptr);
+    return Fail(V_E_INVALID_OPERATION, L"Socket is not connected");
   }
   // The same full limit for every wait: it bounds each wait, not the call.
   const WaitLimit limit = vdm::platform::WaitLimitFromMilliseconds(timeout);
@@ -90,19 +99,22 @@ VResult Transfer(HVBluetoothSocket hBluetoothSocket, Byte *pBuffer, VUInt32 size
   while (remaining > 0) {
     Failure failure;
     int ready = Platform().wait(pSocket->socketHandle, direction.readiness, limit, &failure);
-    if (ready < 0)
+    if (ready < 0) {
       return RecordFailure(failure);
+    }
     if (ready == 0) {
-      return VErrorSetLastW(V_E_TIMEOUT, direction.szTimeoutMessage, nullptr, nullptr, nullptr, nullptr);
+      return Fail(V_E_TIMEOUT, direction.szTimeoutMessage);
     }
     std::int64_t count = move(pSocket->socketHandle, pPlace, remaining, &failure);
-    if (count < 0)
+    if (count < 0) {
       return RecordFailure(failure);
-    if (count == 0 && direction.zeroIsEndOfStream) {
-      return VErrorSetLastMPNA(V_E_END_OF_STREAM, nullptr, nullptr, nullptr, nullptr, nullptr);
     }
-    if (count > remaining)
-      return VErrorSetLastMPNA(V_E_OVERFLOW, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (count == 0 && direction.zeroIsEndOfStream) {
+      return FailBare(V_E_END_OF_STREAM);
+    }
+    if (count > remaining) {
+      return FailBare(V_E_OVERFLOW);
+    }
     pPlace += count;
     remaining -= static_cast<VUInt32>(count);
   }
@@ -113,17 +125,17 @@ VResult Transfer(HVBluetoothSocket hBluetoothSocket, Byte *pBuffer, VUInt32 size
 
 VResult V_CALL VBluetoothSocketConnect(const VBluetoothSocketAddress *pAddr,
                                        HVBluetoothSocket *phBluetoothSocket) {
-  if (pAddr == nullptr)
+  if (pAddr == nullptr) {
     return ArgumentNull(L"pAddr");
-  if (phBluetoothSocket == nullptr)
-    return ArgumentNull(L"phBluetoothSocket");
-  HVObject hLocal = nullptr;
-  VResult result = VTypeAllocInstanceP(VBluetoothSocketTypeOf, &hLocal);
-  if (VSucceeded(result) && hLocal == nullptr) {
-    result = VErrorSetLastMPNA(V_E_OUT_OF_MEMORY, nullptr, nullptr, nullptr, nullptr, nullptr);
   }
-  if (VSucceeded(result))
+  if (phBluetoothSocket == nullptr) {
+    return ArgumentNull(L"phBluetoothSocket");
+  }
+  HVObject hLocal = nullptr;
+  VResult result = vdm::NewInstance(VBluetoothSocketTypeOf, &hLocal);
+  if (VSucceeded(result)) {
     result = OpenAndConnect(SocketOf(hLocal), pAddr);
+  }
   if (VSucceeded(result)) {
     *phBluetoothSocket = hLocal;  // the allocation's reference moves out
     hLocal = nullptr;
@@ -131,8 +143,7 @@ VResult V_CALL VBluetoothSocketConnect(const VBluetoothSocketAddress *pAddr,
   // On failure this disposes the half-made object, closing its socket. On
   // success there is nothing left to release, and no release whose failure
   // could report a failure for an object already handed out.
-  VResult released = hLocal != nullptr ? VObjectSet(nullptr, &hLocal) : V_OK;
-  return VFailed(released) ? released : result;
+  return vdm::ReleaseHalfMade(result, &hLocal);
 }
 
 VResult V_CALL VBluetoothSocketReceive(HVBluetoothSocket hBluetoothSocket, void *pBuffer, VUInt32 size,
@@ -148,8 +159,9 @@ VResult V_CALL VBluetoothSocketSend(HVBluetoothSocket hBluetoothSocket, const vo
 }
 
 VResult V_CALL VBluetoothSocketShutdown(HVBluetoothSocket hBluetoothSocket) {
-  if (hBluetoothSocket == nullptr)
+  if (hBluetoothSocket == nullptr) {
     return ArgumentNull(L"hBluetoothSocket");
+  }
   BluetoothSocketInstance *pSocket = SocketOf(hBluetoothSocket);
   VResult result = V_OK;
   Failure failure;
@@ -165,11 +177,13 @@ VResult V_CALL VBluetoothSocketShutdown(HVBluetoothSocket hBluetoothSocket) {
 // Forgets the handle whatever close says: the platform has released it, and
 // closing it again could close a descriptor another thread was just given.
 VResult V_CALL VBluetoothSocketClose(HVBluetoothSocket hBluetoothSocket) {
-  if (hBluetoothSocket == nullptr)
+  if (hBluetoothSocket == nullptr) {
     return ArgumentNull(L"hBluetoothSocket");
+  }
   BluetoothSocketInstance *pSocket = SocketOf(hBluetoothSocket);
-  if (pSocket->socketHandle == vdm::platform::kNoSocket)
+  if (pSocket->socketHandle == vdm::platform::kNoSocket) {
     return V_OK;
+  }
   Failure failure;
   bool closed = Platform().close(pSocket->socketHandle, &failure);
   ForgetSocket(pSocket);
@@ -177,11 +191,13 @@ VResult V_CALL VBluetoothSocketClose(HVBluetoothSocket hBluetoothSocket) {
 }
 
 VResult V_CALL VBluetoothSocketDispose(HVObject hObject) {
-  if (hObject == nullptr)
+  if (hObject == nullptr) {
     return ArgumentNull(L"hObject");
+  }
   BluetoothSocketInstance *pSocket = SocketOf(hObject);
-  if (pSocket->socketHandle == vdm::platform::kNoSocket)
+  if (pSocket->socketHandle == vdm::platform::kNoSocket) {
     return V_OK;
+  }
   VResult result = VBluetoothSocketShutdown(hObject);
   if (VFailed(result)) {
     // The object is going away, so the socket is closed all the same or it
@@ -195,10 +211,10 @@ VResult V_CALL VBluetoothSocketDispose(HVObject hObject) {
 }
 
 VResult V_CALL VBluetoothSocketTypeOf(HVType *phType) {
-  return vdm::bluetooth::TypeOf(VBluetoothSocketTypeInit, &gSocketType, phType);
+  return vdm::TypeOf(VBluetoothSocketTypeInit, &gSocketType, phType);
 }
 
 VResult V_CALL VBluetoothSocketTypeInit(VTypeDescriptor **ppType) {
-  return vdm::bluetooth::NewTypeDescriptor(L"VBluetoothSocket", sizeof(BluetoothSocketInstance),
-                                           VBluetoothSocketDispose, nullptr, ppType);
+  return vdm::NewTypeDescriptor(L"VBluetoothSocket", sizeof(BluetoothSocketInstance), VBluetoothSocketDispose,
+                                nullptr, ppType);
 }

@@ -1,11 +1,9 @@
-// Instance records of the transport's two object types and the type
-// registration they share. Internal to bluetooth/.
+// Instance records of the transport's two object types. Internal to
+// bluetooth/.
 #ifndef VDM_BLUETOOTH_TYPES_H
 #define VDM_BLUETOOTH_TYPES_H
 
 #include <v_core.h>
-
-#include <atomic>
 
 #include "bluetooth/platform/platform.h"
 #include "bluetooth/v_bluetooth.h"
@@ -33,25 +31,6 @@ template <typename Instance>
 Instance *InstanceOf(HVObject hObject) {
   return reinterpret_cast<Instance *>(hObject);
 }
-
-// Allocates a zero-filled descriptor and fills it for a type of this module
-// derived from the plain object type.
-VResult NewTypeDescriptor(const wchar_t *szName, VSizeType instanceSize, VObjectDisposeProc pDispose,
-                          VObjectCompareProc pCompare, VTypeDescriptor **ppType);
-
-// A module-wide type handle, registered on first use. handle is written only
-// under the registration lock; published lets later readers skip the lock.
-struct TypeSlot {
-  HVType handle = nullptr;
-  std::atomic<HVType> published{nullptr};
-};
-
-// The body of a type-of function: registers the type on first use and hands
-// out a new reference to it.
-VResult TypeOf(VTypeInitProc pInit, TypeSlot *pSlot, HVType *phType);
-
-// VErrorSetLastW(V_E_ARGUMENT_NULL, "<name> is NULL", name).
-VResult ArgumentNull(const wchar_t *szParameterName);
 
 }  // namespace vdm::bluetooth
 

@@ -63,6 +63,10 @@ HVBlueFin OpenDeviceOnPeer() {
   return hBlueFin;
 }
 
+void EnterSecureModeOnDefaultKey(HVBlueFin hBlueFin) {
+  Expect(VSucceeded(BlueFinRestoreDefaultKey(hBlueFin)), "a well-behaved scanner refused the default key");
+}
+
 VResult RunOperation(HVBlueFin hBlueFin, unsigned operation) {
   static constexpr std::array<VUInt8, 32> kKey = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
                                                   12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,

@@ -66,6 +66,11 @@ void PreparePeer();
 // it: connect and echo under the default key. Aborts if that fails, since
 // nothing of the input has been used yet.
 HVBlueFin OpenDeviceOnPeer();
+// Puts the device in secure mode and leaves it on the default key, so that
+// what is queued for it afterwards is read under the key the seeds were
+// made with: a key switch to the default key, which the seam's scanner must
+// answer. Aborts if it does not.
+void EnterSecureModeOnDefaultKey(HVBlueFin hBlueFin);
 
 // One of the device's operations, by number: 0 echo, 1 identity, 2 status,
 // 3 arm, 4 a fixed key, 5 a random key, 6 the default key, 7 (and above)

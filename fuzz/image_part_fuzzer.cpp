@@ -92,10 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   PreparePeer();
   const Footprint before = Footprint::Now();
   HVBlueFin hBlueFin = OpenDeviceOnPeer();
+  EnterSecureModeOnDefaultKey(hBlueFin);
   SeamPeer &peer = SeamPeer::Instance();
   peer.Behave({.answering = false});
-  auto *pDevice = reinterpret_cast<BlueFinDevice *>(hBlueFin);
-  pDevice->isSecureMode = 1;
   std::vector<std::uint8_t> stream;
   const emu::Key &key = peer.ScannerKey();
   for (const auto &part : parts) {

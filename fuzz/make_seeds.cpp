@@ -30,7 +30,7 @@ void Write(const std::string &target, const std::string &name, const Bytes &byte
 // frames target, as that target's input.
 void ResponseSeed(unsigned operation, const std::string &name, bool armFirst) {
   HVBlueFin hBlueFin = OpenDeviceOnPeer();
-  reinterpret_cast<BlueFinDevice *>(hBlueFin)->isSecureMode = 1;
+  EnterSecureModeOnDefaultKey(hBlueFin);
   if (armFirst) {
     RunOperation(hBlueFin, 3);
     RunOperation(hBlueFin, 2);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bluefin/bluefin.h"
+#include "bluefin/framing.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/seam_peer.h"
 
@@ -18,18 +19,17 @@ namespace {
 constexpr VUInt8 kCommandCodes[] = {0x01, 0x03, 0x05, 0x09, 0x0C, 0x11};
 constexpr VInt32 kCapacities[] = {16, 256, 3096};
 
-// A bare exchange: the frame layer alone, with a buffer of the exact size so
-// that any read past it is caught.
+// A bare exchange: the frame layer alone (bluefin's private framing calls),
+// with a buffer of the exact size so that any read past it is caught.
 VResult Exchange(HVBlueFin hBlueFin, FuzzInput &input) {
-  auto *pDevice = reinterpret_cast<BlueFinDevice *>(hBlueFin);
   const VUInt8 code = kCommandCodes[input.Below(std::size(kCommandCodes))];
   const VInt32 capacity = kCapacities[input.Below(std::size(kCapacities))];
   const VUInt8 command[2] = {code, 0};
-  VResult result = BlueFinSendCommand(pDevice, command, 2);
+  VResult result = BlueFinSendCommand(hBlueFin, command, 2);
   Expect(VSucceeded(result), "a command could not be sent");
   std::vector<VUInt8> buffer(static_cast<std::size_t>(capacity));
   SeamPeer::Instance().Queue(input.Rest());
-  result = BlueFinReceiveResponse(pDevice, code, buffer.data(), capacity);
+  result = BlueFinReceiveResponse(hBlueFin, code, buffer.data(), capacity);
   if (VSucceeded(result)) {
     Expect(result >= 1 && result <= capacity, "a payload length outside the buffer was accepted");
     Expect(buffer[0] == (code | 0x80), "an answer to another command was accepted");
@@ -48,12 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   PreparePeer();
   const Footprint before = Footprint::Now();
   HVBlueFin hBlueFin = OpenDeviceOnPeer();
+  // The key stays the default one, so that seeds made under it decrypt;
+  // secure mode only lets the status commands and the image transfer start.
+  if (secure) {
+    EnterSecureModeOnDefaultKey(hBlueFin);
+  }
   SeamPeer &peer = SeamPeer::Instance();
   peer.Behave({.answering = false, .readChunk = chunk});
-  auto *pDevice = reinterpret_cast<BlueFinDevice *>(hBlueFin);
-  // The key stays the default one, so that seeds made under it decrypt;
-  // the secure flag only lets the image transfer start.
-  pDevice->isSecureMode = secure ? 1 : 0;
 
   VResult result = V_OK;
   if (operation == 8) {

@@ -21,7 +21,7 @@
 
 namespace vdm::fuzz {
 
-namespace emu = bluefin::emu;
+namespace emu = ::bluefin::emu;
 
 class SeamPeer {
  public:

@@ -6,30 +6,28 @@
 #include "module/device_record.h"
 #include "module/module_state.h"
 #include "module/vdm_bluefin.h"
+#include "support/errors.h"
 
 namespace vdm {
 namespace {
 
 constexpr VInt32 kPollPeriodMilliseconds = 2000;
-constexpr VUInt32 kArmedStatus = 1;
-constexpr VUInt32 kIdleStatus = 0;
 
 VResult CheckCaptureArguments(HVImage *arhImages, VInt32 imagesLength, const VInt32 *pImageCount,
                               const VBiometricStatus *pStatus, VBool isAutomatic,
                               VCaptureCallback pCaptureCallback) {
   if (!pStatus) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pStatus is NULL", L"pStatus", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"pStatus");
   }
   if (!arhImages) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"arhImages is NULL", L"arhImages", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"arhImages");
   }
   if (imagesLength < 1) {
     return VErrorSetLastW(V_E_ARGUMENT, L"imagesLength is insufficient", L"imagesLength", nullptr, nullptr,
                           nullptr);
   }
   if (!pImageCount) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pImageCount is NULL", L"pImageCount", nullptr, nullptr,
-                          nullptr);
+    return ArgumentNull(L"pImageCount");
   }
   if (!isAutomatic) {
     return VErrorSetLastW(V_E_NOT_SUPPORTED, L"Module does not support non-automatic capturing", nullptr,
@@ -38,8 +36,7 @@ VResult CheckCaptureArguments(HVImage *arhImages, VInt32 imagesLength, const VIn
   // Every poll reports through the callback: without one the first poll
   // would call through a null pointer.
   if (!pCaptureCallback) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pCaptureCallback is NULL", L"pCaptureCallback", nullptr,
-                          nullptr, nullptr);
+    return ArgumentNull(L"pCaptureCallback");
   }
   return V_OK;
 }
@@ -70,7 +67,7 @@ VResult BeginCapture(HVDevice hDevice, VCaptureCallback pCaptureCallback, void *
 // requested, reporting each poll to the host. *pStatus ends as 0 (ready),
 // or 2 (stopped), or as the callback left it.
 VResult PollUntilReady(DeviceRecord *record, HVObject hCaptureObject, VBiometricStatus *pStatus) {
-  VResult result = BlueFinSetStatus(record->hBlueFinDevice, kArmedStatus);
+  VResult result = BlueFinSetStatus(record->hBlueFinDevice, BLUEFIN_STATUS_ARMED);
   while (VSucceeded(result)) {
     VUInt32 ready = 0;
     result = BlueFinGetStatus(record->hBlueFinDevice, nullptr, nullptr, &ready, nullptr);
@@ -127,7 +124,7 @@ VResult V_CALL VdmBlueFinCapture(HVDevice hDevice, HVObject hCaptureObject, void
   if (VSucceeded(result) && !VBiometricStatusIsFinal(*pStatus)) {
     result = BlueFinGetImage(record->hBlueFinDevice, &hImage);
     if (VSucceeded(result)) {
-      result = BlueFinSetStatus(record->hBlueFinDevice, kIdleStatus);
+      result = BlueFinSetStatus(record->hBlueFinDevice, BLUEFIN_STATUS_IDLE);
     }
   }
   result = ReleaseInto(result, &record->hCaptureObject);

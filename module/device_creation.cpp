@@ -6,6 +6,7 @@
 #include "module/device_record.h"
 #include "module/module_state.h"
 #include "module/vdm_bluefin.h"
+#include "support/errors.h"
 
 namespace vdm {
 namespace {
@@ -72,7 +73,7 @@ VResult V_CALL VdmBlueFinCreateDevice(HVPropertyBag hParameters, HVDevice *phDev
   // The handle goes out through it once the scanner is open and the host
   // was told: a null place would fail only then, with a device to undo.
   if (!phDevice) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"phDevice is NULL", L"phDevice", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"phDevice");
   }
   // The use keeps ModuleMonitor in being for the whole creation, which
   // takes it twice and may outlast a module uninit on another thread.
@@ -145,10 +146,7 @@ VResult V_CALL VdmBlueFinCreateDevice(HVPropertyBag hParameters, HVDevice *phDev
   result = ReleaseInto(result, &hAddress);
   result = ReleaseInto(result, &hDisplayName);
   if (record && !isListed) {
-    const VResult closed = DeviceRecordClose(record);
-    if (VFailed(closed) && VSucceeded(result)) {
-      result = closed;
-    }
+    result = FirstFailureWins(result, DeviceRecordClose(record));
   }
   return ReleaseInto(result, &hBlueFinDevice);
 }

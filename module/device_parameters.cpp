@@ -1,6 +1,7 @@
 // The two device-creation parameters and the slot that hands them out.
 #include "module/module_state.h"
 #include "module/vdm_bluefin.h"
+#include "support/errors.h"
 
 namespace vdm {
 namespace {
@@ -12,11 +13,10 @@ VResult CreateStringParameterDescriptor(const wchar_t *name, VTypeOfProc typeOf,
                                         const void *pDefaultValue, VInt32 defaultValueSize,
                                         HVParameterDescriptor *phDescriptor) {
   if (!typeOf) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pTypeOf is NULL", L"pTypeOf", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"pTypeOf");
   }
   if (!pDefaultValue && defaultValueSize != 0) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pDefaultValue is NULL", L"pDefaultValue", nullptr, nullptr,
-                          nullptr);
+    return ArgumentNull(L"pDefaultValue");
   }
   VStringWrapper wrapper;
   HVString hName = nullptr;
@@ -86,10 +86,7 @@ VResult BuildParameterDescriptors() {
     result = ReleaseInto(result, slot);
   }
   if (isListInitialized) {
-    const VResult disposed = VListDispose(&list);
-    if (VFailed(disposed) && VSucceeded(result)) {
-      result = disposed;
-    }
+    result = FirstFailureWins(result, VListDispose(&list));
   }
   return result;
 }
@@ -108,12 +105,10 @@ VResult V_CALL VdmBlueFinGetParameters(HVParameterDescriptor **parhParameters, V
     return guard.result();
   }
   if (!parhParameters) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"parhParameters is NULL", L"parhParameters", nullptr, nullptr,
-                          nullptr);
+    return ArgumentNull(L"parhParameters");
   }
   if (!pParameterCount) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pParameterCount is NULL", L"pParameterCount", nullptr, nullptr,
-                          nullptr);
+    return ArgumentNull(L"pParameterCount");
   }
   VResult result = BuildParameterDescriptors();
   if (VSucceeded(result)) {

@@ -6,11 +6,11 @@
 
 #include "bluefin/bluefin.h"
 #include "module/module_state.h"
+#include "support/errors.h"
 
 namespace vdm {
 namespace {
 
-constexpr VUInt32 kIdleStatus = 0;
 constexpr wchar_t kOpeningExchangeFailedMessage[] = L"The scanner did not complete the opening exchange";
 
 // Keeps the thread's last error across a sequence whose own failures are
@@ -64,7 +64,7 @@ bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool 
     *keySwitched = VSucceeded(result);
   }
   if (VSucceeded(result)) {
-    result = BlueFinSetStatus(hBlueFinDevice, kIdleStatus);
+    result = BlueFinSetStatus(hBlueFinDevice, BLUEFIN_STATUS_IDLE);
   }
   if (VFailed(result)) {
     VErrorSuppress(result);
@@ -74,11 +74,10 @@ bool DeviceRecordHandshake(HVBlueFin hBlueFinDevice, DeviceRecord *record, bool 
 
 VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice) {
   if (!hBlueFinDevice) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"hBlueFinDevice is NULL", L"hBlueFinDevice", nullptr, nullptr,
-                          nullptr);
+    return ArgumentNull(L"hBlueFinDevice");
   }
   if (!ppDevice) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"ppDevice is NULL", L"ppDevice", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"ppDevice");
   }
   DeviceRecord *record = nullptr;
   void *memory = nullptr;
@@ -113,17 +112,14 @@ VResult DeviceRecordOpen(HVBlueFin hBlueFinDevice, DeviceRecord **ppDevice) {
     result = VErrorSetLastW(V_E_FAILED, kOpeningExchangeFailedMessage, nullptr, nullptr, nullptr, nullptr);
   }
   if (record) {
-    const VResult closed = DeviceRecordClose(record);
-    if (VFailed(closed)) {
-      result = closed;
-    }
+    result = ReleaseFailureReplaces(result, DeviceRecordClose(record));
   }
   return result;
 }
 
 VResult DeviceRecordClose(DeviceRecord *pDevice, CloseReason reason) {
   if (!pDevice) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pDevice is NULL", L"pDevice", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"pDevice");
   }
   // The capture has ended when the wait returns, whatever it gives, so the
   // record can go: keeping it would leak it, since its list entry is gone.

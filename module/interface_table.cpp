@@ -1,5 +1,6 @@
 // The VDeviceManager interface table and its three constant slots.
 #include "module/vdm_bluefin.h"
+#include "support/errors.h"
 
 namespace vdm {
 namespace {
@@ -10,7 +11,7 @@ constexpr VUInt32 kDeviceCreationSupported = 1;
 
 VResult StoreValue(VUInt32 *pValue, VUInt32 value) {
   if (!pValue) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pValue is NULL", L"pValue", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"pValue");
   }
   *pValue = value;
   return V_OK;

@@ -1,6 +1,7 @@
 #include "module/module_state.h"
 
 #include "module/device_record.h"
+#include "support/errors.h"
 
 #include <mutex>
 
@@ -120,7 +121,7 @@ VResult GetDeviceListRange(DeviceRecord ***pFirst, DeviceRecord ***pEnd) {
 
 VResult LookupDevice(HVDevice hDevice, DeviceRecord **ppRecord) {
   if (!hDevice) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"hDevice is NULL", L"hDevice", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"hDevice");
   }
   if (IsDeviceListInitialized) {
     DeviceRecord **first = nullptr;

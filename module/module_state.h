@@ -11,6 +11,8 @@
 
 #include <atomic>
 
+#include "support/results.h"
+
 namespace vdm {
 
 struct DeviceRecord;
@@ -89,13 +91,6 @@ int ModuleMonitorDepth();
 // Module init and uninit's side of ModuleUse.
 void InitModuleMonitor();
 void RetireModuleMonitor();
-
-// Releases the reference in *slot and empties it. The result stays the
-// first failure: a failing release replaces only a success.
-inline VResult ReleaseInto(VResult result, HVObject *slot) {
-  const VResult released = VObjectSet(nullptr, slot);
-  return VFailed(released) && VSucceeded(result) ? released : result;
-}
 
 // The entries of DeviceList: *pFirst is null when it has none. Call with
 // ModuleMonitor held and the list initialised.

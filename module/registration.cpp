@@ -8,6 +8,8 @@
 #include "module/module_state.h"
 #include "module/vdm_bluefin.h"
 #include "module/vdm_bluefin_module_of.h"
+#include "support/errors.h"
+#include "support/object_types.h"
 
 namespace vdm {
 namespace {
@@ -59,8 +61,10 @@ VResult SetPluginProperties(HVModule hModule) {
 
 VResult V_CALL VdmBlueFinModuleCreate(HVModule *phModule) {
   if (!phModule) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"phModule is NULL", L"phModule", nullptr, nullptr, nullptr);
+    return ArgumentNull(L"phModule");
   }
+  // The protocol's and the transport's object types are this module's.
+  SetOwningModule(VdmBlueFinModuleOf);
   HVModule hModule = nullptr;
   VResult result = VPluginModuleCreate(&hModule);
   if (VSucceeded(result)) {
@@ -79,8 +83,7 @@ VResult V_CALL VdmBlueFinModuleCreate(HVModule *phModule) {
     *phModule = hModule;
     return V_OK;
   }
-  const VResult released = VObjectSet(nullptr, &hModule);
-  return VFailed(released) ? released : result;
+  return ReleaseHalfMade(result, &hModule);
 }
 
 bool VdmBlueFinProcessAttach() {

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <set>
 
-#include "module/vdm_bluefin_module_of.h"
+#include "support/object_types.h"
 
 namespace vdm::test {
 
@@ -43,17 +43,26 @@ struct DescribedType {
   VObjectCompareProc pCompare;  // null for a type without one
 };
 
+// Stands for the module's export as the descriptors' owning module: the
+// layers' tests run without the module.
+inline VResult V_CALL OwnerModuleOf(HVModule *) {
+  return V_OK;
+}
+
 // Runs a type's descriptor callback as VTypeRegister does and reads the
 // record it fills: each value at its offset, and zero everywhere else.
 inline void ExpectDescriptor(VTypeInitProc pInit, const DescribedType &type) {
+  vdm::SetOwningModule(OwnerModuleOf);
   SCOPED_TRACE(::testing::Message() << "descriptor of "
                                     << ::testing::PrintToString(std::wstring(type.szName)));
   VTypeDescriptor *pDescriptor = nullptr;
-  ASSERT_EQ(pInit(&pDescriptor), V_OK);
+  const VResult made = pInit(&pDescriptor);
+  vdm::SetOwningModule(nullptr);
+  ASSERT_EQ(made, V_OK);
   ASSERT_NE(pDescriptor, nullptr);
   const void *record = pDescriptor;
   const std::uint32_t kExpected[][2] = {
-      {56, AddressOf(VdmBlueFinModuleOf)},
+      {56, AddressOf(OwnerModuleOf)},
       {60, AddressOf(VObjectTypeOf)},
       {64, kDescriptorSize},
       {68, kDescriptorSize},

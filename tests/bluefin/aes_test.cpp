@@ -11,7 +11,7 @@
 #include "bluefin/aes.h"
 #include "bluefin/bluefin.h"
 
-namespace bluefin_test {
+namespace vdm::bluefin::test {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -41,7 +41,8 @@ Bytes FromHex(const std::string &hex) {
   return bytes;
 }
 
-// FIPS-197 Appendix C: the same plaintext under 128-, 192- and 256-bit keys.
+// The example vectors of FIPS-197: the same plaintext under 128-, 192- and
+// 256-bit keys.
 struct Vector {
   const char *key;
   const char *ciphertext;
@@ -59,16 +60,14 @@ TEST(AesCipher, StandardVectorsBothWays) {
     const Bytes plain = FromHex(kPlaintext);
     const Bytes cipher = FromHex(v.ciphertext);
     SCOPED_TRACE(v.key);
-    bluefin::AesContext encrypt;
-    bluefin::AesContext decrypt;
-    ASSERT_TRUE(bluefin::AesSetKey(encrypt, key.data(), static_cast<VInt32>(key.size() * 8), true));
-    ASSERT_TRUE(bluefin::AesSetKey(decrypt, key.data(), static_cast<VInt32>(key.size() * 8), false));
+    AesContext encrypt;
+    AesContext decrypt;
+    ASSERT_TRUE(AesSetKey(encrypt, key.data(), static_cast<VInt32>(key.size() * 8), true));
+    ASSERT_TRUE(AesSetKey(decrypt, key.data(), static_cast<VInt32>(key.size() * 8), false));
     Bytes block(16);
-    bluefin::AesEncryptBlock(encrypt, bluefin::AesBlockIn(plain.data(), 16),
-                             bluefin::AesBlockOut(block.data(), 16));
+    AesEncryptBlock(encrypt, AesBlockIn(plain.data(), 16), AesBlockOut(block.data(), 16));
     EXPECT_EQ(block, cipher);
-    bluefin::AesDecryptBlock(decrypt, bluefin::AesBlockIn(cipher.data(), 16),
-                             bluefin::AesBlockOut(block.data(), 16));
+    AesDecryptBlock(decrypt, AesBlockIn(cipher.data(), 16), AesBlockOut(block.data(), 16));
     EXPECT_EQ(block, plain);
   }
 }
@@ -128,4 +127,4 @@ TEST(AesCipher, EcbTouchesWholeBlocksOnly) {
 }
 
 }  // namespace
-}  // namespace bluefin_test
+}  // namespace vdm::bluefin::test

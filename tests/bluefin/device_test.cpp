@@ -3,14 +3,13 @@
 // exchanges wait with, and every null argument of the scanner API.
 #include <functional>
 
+#include "bluefin/framing.h"
 #include "framework/v_support.h"
 #include "scanner_fixture.h"
 
-namespace bluefin_test {
+namespace vdm::bluefin::test {
 namespace {
 
-using emu::Command;
-using emu::On;
 using DeviceTest = ScannerTest;
 
 TEST_F(DeviceTest, EchoFailuresFailTheOpeningAndCloseTheConnection) {
@@ -22,19 +21,18 @@ TEST_F(DeviceTest, EchoFailuresFailTheOpeningAndCloseTheConnection) {
     VResult code;
     const wchar_t *szMessage;
   } cases[] = {
-      {"longer", {Fault::PayloadLength(echo, 17)}, -1, kLength},
-      {"shorter", {Fault::PayloadLength(echo, 15)}, -1, kLength},
-      {"pattern byte 14", {Fault::WrongEcho(echo, 14)}, -1, L"Invalid response from echo command"},
-      {"under another key",
-       {Fault::ForeignKey(echo, Key{}), Fault::StrayFrames(echo, 3)},
-       -1,
-       L"Cannot get response for sent command"},
-      {"silent", {Fault::Silence(echo)}, -30, L"Timeout while reading from bluetooth socket"},
+      // clang-format off
+      {"longer",            {Fault::PayloadLength(echo, 17)},                              V_E_FAILED,  kLength},
+      {"shorter",           {Fault::PayloadLength(echo, 15)},                              V_E_FAILED,  kLength},
+      {"pattern byte 14",   {Fault::WrongEcho(echo, 14)},                                  V_E_FAILED,  L"Invalid response from echo command"},
+      {"under another key", {Fault::ForeignKey(echo, Key{}), Fault::StrayFrames(echo, 3)}, V_E_FAILED,  L"Cannot get response for sent command"},
+      {"silent",            {Fault::Silence(echo)},                                        V_E_TIMEOUT, L"Timeout while reading from bluetooth socket"},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
     Inject(c.faults);
-    SeamRecorder::readsTimeOut = c.code == -30;  // no real wait
+    SeamRecorder::readsTimeOut = c.code == V_E_TIMEOUT;  // no real wait
     EXPECT_TRUE(Fails(Open(), c.code, c.szMessage));
     EXPECT_EQ(device, nullptr);
     // The scanner serves one connection at a time: it answers again only if
@@ -47,10 +45,10 @@ TEST_F(DeviceTest, EchoFailuresFailTheOpeningAndCloseTheConnection) {
 
 TEST_F(DeviceTest, OpensUnderTheDefaultKeyWithOneAndThreeSecondWaits) {
   ASSERT_EQ(Open(), V_OK);
-  EXPECT_EQ(record()->isSecureMode, 0u);
-  EXPECT_EQ(DeviceKey(), kDefaultKey);
   EXPECT_EQ(Codes(), std::vector<int>{0x01});
+  EXPECT_EQ(emulator->Transcript()[0].key, kDefaultKey);
   EXPECT_EQ(emulator->Transcript()[0].arguments, (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
+  EXPECT_FALSE(IsSecure());
   ASSERT_FALSE(SeamRecorder::waits.empty());
   for (const auto &[readiness, milliseconds] : SeamRecorder::waits) {
     EXPECT_EQ(milliseconds, readiness == Readiness::kWritable ? 1000u : 3000u);
@@ -78,33 +76,35 @@ TEST(ScannerApi, NullArgumentsAreRefusedByName) {
   HVObject h = reinterpret_cast<HVObject>(&h);  // never reached: an earlier argument is null
   VUInt8 key[32] = {};
   const std::pair<std::function<VResult()>, const wchar_t *> cases[] = {
-      {[] { return BlueFinCreate(nullptr, nullptr); }, L"hBluetoothDevice"},
-      {[&] { return BlueFinCreate(h, nullptr); }, L"phBlueFin"},
-      {[] { return BlueFinEcho(nullptr); }, L"hBlueFin"},
-      {[] { return BlueFinDispose(nullptr); }, L"hObject"},
-      {[] { return BlueFinGetName(nullptr, nullptr); }, L"hBlueFin"},
-      {[] { return BlueFinGetAddress(nullptr, nullptr); }, L"hBlueFin"},
-      {[] { return BlueFinSetProgressCallback(nullptr, nullptr, nullptr); }, L"hBlueFin"},
-      {[] { return BlueFinDeviceTypeInit(nullptr); }, L"ppType"},
-      {[] { return BlueFinGetDeviceInfo(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); },
-       L"hBlueFin"},
-      {[] { return BlueFinGetStatus(nullptr, nullptr, nullptr, nullptr, nullptr); }, L"hBlueFin"},
-      {[] { return BlueFinSetStatus(nullptr, 0); }, L"hBlueFin"},
-      {[&] { return BlueFinSetKey(nullptr, key, 32); }, L"hBlueFin"},
-      {[&] { return BlueFinSetKey(h, nullptr, 16); }, L"pKey"},
-      {[] { return BlueFinSetRandomKey(nullptr); }, L"hBlueFin"},
-      {[] { return BlueFinRestoreDefaultKey(nullptr); }, L"hBlueFin"},
-      {[] { return BlueFinCreateImage(nullptr); }, L"phImage"},
-      {[] { return BlueFinGetImage(nullptr, nullptr); }, L"hBlueFin"},
-      {[&] { return BlueFinGetImage(h, nullptr); }, L"phImage"},
-      {[&] { return BlueFinSendCommand(nullptr, key, 1); }, L"pBlueFin"},
-      {[&] { return BlueFinSendCommand(reinterpret_cast<BlueFinDevice *>(h), nullptr, 1); }, L"pCmd"},
+      // clang-format off
+      {[]  { return BlueFinCreate(nullptr, nullptr); },                                           L"hBluetoothDevice"},
+      {[&] { return BlueFinCreate(h, nullptr); },                                                 L"phBlueFin"},
+      {[]  { return BlueFinEcho(nullptr); },                                                      L"hBlueFin"},
+      {[]  { return BlueFinDispose(nullptr); },                                                   L"hObject"},
+      {[]  { return BlueFinGetName(nullptr, nullptr); },                                          L"hBlueFin"},
+      {[]  { return BlueFinGetAddress(nullptr, nullptr); },                                       L"hBlueFin"},
+      {[]  { return BlueFinSetProgressCallback(nullptr, nullptr, nullptr); },                     L"hBlueFin"},
+      {[]  { return BlueFinDeviceTypeOf(nullptr); },                                              L"phType"},
+      {[]  { return BlueFinDeviceTypeInit(nullptr); },                                            L"ppType"},
+      {[]  { return BlueFinGetDeviceInfo(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr); }, L"hBlueFin"},
+      {[]  { return BlueFinGetStatus(nullptr, nullptr, nullptr, nullptr, nullptr); },             L"hBlueFin"},
+      {[]  { return BlueFinSetStatus(nullptr, 0); },                                              L"hBlueFin"},
+      {[&] { return BlueFinSetKey(nullptr, key, 32); },                                           L"hBlueFin"},
+      {[&] { return BlueFinSetKey(h, nullptr, 16); },                                             L"pKey"},
+      {[]  { return BlueFinSetRandomKey(nullptr); },                                              L"hBlueFin"},
+      {[]  { return BlueFinRestoreDefaultKey(nullptr); },                                         L"hBlueFin"},
+      {[]  { return BlueFinCreateImage(nullptr); },                                               L"phImage"},
+      {[]  { return BlueFinGetImage(nullptr, nullptr); },                                         L"hBlueFin"},
+      {[&] { return BlueFinGetImage(h, nullptr); },                                               L"phImage"},
+      {[&] { return BlueFinSendCommand(nullptr, key, 1); },                                       L"hBlueFin"},
+      {[&] { return BlueFinSendCommand(h, nullptr, 1); },                                         L"pCmd"},
+      // clang-format on
   };
   for (const auto &[call, parameter] : cases) {
-    EXPECT_TRUE(Fails(call(), -11, std::wstring(parameter) + L" is NULL", parameter))
+    EXPECT_TRUE(Fails(call(), V_E_ARGUMENT_NULL, std::wstring(parameter) + L" is NULL", parameter))
         << vfw::ToUtf8(parameter);
   }
 }
 
 }  // namespace
-}  // namespace bluefin_test
+}  // namespace vdm::bluefin::test

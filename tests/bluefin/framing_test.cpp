@@ -2,14 +2,13 @@
 // run before any payload byte is read, checksum order, the four-frame rule.
 #include <algorithm>
 
+#include "bluefin/framing.h"
 #include "scanner_fixture.h"
 
-namespace bluefin_test {
+namespace vdm::bluefin::test {
 namespace {
 
 using FramingTest = ScannerTest;
-using emu::Command;
-using emu::On;
 
 TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   ASSERT_EQ(Open(), V_OK);
@@ -20,9 +19,11 @@ TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
     command[i] = static_cast<std::uint8_t>(i % 16 == 0 ? 3 : i % 16);
   const VInt32 lengths[] = {0, 1, 44, 16, -1, 17, 43, 32};
   for (const VInt32 length : lengths) {
-    const VResult result = BlueFinSendCommand(record(), command.data(), length);
+    const VResult result = BlueFinSendCommand(device, command.data(), length);
     if (length < 1 || length > 43) {
-      EXPECT_TRUE(Fails(result, -12, L"Expected command length is between 1 and 43 bytes")) << length;
+      EXPECT_TRUE(
+          Fails(result, V_E_ARGUMENT_OUT_OF_RANGE, L"Expected command length is between 1 and 43 bytes"))
+          << length;
     } else {
       EXPECT_EQ(result, V_OK) << length;
     }
@@ -31,7 +32,7 @@ TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   // the scanner to have read every command.
   Bytes answer(256);
   for (std::size_t i = 0; i < SeamRecorder::sent.size(); ++i) {
-    EXPECT_EQ(BlueFinReceiveResponse(record(), 0x03, answer.data(), 256), 16);
+    EXPECT_EQ(BlueFinReceiveResponse(device, 0x03, answer.data(), 256), 16);
   }
   std::vector<std::size_t> sizes;
   for (const Bytes &frame : SeamRecorder::sent)
@@ -70,6 +71,8 @@ TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
   const wchar_t *kSize = L"Invalid payload size received";
   const wchar_t *kBlocks = L"Invalid payload block size calculated";
   const wchar_t *kStrays = L"Cannot get response for sent command";
+  const wchar_t *kData = L"Incorrect data checksum";
+  const wchar_t *kHeader = L"Incorrect header checksum";
   const struct {
     const char *szCase;
     std::vector<Fault> faults;
@@ -78,45 +81,25 @@ TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
     const wchar_t *szMessage;  // null: success
     bool headerOnly, answerRemains;
   } cases[] = {
-      {"length above capacity", {Fault::DeclaredLength(identity, 257)}, 256, -1, kSize, true, false},
-      {"length zero", {Fault::DeclaredLength(identity, 0)}, 256, -1, kBlocks, true, false},
-      {"length top bit set", {Fault::DeclaredLength(identity, 0x80000010)}, 256, -1, kBlocks, true, false},
-      {"length is capacity", {Fault::PayloadLength(identity, 256)}, 256, 256, nullptr, false, false},
+      // clang-format off
+      {"length above capacity",      {Fault::DeclaredLength(identity, 257)},        256,  V_E_FAILED,    kSize,   true,  false},
+      {"length zero",                {Fault::DeclaredLength(identity, 0)},          256,  V_E_FAILED,    kBlocks, true,  false},
+      {"length top bit set",         {Fault::DeclaredLength(identity, 0x80000010)}, 256,  V_E_FAILED,    kBlocks, true,  false},
+      {"length is capacity",         {Fault::PayloadLength(identity, 256)},         256,  256,           nullptr, false, false},
       // 3088 bytes of ciphertext: the data checksum wraps at 65536.
-      {"image part", {}, 3096, 3085, nullptr, false, false},
-      {"part blocks above capacity", {Fault::PayloadLength(part, 3089)}, 3096, -1, kBlocks, true, false},
-      {"part of capacity", {Fault::PayloadLength(part, 3096)}, 3096, -1, kBlocks, true, false},
-      {"data checksum",
-       {Fault::BadDataChecksum(identity)},
-       256,
-       -29,
-       L"Incorrect data checksum",
-       false,
-       false},
-      {"header checksum",
-       {Fault::BadHeaderChecksum(identity)},
-       256,
-       -29,
-       L"Incorrect header checksum",
-       false,
-       false},
-      {"both checksums",
-       {Fault::BadHeaderChecksum(identity), Fault::BadDataChecksum(identity)},
-       256,
-       -29,
-       L"Incorrect data checksum",
-       false,
-       false},
-      {"three stray frames", {Fault::StrayFrames(identity, 3)}, 256, 16, nullptr, false, false},
-      {"four stray frames", {Fault::StrayFrames(identity, 4)}, 256, -1, kStrays, false, true},
+      {"image part",                 {},                                            3096, 3085,          nullptr, false, false},
+      {"part blocks above capacity", {Fault::PayloadLength(part, 3089)},            3096, V_E_FAILED,    kBlocks, true,  false},
+      {"part of capacity",           {Fault::PayloadLength(part, 3096)},            3096, V_E_FAILED,    kBlocks, true,  false},
+      {"data checksum",              {Fault::BadDataChecksum(identity)},            256,  V_E_CORRUPTED, kData,   false, false},
+      {"header checksum",            {Fault::BadHeaderChecksum(identity)},          256,  V_E_CORRUPTED, kHeader, false, false},
+      {"both checksums",             {Fault::BadHeaderChecksum(identity),
+                                      Fault::BadDataChecksum(identity)},            256,  V_E_CORRUPTED, kData,   false, false},
+      {"three stray frames",         {Fault::StrayFrames(identity, 3)},             256,  16,            nullptr, false, false},
+      {"four stray frames",          {Fault::StrayFrames(identity, 4)},             256,  V_E_FAILED,    kStrays, false, true},
       // Checksums cover the ciphertext: a frame under another key is a stray.
-      {"foreign key is the fourth",
-       {Fault::StrayFrames(identity, 3), Fault::ForeignKey(identity, Key{})},
-       256,
-       -1,
-       kStrays,
-       false,
-       false},
+      {"foreign key is the fourth",  {Fault::StrayFrames(identity, 3),
+                                      Fault::ForeignKey(identity, Key{})},          256,  V_E_FAILED,    kStrays, false, false},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
@@ -125,10 +108,10 @@ TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
     Inject(c.faults);
     const std::uint8_t code = c.capacity == 256 ? 0x03 : 0x11;
     const std::uint8_t command[2] = {code, 0};
-    ASSERT_EQ(BlueFinSendCommand(record(), command, 2), V_OK);
+    ASSERT_EQ(BlueFinSendCommand(device, command, 2), V_OK);
     Bytes buffer(static_cast<std::size_t>(c.capacity));
     SeamRecorder::received = 0;
-    const VResult result = BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity);
+    const VResult result = BlueFinReceiveResponse(device, code, buffer.data(), c.capacity);
     EXPECT_TRUE(c.szMessage ? Fails(result, c.result, c.szMessage)
                             : ::testing::AssertionResult(result == c.result))
         << result;
@@ -136,7 +119,7 @@ TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
       EXPECT_EQ(SeamRecorder::received, 8u);
     }
     if (c.answerRemains) {
-      EXPECT_EQ(BlueFinReceiveResponse(record(), code, buffer.data(), c.capacity), 16);
+      EXPECT_EQ(BlueFinReceiveResponse(device, code, buffer.data(), c.capacity), 16);
     }
   }
 }
@@ -144,8 +127,8 @@ TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
 TEST_F(FramingTest, AScannerClosingMidFrameEndsTheReceive) {
   ASSERT_EQ(Open(), V_OK);
   Inject({Fault::CloseMidFrame(On(Command::kIdentity), 12)});
-  EXPECT_EQ(BlueFinGetDeviceInfo(device, nullptr, nullptr, nullptr, nullptr, nullptr), -15);
+  EXPECT_EQ(BlueFinGetDeviceInfo(device, nullptr, nullptr, nullptr, nullptr, nullptr), V_E_END_OF_STREAM);
 }
 
 }  // namespace
-}  // namespace bluefin_test
+}  // namespace vdm::bluefin::test

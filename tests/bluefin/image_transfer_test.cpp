@@ -1,14 +1,14 @@
 // The twelve-part image transfer against the scanner's own coder: exact
 // images, progress over a growing image on its background, and the stop and
 // failure rules.
+#include <algorithm>
 #include <random>
 
 #include "scanner_fixture.h"
 
-namespace bluefin_test {
+namespace vdm::bluefin::test {
 namespace {
 
-using emu::Command;
 constexpr int kPixels = 256 * 360;
 
 std::uint8_t Background(int i) {
@@ -101,7 +101,10 @@ TEST_F(ImageTest, AWholeSessionBringsTheSyntheticFingerUnderTheDrawnKey) {
   char model[8];
   ASSERT_EQ(BlueFinGetDeviceInfo(device, model, nullptr, nullptr, nullptr, nullptr), V_OK);
   ASSERT_EQ(BlueFinSetRandomKey(device), V_OK);
-  const Key session = DeviceKey();
+  ASSERT_EQ(SeamRecorder::draws.size(), 1u);
+  ASSERT_EQ(SeamRecorder::draws[0].size(), Key{}.size());
+  Key session;
+  std::copy(SeamRecorder::draws[0].begin(), SeamRecorder::draws[0].end(), session.begin());
   ASSERT_EQ(BlueFinSetStatus(device, 1), V_OK);
   VUInt32 ready = 0;
   while (ready == 0)
@@ -119,8 +122,9 @@ TEST_F(ImageTest, AWholeSessionBringsTheSyntheticFingerUnderTheDrawnKey) {
   expected.insert(expected.end(), {0x0C, 0x05});
   EXPECT_EQ(Codes(), expected);
   const auto transcript = emulator->Transcript();
-  for (std::size_t i = 0; i < transcript.size(); ++i)
+  for (std::size_t i = 0; i < transcript.size(); ++i) {
     EXPECT_EQ(transcript[i].key, i < 3 ? kDefaultKey : session) << "command " << i;
+  }
 }
 
 // At each report, the stream's pixels so far are decoded and every other
@@ -164,7 +168,7 @@ TEST_F(ImageTest, ReportsProgressAndObeysTheCallbacksVerdict) {
     VResult verdict;
   };
   HVImage untouched = reinterpret_cast<HVImage>(&untouched);
-  for (const Case c : {Case{-1, 0}, Case{0, 1}, Case{11, 5}, Case{3, -1}, Case{6, -77}}) {
+  for (const Case c : {Case{-1, 0}, Case{0, 1}, Case{11, 5}, Case{3, V_E_FAILED}, Case{6, -77}}) {
     ProgressLog log{device, emulator->ExpectedImage(), c.verdictAt, c.verdict};
     ASSERT_EQ(BlueFinSetProgressCallback(device, CheckProgress, &log), V_OK);
     HVImage image = untouched;
@@ -194,15 +198,15 @@ TEST_F(ImageTest, BadPartsFailTheTransferAtOnce) {
   const wchar_t *kSize = L"Received compressed image part of unexpected size";
   const wchar_t *kInvalid = L"Received invalid image part";
   const Case cases[] = {
-      {2, {Fault::PayloadLength(emu::OnPart(2), 3084)}, -29, kSize},
-      {0, {Fault::PayloadLength(emu::OnPart(0), 3086)}, -29, kSize},
+      // clang-format off
+      {2,  {Fault::PayloadLength(emu::OnPart(2), 3084)},   V_E_CORRUPTED,    kSize},
+      {0,  {Fault::PayloadLength(emu::OnPart(0), 3086)},   V_E_CORRUPTED,    kSize},
       // The size is tested before the validity byte.
-      {11,
-       {Fault::InvalidImagePart(emu::OnPart(11)), Fault::PayloadLength(emu::OnPart(11), 3084)},
-       -29,
-       kSize},
-      {5, {Fault::InvalidImagePart(emu::OnPart(5))}, -14, kInvalid},
-      {11, {Fault::InvalidImagePart(emu::OnPart(11), 2)}, -14, kInvalid},
+      {11, {Fault::InvalidImagePart(emu::OnPart(11)),
+            Fault::PayloadLength(emu::OnPart(11), 3084)},  V_E_CORRUPTED,    kSize},
+      {5,  {Fault::InvalidImagePart(emu::OnPart(5))},      V_E_INVALID_DATA, kInvalid},
+      {11, {Fault::InvalidImagePart(emu::OnPart(11), 2)},  V_E_INVALID_DATA, kInvalid},
+      // clang-format on
   };
   HVImage untouched = reinterpret_cast<HVImage>(&untouched);
   for (const Case &c : cases) {
@@ -215,4 +219,4 @@ TEST_F(ImageTest, BadPartsFailTheTransferAtOnce) {
 }
 
 }  // namespace
-}  // namespace bluefin_test
+}  // namespace vdm::bluefin::test

@@ -5,7 +5,7 @@
 #include "scanner_fixture.h"
 #include "tests/host_layout_32bit.h"
 
-namespace bluefin_test {
+namespace vdm::bluefin::test {
 namespace {
 
 using vdm::test::At;
@@ -51,4 +51,4 @@ TEST_F(Layout32Test, OpenDeviceAsTheHostReadsIt) {
 }
 
 }  // namespace
-}  // namespace bluefin_test
+}  // namespace vdm::bluefin::test

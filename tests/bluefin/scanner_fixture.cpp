@@ -3,7 +3,7 @@
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
 
-namespace bluefin_test {
+namespace vdm::bluefin::test {
 
 using namespace vdm::platform;
 
@@ -102,9 +102,31 @@ void ScannerTest::Inject(const std::vector<Fault> &faults) {
 
 std::vector<int> ScannerTest::Codes() const {
   std::vector<int> codes;
-  for (const emu::TranscriptEntry &entry : emulator->Transcript())
+  for (const emu::TranscriptEntry &entry : emulator->Transcript()) {
     codes.push_back(entry.code);
+  }
   return codes;
 }
 
-}  // namespace bluefin_test
+Key ScannerTest::KeyOfNextCommand() {
+  EXPECT_EQ(BlueFinGetDeviceInfo(device, nullptr, nullptr, nullptr, nullptr, nullptr), V_OK);
+  const std::vector<emu::TranscriptEntry> transcript = emulator->Transcript();
+  if (transcript.empty() || transcript.back().code != emu::Code(emu::Command::kIdentity)) {
+    ADD_FAILURE() << "the scanner did not read the identity query";
+    return {};
+  }
+  return transcript.back().key;
+}
+
+bool ScannerTest::IsSecure() {
+  const std::size_t before = emulator->Transcript().size();
+  const VResult result = BlueFinGetStatus(device, nullptr, nullptr, nullptr, nullptr);
+  if (result == V_E_INVALID_OPERATION) {
+    EXPECT_EQ(emulator->Transcript().size(), before) << "a refused status query was sent";
+    return false;
+  }
+  EXPECT_EQ(result, V_OK);
+  return true;
+}
+
+}  // namespace vdm::bluefin::test

@@ -15,13 +15,15 @@
 #include "emulator/emulator.h"
 #include "tests/emulator/unique_address.h"
 
-namespace bluefin_test {
+namespace vdm::bluefin::test {
 
-namespace emu = bluefin::emu;
+namespace emu = ::bluefin::emu;
 using Bytes = std::vector<std::uint8_t>;
+using emu::Command;
 using emu::Fault;
 using emu::kDefaultKey;
 using emu::Key;
+using emu::On;
 using vdm::platform::Readiness;
 
 // The result and the thread's last error agree on code, message and
@@ -68,8 +70,13 @@ class ScannerTest : public ::testing::Test {
   void Inject(const std::vector<Fault> &faults);
   // The codes of the commands the scanner received, in order.
   std::vector<int> Codes() const;
-  BlueFinDevice *record() const { return reinterpret_cast<BlueFinDevice *>(device); }
-  Key DeviceKey() const { return std::to_array(record()->key); }
+  // The key the device's frames go under, as the scanner saw it: an
+  // identity query goes out, and the transcript tells the key the scanner
+  // read it under. Only a device on the scanner's key gets the answer.
+  Key KeyOfNextCommand();
+  // Whether the device is in secure mode: a status query goes out, or is
+  // refused before anything is sent.
+  bool IsSecure();
 
   static inline const Key kSessionKey = [] {
     Key key;
@@ -88,6 +95,6 @@ class ScannerTest : public ::testing::Test {
   VInt64 allocations_ = 0;
 };
 
-}  // namespace bluefin_test
+}  // namespace vdm::bluefin::test
 
 #endif  // TESTS_BLUEFIN_SCANNER_FIXTURE_H

@@ -22,9 +22,11 @@ VResult Create(const wchar_t *szAddress, const wchar_t *szName, Handle *pDevice)
 
 TEST_F(DeviceTest, AcceptedTextsComeBackUpperCaseWithTheName) {
   const std::pair<const wchar_t *, const wchar_t *> cases[] = {
+      // clang-format off
       {L"00:11:22:33:44:55", L"00:11:22:33:44:55"},
       {L"0a:bc:De:f0:12:34", L"0A:BC:DE:F0:12:34"},
       {L"ff:ff:ff:ff:ff:ff", L"FF:FF:FF:FF:FF:FF"},
+      // clang-format on
   };
   for (const auto &[szText, szExpected] : cases) {
     SCOPED_TRACE(vfw::ToUtf8(szText));
@@ -105,30 +107,32 @@ TEST_F(DeviceTest, OperationsRefuseMissingArgumentsInOrder) {
     VResult code = V_E_ARGUMENT_NULL;
     const wchar_t *szMessage = nullptr;  // null: "<parameter> is NULL"
   } cases[] = {
-      {[&] { return Create(L"00:11:22:33:44:55", L"", &made); }, L"hName", V_E_ARGUMENT, kNoName},
-      {[&] { return Create(L"00:11:22:33:44:55", nullptr, &made); }, L"hName", V_E_ARGUMENT, kNoName},
-      {[&] { return VBluetoothDeviceCreate(nullptr, nullptr, nullptr); }, L"hName", V_E_ARGUMENT, kNoName},
-      {[&] { return VBluetoothDeviceCreate(name.get(), nullptr, nullptr); }, L"pAddress"},
-      {[&] { return VBluetoothDeviceCreate(name.get(), &address, nullptr); }, L"phBluetoothDevice"},
-      {[&] { return VBluetoothDeviceGetName(nullptr, &hString); }, L"hBluetoothDevice"},
-      {[&] { return VBluetoothDeviceGetName(device.get(), nullptr); }, L"phName"},
-      {[&] { return VBluetoothDeviceToString(nullptr, &hString); }, L"hBluetoothDevice"},
-      {[&] { return VBluetoothDeviceToString(device.get(), nullptr); }, L"phString"},
-      {[&] { return VBluetoothDeviceConnect(nullptr, pUuid, &hSocket); }, L"hBluetoothDevice"},
-      {[&] { return VBluetoothDeviceConnect(device.get(), nullptr, &hSocket); }, L"pUuid"},
-      {[&] { return VBluetoothDeviceConnect(device.get(), pUuid, nullptr); }, L"phSocket"},
-      {[&] { return VBluetoothDeviceCompare(nullptr, device.get(), &equal); }, L"hObject"},
+      // clang-format off
+      {[&] { return Create(L"00:11:22:33:44:55", L"", &made); },                     L"hName", V_E_ARGUMENT, kNoName},
+      {[&] { return Create(L"00:11:22:33:44:55", nullptr, &made); },                 L"hName", V_E_ARGUMENT, kNoName},
+      {[&] { return VBluetoothDeviceCreate(nullptr, nullptr, nullptr); },            L"hName", V_E_ARGUMENT, kNoName},
+      {[&] { return VBluetoothDeviceCreate(name.get(), nullptr, nullptr); },         L"pAddress"},
+      {[&] { return VBluetoothDeviceCreate(name.get(), &address, nullptr); },        L"phBluetoothDevice"},
+      {[&] { return VBluetoothDeviceGetName(nullptr, &hString); },                   L"hBluetoothDevice"},
+      {[&] { return VBluetoothDeviceGetName(device.get(), nullptr); },               L"phName"},
+      {[&] { return VBluetoothDeviceToString(nullptr, &hString); },                  L"hBluetoothDevice"},
+      {[&] { return VBluetoothDeviceToString(device.get(), nullptr); },              L"phString"},
+      {[&] { return VBluetoothDeviceConnect(nullptr, pUuid, &hSocket); },            L"hBluetoothDevice"},
+      {[&] { return VBluetoothDeviceConnect(device.get(), nullptr, &hSocket); },     L"pUuid"},
+      {[&] { return VBluetoothDeviceConnect(device.get(), pUuid, nullptr); },        L"phSocket"},
+      {[&] { return VBluetoothDeviceCompare(nullptr, device.get(), &equal); },       L"hObject"},
       {[&] { return VBluetoothDeviceCompare(device.get(), device.get(), nullptr); }, L"pResult"},
-      {[&] { return VBluetoothDeviceDispose(nullptr); }, L"hObject"},
-      {[&] { return VBluetoothDeviceTypeOf(nullptr); }, L"ppType"},
-      {[&] { return VBluetoothDeviceTypeInit(nullptr); }, L"ppType"},
-      {[&] { return VBluetoothSocketConnect(nullptr, &hSocket); }, L"pAddr"},
-      {[&] { return VBluetoothSocketConnect(&address, nullptr); }, L"phBluetoothSocket"},
-      {[&] { return VBluetoothSocketReceive(nullptr, &byte, 1, 0); }, L"hBluetoothSocket"},
-      {[&] { return VBluetoothSocketSend(nullptr, &byte, 1, 0); }, L"hBluetoothSocket"},
-      {[&] { return VBluetoothSocketShutdown(nullptr); }, L"hBluetoothSocket"},
-      {[&] { return VBluetoothSocketClose(nullptr); }, L"hBluetoothSocket"},
-      {[&] { return VBluetoothSocketDispose(nullptr); }, L"hObject"},
+      {[&] { return VBluetoothDeviceDispose(nullptr); },                             L"hObject"},
+      {[&] { return VBluetoothDeviceTypeOf(nullptr); },                              L"phType"},
+      {[&] { return VBluetoothDeviceTypeInit(nullptr); },                            L"ppType"},
+      {[&] { return VBluetoothSocketConnect(nullptr, &hSocket); },                   L"pAddr"},
+      {[&] { return VBluetoothSocketConnect(&address, nullptr); },                   L"phBluetoothSocket"},
+      {[&] { return VBluetoothSocketReceive(nullptr, &byte, 1, 0); },                L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketSend(nullptr, &byte, 1, 0); },                   L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketShutdown(nullptr); },                            L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketClose(nullptr); },                               L"hBluetoothSocket"},
+      {[&] { return VBluetoothSocketDispose(nullptr); },                             L"hObject"},
+      // clang-format on
   };
   int row = 0;
   for (const auto &c : cases) {
@@ -160,15 +164,17 @@ TEST_F(DeviceTest, EqualityFollowsTheRecordAlone) {
     VBool equal;
     const char *szFailing = nullptr;
   } cases[] = {
-      {"same text, another name", renamed.get(), V_TRUE},
-      {"last byte differs", lastByte.get(), V_FALSE},
-      {"first byte differs", firstByte.get(), V_FALSE},
-      {"itself", device.get(), V_TRUE},
-      {"null", nullptr, V_FALSE},
-      {"a socket", socket.get(), V_FALSE},
-      {"a string", string.get(), V_FALSE},
-      {"type check fails", renamed.get(), 2, "VObjectIsInstanceOfP"},
-      {"comparison fails", renamed.get(), 2, "VCompare"},
+      // clang-format off
+      {"same text, another name", renamed.get(),   V_TRUE},
+      {"last byte differs",       lastByte.get(),  V_FALSE},
+      {"first byte differs",      firstByte.get(), V_FALSE},
+      {"itself",                  device.get(),    V_TRUE},
+      {"null",                    nullptr,         V_FALSE},
+      {"a socket",                socket.get(),    V_FALSE},
+      {"a string",                string.get(),    V_FALSE},
+      {"type check fails",        renamed.get(),   2, "VObjectIsInstanceOfP"},
+      {"comparison fails",        renamed.get(),   2, "VCompare"},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szOther);

@@ -79,16 +79,14 @@ TEST_F(FaultTest, TransferCountsFromThePlatformAreChecked) {
     VResult result;
     Names calls;
   } cases[] = {
-      {"received more than asked", true, {{"receive", Gives(9)}}, V_E_OVERFLOW, {"wait", "receive"}},
-      {"sent more than asked", false, {{"send", Gives(9)}}, V_E_OVERFLOW, {"wait", "send"}},
-      {"sent nothing, then all", false, {{"send", Gives(0)}}, V_OK, {"wait", "send", "wait", "send"}},
-      {"sent 3, then 5", false, {{"send", Gives(3)}}, V_OK, {"wait", "send", "wait", "send"}},
-      {"recv fails",
-       true,
-       {{"receive", Fails(ECONNRESET, L"   at recv\r\n")}},
-       V_E_WIN32,
-       {"wait", "receive"}},
-      {"wait fails", false, {{"wait", Fails(EBADF, L"   at select\r\n")}}, V_E_WIN32, {"wait"}},
+      // clang-format off
+      {"received more than asked", true,  {{"receive", Gives(9)}},                             V_E_OVERFLOW, {"wait", "receive"}},
+      {"sent more than asked",     false, {{"send", Gives(9)}},                                V_E_OVERFLOW, {"wait", "send"}},
+      {"sent nothing, then all",   false, {{"send", Gives(0)}},                                V_OK,         {"wait", "send", "wait", "send"}},
+      {"sent 3, then 5",           false, {{"send", Gives(3)}},                                V_OK,         {"wait", "send", "wait", "send"}},
+      {"recv fails",               true,  {{"receive", Fails(ECONNRESET, L"   at recv\r\n")}}, V_E_WIN32,    {"wait", "receive"}},
+      {"wait fails",               false, {{"wait", Fails(EBADF, L"   at select\r\n")}},       V_E_WIN32,    {"wait"}},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
@@ -116,10 +114,12 @@ TEST_F(FaultTest, DisposeClosesEvenWhenShutdownFails) {
     VInt32 code;  // 0: success
     const wchar_t *szAt;
   } cases[] = {
-      {"all well", {}, 0, nullptr},
-      {"shutdown fails", {{"shutdown", shutdownFails}}, ENOTCONN, L"   at shutdown\r\n"},
-      {"close fails", {{"close", closeFails}}, EIO, L"   at closesocket\r\n"},
-      {"both fail", {{"shutdown", shutdownFails}, {"close", closeFails}}, ENOTCONN, L"   at shutdown\r\n"},
+      // clang-format off
+      {"all well",       {},                                                   0,        nullptr},
+      {"shutdown fails", {{"shutdown", shutdownFails}},                        ENOTCONN, L"   at shutdown\r\n"},
+      {"close fails",    {{"close", closeFails}},                              EIO,      L"   at closesocket\r\n"},
+      {"both fail",      {{"shutdown", shutdownFails}, {"close", closeFails}}, ENOTCONN, L"   at shutdown\r\n"},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
@@ -146,8 +146,15 @@ TEST_F(FaultTest, StartupAndCleanupHoldOneStartUp) {
     bool startup, fails;
     size_t platformCalls;
   } steps[] = {
-      {true, true, 1},  {true, false, 1},  {true, false, 0},  {false, true, 1},
-      {true, false, 0}, {false, false, 1}, {false, false, 0},
+      // clang-format off
+      {true,  true,  1},
+      {true,  false, 1},
+      {true,  false, 0},
+      {false, true,  1},
+      {true,  false, 0},
+      {false, false, 1},
+      {false, false, 0},
+      // clang-format on
   };
   int index = 0;
   for (const auto &step : steps) {

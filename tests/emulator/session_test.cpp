@@ -107,11 +107,13 @@ TEST(EmulatorSession, DeclinesWhatItCannotDo) {
     std::uint8_t byte12;
   };
   const Case cases[] = {
-      {"unknown command", false, {0x42, 1, 2}, 16, 0},
-      {"image part while idle", false, PartCommand(0), 3085, 0},
-      {"image part past the last", true, PartCommand(12), 3085, 0},
-      {"status other than 0 and 1", true, StatusCommand(7), 16, 1},
-      {"key command without a whole key", false, {0x05, 1, 2, 3}, 16, 0},
+      // clang-format off
+      {"unknown command",                 false, {0x42, 1, 2},     16,   0},
+      {"image part while idle",           false, PartCommand(0),   3085, 0},
+      {"image part past the last",        true,  PartCommand(12),  3085, 0},
+      {"status other than 0 and 1",       true,  StatusCommand(7), 16,   1},
+      {"key command without a whole key", false, {0x05, 1, 2, 3},  16,   0},
+      // clang-format on
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -209,9 +211,11 @@ TEST(EmulatorLifecycle, RefusesBadOptions) {
   notHex.address = "00:11:22:33:44:5G";
   smallImage.image = Image(100);
   const Case cases[] = {
-      {"short address", shortAddress, "Scanner address must be"},
-      {"address not hex", notHex, "Scanner address must be"},
-      {"small image", smallImage, "Image must hold 256 x 360"},
+      // clang-format off
+      {"short address",   shortAddress, "Scanner address must be"},
+      {"address not hex", notHex,       "Scanner address must be"},
+      {"small image",     smallImage,   "Image must hold 256 x 360"},
+      // clang-format on
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);

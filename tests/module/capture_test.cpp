@@ -141,6 +141,12 @@ TEST_F(CaptureTest, SecondCaptureIsRefusedWhileTheFirstGoesOn) {
 // by the callback skips the transfer. Either way the device is idle after.
 TEST_F(CaptureTest, CallbackAndScannerEndTheCaptureEarly) {
   const HVDevice hDevice = OpenScanner(0);
+  const ReportAction failsAPoll = [](VBiometricStatus *, HVImage) { return -60; };
+  const ReportAction failsAPart = [](VBiometricStatus *, HVImage image) { return image ? -61 : V_OK; };
+  const ReportAction setsAFinalStatus = [](VBiometricStatus *status, HVImage) {
+    *status = V_BIOMETRIC_STATUS_CANCELED;
+    return V_OK;
+  };
   const struct {
     const char *what;
     ReportAction action;
@@ -149,16 +155,12 @@ TEST_F(CaptureTest, CallbackAndScannerEndTheCaptureEarly) {
     VBiometricStatus status;
     bool written;  // with no image
   } cases[] = {
-      {"callback fails a poll", [](VBiometricStatus *, HVImage) { return -60; }, false, -60, 0, false},
-      {"callback fails a part", [](VBiometricStatus *, HVImage image) { return image ? -61 : V_OK; }, false,
-       -61, 0, false},
-      {"scanner sends a bad part", nullptr, true, V_E_INVALID_DATA, 0, false},
-      {"callback sets a final status",
-       [](VBiometricStatus *status, HVImage) {
-         *status = V_BIOMETRIC_STATUS_CANCELED;
-         return V_OK;
-       },
-       false, V_OK, V_BIOMETRIC_STATUS_NO_IMAGE, true},
+      // clang-format off
+      {"callback fails a poll",        failsAPoll,       false, -60,              0,                           false},
+      {"callback fails a part",        failsAPart,       false, -61,              0,                           false},
+      {"scanner sends a bad part",     nullptr,          true,  V_E_INVALID_DATA, 0,                           false},
+      {"callback sets a final status", setsAFinalStatus, false, V_OK,             V_BIOMETRIC_STATUS_NO_IMAGE, true},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);

@@ -87,9 +87,11 @@ TEST_F(DeviceTest, BadParametersFailBeforeAnythingConnects) {
     VResult code;
     std::wstring callStack;
   } cases[] = {
-      {L"Scanner", nullptr, V_E_WIN32, L"   at WSAStringToAddressW\r\n"},  // the "XX:..." default
-      {L"", nullptr, V_E_WIN32, L"   at WSAStringToAddressW\r\n"},         // address tested first
-      {L"", &address, V_E_ARGUMENT, L""},
+      // clang-format off
+      {L"Scanner", nullptr,  V_E_WIN32,    L"   at WSAStringToAddressW\r\n"},  // the "XX:..." default
+      {L"",        nullptr,  V_E_WIN32,    L"   at WSAStringToAddressW\r\n"},  // address tested first
+      {L"",        &address, V_E_ARGUMENT, L""},
+      // clang-format on
   };
   for (const Case &c : cases) {
     EXPECT_EQ(Create(c.name, c.address, &hDevice), c.code);

@@ -57,14 +57,16 @@ TEST_F(VersionResourceTest, StringsNameTheModuleAndItsMaker) {
     const wchar_t *name;
     const wchar_t *value;
   } kRows[] = {
-      {L"CompanyName", L"Brakmoor"},
-      {L"FileDescription", L"Brakmoor Devices BlueFin Module 9.0"},
-      {L"FileVersion", L"9.0.0.0"},
-      {L"InternalName", L"VdmBlueFin"},
-      {L"LegalCopyright", L"Copyright (C) Brakmoor. All rights reserved."},
+      // clang-format off
+      {L"CompanyName",      L"Brakmoor"},
+      {L"FileDescription",  L"Brakmoor Devices BlueFin Module 9.0"},
+      {L"FileVersion",      L"9.0.0.0"},
+      {L"InternalName",     L"VdmBlueFin"},
+      {L"LegalCopyright",   L"Copyright (C) Brakmoor. All rights reserved."},
       {L"OriginalFilename", L"VdmBlueFin.dll"},
-      {L"ProductName", L"Brakmoor Devices"},
-      {L"ProductVersion", L"9.0.0.0"},
+      {L"ProductName",      L"Brakmoor Devices"},
+      {L"ProductVersion",   L"9.0.0.0"},
+      // clang-format on
   };
   for (const auto &row : kRows) {
     EXPECT_EQ(Text(row.name), row.value) << std::string(row.name, row.name + wcslen(row.name));

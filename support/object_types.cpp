@@ -1,33 +1,36 @@
-#include "bluetooth/bluetooth_types.h"
+#include "support/object_types.h"
 
-#include <algorithm>
-#include <cwchar>
-#include <iterator>
 #include <mutex>
 
-#include "module/vdm_bluefin_module_of.h"
+#include "support/errors.h"
 
-namespace vdm::bluetooth {
+namespace vdm {
 namespace {
 
+std::atomic<VModuleOfProc> gOwningModule{nullptr};
 // Two threads asking for a type for the first time must not both register
 // it; the lock is taken only until the type is published.
 std::mutex gTypeRegistrationLock;
 
 }  // namespace
 
+void SetOwningModule(VModuleOfProc pModuleOf) {
+  gOwningModule.store(pModuleOf, std::memory_order_release);
+}
+
 VResult NewTypeDescriptor(const wchar_t *szName, VSizeType instanceSize, VObjectDisposeProc pDispose,
                           VObjectCompareProc pCompare, VTypeDescriptor **ppType) {
-  if (ppType == nullptr)
+  if (ppType == nullptr) {
     return ArgumentNull(L"ppType");
+  }
   void *pMemory = nullptr;
-  VResult result = VCAlloc(sizeof(VTypeDescriptor), &pMemory);
+  const VResult result = VCAlloc(sizeof(VTypeDescriptor), &pMemory);
   if (VFailed(result)) {
     VFree(pMemory);
     return result;
   }
   auto *pType = static_cast<VTypeDescriptor *>(pMemory);
-  pType->pModuleOf = VdmBlueFinModuleOf;
+  pType->pModuleOf = gOwningModule.load(std::memory_order_acquire);
   pType->pBaseTypeOf = VObjectTypeOf;
   pType->descriptorSize = static_cast<VInt32>(sizeof(VTypeDescriptor));
   pType->descriptorSize2 = static_cast<VInt32>(sizeof(VTypeDescriptor));
@@ -44,15 +47,17 @@ VResult NewTypeDescriptor(const wchar_t *szName, VSizeType instanceSize, VObject
 }
 
 VResult TypeOf(VTypeInitProc pInit, TypeSlot *pSlot, HVType *phType) {
-  if (phType == nullptr)
-    return ArgumentNull(L"ppType");
+  if (phType == nullptr) {
+    return ArgumentNull(L"phType");
+  }
   HVType hType = pSlot->published.load(std::memory_order_acquire);
   if (hType == nullptr) {
-    std::lock_guard<std::mutex> lock(gTypeRegistrationLock);
+    const std::lock_guard lock(gTypeRegistrationLock);
     if (pSlot->handle == nullptr) {
-      VResult result = VTypeRegister(pInit, &pSlot->handle);
-      if (VFailed(result))
+      const VResult result = VTypeRegister(pInit, &pSlot->handle);
+      if (VFailed(result)) {
         return result;
+      }
       pSlot->published.store(pSlot->handle, std::memory_order_release);
     }
     hType = pSlot->handle;
@@ -60,15 +65,12 @@ VResult TypeOf(VTypeInitProc pInit, TypeSlot *pSlot, HVType *phType) {
   return VObjectGet(hType, phType);
 }
 
-// Built in a fixed buffer: nothing here may throw into a C caller.
-VResult ArgumentNull(const wchar_t *szParameterName) {
-  constexpr wchar_t kSuffix[] = L" is NULL";
-  constexpr size_t kSuffixLength = sizeof(kSuffix) / sizeof(kSuffix[0]) - 1;
-  wchar_t message[64];
-  size_t length = std::min(std::wcslen(szParameterName), std::size(message) - kSuffixLength - 1);
-  std::wmemcpy(message, szParameterName, length);
-  std::wmemcpy(message + length, kSuffix, kSuffixLength + 1);
-  return VErrorSetLastW(V_E_ARGUMENT_NULL, message, szParameterName, nullptr, nullptr, nullptr);
+VResult NewInstance(VTypeOfProc pTypeOf, HVObject *phObject) {
+  const VResult result = VTypeAllocInstanceP(pTypeOf, phObject);
+  if (VSucceeded(result) && *phObject == nullptr) {
+    return FailBare(V_E_OUT_OF_MEMORY);
+  }
+  return result;
 }
 
-}  // namespace vdm::bluetooth
+}  // namespace vdm
