@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -115,6 +116,46 @@ TEST(BluefinCommandOnTheRadio, CapturesFromAScannerOverBluetooth) {
       << "the saved image is not the scanner's";
   EXPECT_EQ(device.RfcommConnects(), std::vector<std::uint8_t>{3});
   fs::remove_all(directory);
+}
+
+// What a user meets without a working link: the host's message and code,
+// then one sentence that says what it means and what to do.
+TEST(BluefinCommandOnTheRadio, ARadioFailureSaysWhatToDo) {
+  struct Case {
+    const char *what;
+    bool serialPort;  // the device offers the Serial Port service
+    Link link;
+    int error;
+    const char *says;
+  } cases[] = {
+      // clang-format off
+      {"not paired",      true,  Link::kRfcomm, EACCES,    "not paired with this computer"},
+      {"out of range",    true,  Link::kL2cap,  EHOSTDOWN, "check that it is switched on and within a few metres"},
+      {"page time-out",   true,  Link::kL2cap,  ETIMEDOUT, "check that it is switched on and within a few metres"},
+      {"no Serial Port",  false, Link::kL2cap,  0,         "offers no Serial Port service"},
+      // clang-format on
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string address = bluefin::emu::test::UniqueAddress();
+    RemoteDevice device(address);
+    device.AddRecord({{c.serialPort ? kSerialPortClass : kObexObjectPushClass}, 3, "Service"});
+    if (c.error != 0) {
+      device.Script(c.link, {c.error, false});
+    }
+    char directory[] = "/tmp/vdm-radio-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const fs::path errors = fs::path(directory) / "stderr.txt";
+    const int status = RunOnTheFakeKernel(
+        {BLUEFIN_TOOL_PATH, "capture", "--address", address, "--out", fs::path(directory) / "finger.png"},
+        errors);
+    const std::string said = ReadFile(errors);
+    EXPECT_EQ(status, 1) << said;
+    EXPECT_NE(said.find("(code -90)"), std::string::npos) << said;
+    EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(fs::path(directory) / "finger.png"));
+    fs::remove_all(directory);
+  }
 }
 
 }  // namespace
