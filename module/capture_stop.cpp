@@ -9,19 +9,28 @@
 
 namespace vdm {
 
-// What a thread waits for, so that a stopper can tell whether its wait
-// would come back round to itself.
-struct CaptureThread {
-  const CaptureStop *awaiting = nullptr;
-};
-
 namespace {
 
 // Module-wide rather than per record: a capture's end must not touch a
 // lock inside a record that a stopper may free as soon as it wakes.
 std::mutex gStopMutex;
 std::condition_variable gStopChanged;
-thread_local CaptureThread tThisThread;
+// The waits under way, so that a stopper can tell whether its wait would
+// come back round to itself. A list of the stoppers' own claims rather
+// than thread_local state: on Windows each load of the module would lose
+// handles and memory to thread-local storage that its runtime never gives
+// back at unload.
+StopWait *gWaits = nullptr;
+
+// The capture a thread waits for, if it waits for one.
+const CaptureStop *AwaitedBy(std::thread::id thread) {
+  for (const StopWait *wait = gWaits; wait; wait = wait->next) {
+    if (wait->waiter == thread) {
+      return wait->stop;
+    }
+  }
+  return nullptr;
+}
 
 // A stopper wakes on the idle event. Signalling it is a host call that can
 // fail; then the stopper notices the end at its next slice instead.
@@ -50,14 +59,14 @@ VResult CaptureStop::Begin(HVSyncEvent hIdleEvent, void *pCaptureParam) {
   stopRequested_.store(0, std::memory_order_release);
   capturing_ = true;
   ++generation_;
-  thread_ = &tThisThread;
+  thread_ = std::this_thread::get_id();
   return V_OK;
 }
 
 bool CaptureStop::End() {
   std::unique_lock lock(gStopMutex);
   capturing_ = false;
-  thread_ = nullptr;
+  thread_ = std::thread::id();
   gStopChanged.notify_all();
   if (handedOver_ == CloseReason::kNone || adding_) {
     return false;
@@ -70,33 +79,35 @@ bool CaptureStop::End() {
 // threads wait for one another, for this very thread. No such circle is
 // ever closed, so the walk ends.
 bool CaptureStop::WouldWaitForItself() const {
+  const std::thread::id self = std::this_thread::get_id();
   for (const CaptureStop *stop = this; stop && stop->capturing_;) {
-    if (stop->thread_ == &tThisThread) {
+    if (stop->thread_ == self) {
       return true;
     }
-    stop = stop->thread_->awaiting;
+    stop = AwaitedBy(stop->thread_);
   }
   return false;
 }
 
-StopWait CaptureStop::RequestStop(HVSyncEvent hIdleEvent, const void *pCaptureParam, bool anyCapture,
-                                  bool monitorHeldByCaller) {
+void CaptureStop::RequestStop(StopWait *pWait, HVSyncEvent hIdleEvent, const void *pCaptureParam,
+                              bool anyCapture, bool monitorHeldByCaller) {
+  *pWait = {};
   std::lock_guard lock(gStopMutex);
   if (!capturing_ || (!anyCapture && pCaptureParam != pCaptureParam_)) {
-    return {};
+    return;
   }
   stopRequested_.store(1, std::memory_order_release);
   const int ownHold = monitorHeldByCaller ? 1 : 0;
   if (ModuleMonitorDepth() > ownHold || WouldWaitForItself()) {
-    return {};
+    return;
   }
   ++waiters_;
-  tThisThread.awaiting = this;
-  return {this, hIdleEvent, generation_};
+  *pWait = {this, hIdleEvent, generation_, std::this_thread::get_id(), gWaits};
+  gWaits = pWait;
 }
 
-VResult CaptureStop::AwaitEnd(const StopWait &wait) {
-  CaptureStop *stop = wait.stop;
+VResult CaptureStop::AwaitEnd(StopWait *pWait) {
+  CaptureStop *stop = pWait->stop;
   if (!stop) {
     return V_OK;
   }
@@ -106,12 +117,12 @@ VResult CaptureStop::AwaitEnd(const StopWait &wait) {
   for (;;) {
     {
       std::lock_guard lock(gStopMutex);
-      if (!stop->IsRunning(wait.generation)) {
+      if (!stop->IsRunning(pWait->generation)) {
         break;
       }
     }
     VBool signalled = V_FALSE;
-    const VResult waited = VWaitObjectWaitForTimed(wait.hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
+    const VResult waited = VWaitObjectWaitForTimed(pWait->hIdleEvent, kStopWaitSliceMilliseconds, &signalled);
     if (VFailed(waited)) {
       result = waited;
       break;
@@ -121,9 +132,15 @@ VResult CaptureStop::AwaitEnd(const StopWait &wait) {
     }
   }
   std::unique_lock lock(gStopMutex);
-  gStopChanged.wait(lock, [&] { return !stop->IsRunning(wait.generation); });
+  gStopChanged.wait(lock, [&] { return !stop->IsRunning(pWait->generation); });
   --stop->waiters_;
-  tThisThread.awaiting = nullptr;
+  for (StopWait **link = &gWaits; *link; link = &(*link)->next) {
+    if (*link == pWait) {
+      *link = pWait->next;
+      break;
+    }
+  }
+  pWait->stop = nullptr;
   gStopChanged.notify_all();
   return result;
 }

@@ -27,21 +27,24 @@
 #include <v_core.h>
 
 #include <atomic>
+#include <thread>
 
 namespace vdm {
 
-struct CaptureThread;
 class CaptureStop;
 
 // Why a record is closed; what a creation interrupted by the close says.
 enum class CloseReason : VUInt8 { kNone, kClosed, kRemoved, kUnplugged };
 
 // A stopper's claim on the capture it waits for; the record stays until
-// the wait ends.
+// the wait ends. It lives on the stopper's stack and is listed among the
+// waits under way from RequestStop to the end of AwaitEnd.
 struct StopWait {
   CaptureStop *stop = nullptr;  // null: nothing to wait for
   HVSyncEvent hIdleEvent = nullptr;
   VUInt32 generation = 0;
+  std::thread::id waiter;
+  StopWait *next = nullptr;
 };
 
 // One record's capture as its stoppers and closers see it.
@@ -62,16 +65,16 @@ class CaptureStop {
   void *Param() const { return pCaptureParam_; }
 
   // Under ModuleMonitor: asks the running capture to stop, if it is the
-  // one named by pCaptureParam (any capture with anyCapture). The result
-  // names the capture to wait for when this thread may wait for it.
+  // one named by pCaptureParam (any capture with anyCapture). *pWait names
+  // the capture to wait for when this thread may wait for it.
   // monitorHeldByCaller: the caller holds ModuleMonitor once itself and
   // leaves it before waiting.
-  StopWait RequestStop(HVSyncEvent hIdleEvent, const void *pCaptureParam, bool anyCapture,
-                       bool monitorHeldByCaller);
+  void RequestStop(StopWait *pWait, HVSyncEvent hIdleEvent, const void *pCaptureParam, bool anyCapture,
+                   bool monitorHeldByCaller);
   // Without ModuleMonitor: waits until the capture of the claim has ended.
   // It has ended on return even when the host's wait failed; that failure
   // is returned.
-  static VResult AwaitEnd(const StopWait &wait);
+  static VResult AwaitEnd(StopWait *pWait);
 
   // Under ModuleMonitor, as the record joins DeviceList.
   void BeginAdding();
@@ -93,9 +96,9 @@ class CaptureStop {
   void *pCaptureParam_ = nullptr;
   bool capturing_ = false;
   VUInt32 generation_ = 0;  // counts captures, so a waiter knows its own
-  CaptureThread *thread_ = nullptr;
-  int waiters_ = 0;      // stoppers waiting for the capture's end
-  bool adding_ = false;  // creation is still telling the host of the record
+  std::thread::id thread_;  // the capturing thread
+  int waiters_ = 0;         // stoppers waiting for the capture's end
+  bool adding_ = false;     // creation is still telling the host of the record
   CloseReason handedOver_ = CloseReason::kNone;
 };
 

@@ -123,8 +123,10 @@ VResult DeviceRecordClose(DeviceRecord *pDevice, CloseReason reason) {
   }
   // The capture has ended when the wait returns, whatever it gives, so the
   // record can go: keeping it would leak it, since its list entry is gone.
-  const VResult stopped = CaptureStop::AwaitEnd(pDevice->stop.RequestStop(
-      pDevice->hIdleEvent, nullptr, /*anyCapture=*/true, /*monitorHeldByCaller=*/false));
+  StopWait wait;
+  pDevice->stop.RequestStop(&wait, pDevice->hIdleEvent, nullptr, /*anyCapture=*/true,
+                            /*monitorHeldByCaller=*/false);
+  const VResult stopped = CaptureStop::AwaitEnd(&wait);
   if (!pDevice->stop.ClaimClose(reason)) {
     return stopped;  // its capture or its creation closes it
   }

@@ -63,10 +63,11 @@ VResult V_CALL VdmBlueFinCancel(HVDevice hDevice, void *pCaptureParam) {
   if (VFailed(result)) {
     return result;
   }
-  const StopWait wait = record->stop.RequestStop(record->hIdleEvent, pCaptureParam, /*anyCapture=*/false,
-                                                 /*monitorHeldByCaller=*/true);
+  StopWait wait;
+  record->stop.RequestStop(&wait, record->hIdleEvent, pCaptureParam, /*anyCapture=*/false,
+                           /*monitorHeldByCaller=*/true);
   guard.Release();
-  const VResult waited = CaptureStop::AwaitEnd(wait);
+  const VResult waited = CaptureStop::AwaitEnd(&wait);
   return VFailed(waited) ? waited : V_OK;
 }
 

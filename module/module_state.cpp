@@ -4,6 +4,7 @@
 #include "support/errors.h"
 
 #include <mutex>
+#include <thread>
 
 namespace vdm {
 
@@ -28,7 +29,12 @@ namespace {
 std::mutex gMonitorUseMutex;
 int gMonitorUses = 0;
 bool gIsMonitorDisposalPending = false;
-thread_local int tMonitorDepth = 0;
+// Who holds ModuleMonitor and how often. Only the holder writes them, so
+// a thread reads its own depth right: another thread's id never matches.
+// Not thread_local: on Windows that costs each load of the module handles
+// and memory its runtime never gives back at unload.
+std::atomic<std::thread::id> gMonitorOwner;
+std::atomic<int> gMonitorDepth{0};
 
 VResult NotInitialized() {
   return VErrorSetLastW(V_E_INVALID_OPERATION, kNotInitializedMessage, nullptr, nullptr, nullptr, nullptr);
@@ -51,14 +57,18 @@ void ModuleUse::Enter() {
   if (using_ && !held_) {
     VMonitorEnter(&ModuleMonitor);
     held_ = true;
-    ++tMonitorDepth;
+    if (gMonitorDepth.fetch_add(1, std::memory_order_relaxed) == 0) {
+      gMonitorOwner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    }
   }
 }
 
 void ModuleUse::Exit() {
   if (held_) {
     held_ = false;
-    --tMonitorDepth;
+    if (gMonitorDepth.fetch_sub(1, std::memory_order_relaxed) == 1) {
+      gMonitorOwner.store(std::thread::id(), std::memory_order_relaxed);
+    }
     VMonitorExit(&ModuleMonitor);
   }
 }
@@ -88,7 +98,9 @@ PlugGuard::PlugGuard() {
 }
 
 int ModuleMonitorDepth() {
-  return tMonitorDepth;
+  return gMonitorOwner.load(std::memory_order_relaxed) == std::this_thread::get_id()
+             ? gMonitorDepth.load(std::memory_order_relaxed)
+             : 0;
 }
 
 void InitModuleMonitor() {
