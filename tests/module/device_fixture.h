@@ -22,24 +22,11 @@
 #include "framework/device_manager.h"
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
+#include "tests/host_footprint.h"
 
 namespace vdm::test {
 
 inline constexpr char kModuleOf[] = "VdmBlueFinModuleOf";
-
-// Counts of everything the host hands out, to compare before and after.
-struct HostFootprint {
-  VInt64 objects = VTestGetLiveObjectCount();
-  VInt64 allocations = VTestGetOutstandingAllocationCount();
-  VInt64 monitors = VTestGetLiveMonitorCount();
-  VInt64 events = VTestGetLiveEventCount();
-  bool operator==(const HostFootprint &) const = default;
-};
-
-inline std::ostream &operator<<(std::ostream &out, const HostFootprint &f) {
-  return out << "{objects " << f.objects << ", allocations " << f.allocations << ", monitors " << f.monitors
-             << ", events " << f.events << "}";
-}
 
 class ModuleTest : public ::testing::Test {
  protected:

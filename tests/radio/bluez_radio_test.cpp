@@ -99,15 +99,7 @@ TEST_F(BlueZRadioTest, CancelEndsACaptureOnTheRadio) {
   Scanner &scanner = AddScanner(options);
   HVDevice hDevice = nullptr;
   ASSERT_EQ(Create(scanner.address(), &hDevice), V_OK) << LastPlatformError();
-  const CaptureRun run = Capture(hDevice, [&](const CaptureRun &sofar) {
-    if (sofar.polls == 2) {
-      CancelFromAnotherThread(hDevice);
-    }
-  });
-  EXPECT_EQ(run.result, V_OK) << LastPlatformError();
-  EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
-  EXPECT_TRUE(run.image.empty());
-  EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
+  ExpectCancelEndsTheCapture(hDevice);
 }
 
 // The channel is the first usable one among the Serial Port records the

@@ -109,4 +109,16 @@ void RadioHost::CancelFromAnotherThread(HVDevice hDevice) {
   }
 }
 
+void RadioHost::ExpectCancelEndsTheCapture(HVDevice hDevice) {
+  const CaptureRun run = Capture(hDevice, [&](const CaptureRun &sofar) {
+    if (sofar.polls == 2) {
+      CancelFromAnotherThread(hDevice);
+    }
+  });
+  EXPECT_EQ(run.result, V_OK) << LastPlatformError();
+  EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
+  EXPECT_TRUE(run.image.empty());
+  EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
+}
+
 }  // namespace vdm::radio::test

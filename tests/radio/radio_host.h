@@ -18,16 +18,11 @@
 #include "framework/device_manager.h"
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
+#include "tests/host_footprint.h"
 
 namespace vdm::radio::test {
 
-struct HostFootprint {
-  VInt64 objects = VTestGetLiveObjectCount();
-  VInt64 allocations = VTestGetOutstandingAllocationCount();
-  VInt64 monitors = VTestGetLiveMonitorCount();
-  VInt64 events = VTestGetLiveEventCount();
-  bool operator==(const HostFootprint &) const = default;
-};
+using vdm::test::HostFootprint;
 
 struct CaptureRun {
   VResult result = V_OK;
@@ -66,6 +61,10 @@ class RadioHost : public ::testing::Test {
   // From a report: cancels the capture on hDevice from another thread,
   // which the capture joins at its end.
   void CancelFromAnotherThread(HVDevice hDevice);
+  // A capture on a scanner that never has an image, cancelled from another
+  // thread at its second poll: it ends stopped, without an image, and the
+  // device is removed.
+  void ExpectCancelEndsTheCapture(HVDevice hDevice);
 
   std::unique_ptr<vfw::DeviceModule> module_;
 

@@ -111,15 +111,7 @@ TEST_F(WinsockRadioTest, CancelEndsACaptureOnTheRadio) {
   emu::Emulator &scanner = AddScanner({}, options);
   HVDevice hDevice = nullptr;
   ASSERT_EQ(Create(AddressOf(scanner), &hDevice), V_OK) << LastPlatformError();
-  const CaptureRun run = Capture(hDevice, [&](const CaptureRun &sofar) {
-    if (sofar.polls == 2) {
-      CancelFromAnotherThread(hDevice);
-    }
-  });
-  EXPECT_EQ(run.result, V_OK) << LastPlatformError();
-  EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
-  EXPECT_TRUE(run.image.empty());
-  EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
+  ExpectCancelEndsTheCapture(hDevice);
 }
 
 // The address in either of the forms the platform converts, either case.
