@@ -133,7 +133,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = posix::BackendCalls(Open, Connect);
+  static const PlatformCalls kCalls = common::BackendCalls(Open, Connect);
   return kCalls;
 }
 

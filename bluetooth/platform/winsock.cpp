@@ -30,7 +30,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = winsock::BackendCalls(Open, Connect);
+  static const PlatformCalls kCalls = common::BackendCalls(Open, Connect);
   return kCalls;
 }
 

@@ -71,7 +71,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }
 
 PlatformCalls EmulatedCalls() {
-  PlatformCalls calls = winsock::BackendCalls(Open, Connect);
+  PlatformCalls calls = common::BackendCalls(Open, Connect);
   calls.stringToAddress = StringToAddress;
   calls.addressToString = AddressToString;
   return calls;

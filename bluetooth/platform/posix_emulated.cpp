@@ -25,7 +25,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
   wchar_t text[64];
   VUInt32 length = 64;
   Failure textFailure;
-  if (!posix::AddressToString(pAddress, text, &length, &textFailure)) {
+  if (!common::AddressToString(pAddress, text, &length, &textFailure)) {
     pFailure->code = textFailure.code;
     pFailure->szAt = kAtConnect;
     return false;
@@ -46,7 +46,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = posix::BackendCalls(Open, Connect);
+  static const PlatformCalls kCalls = common::BackendCalls(Open, Connect);
   return kCalls;
 }
 
