@@ -12,8 +12,9 @@ constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   const SOCKET socket = ::socket(AF_BTH, SOCK_STREAM, BTHPROTO_RFCOMM);
-  if (socket == INVALID_SOCKET)
+  if (socket == INVALID_SOCKET) {
     return winsock::FailWithLastError(kAtSocket, pFailure);
+  }
   *pSocket = winsock::HandleFromSocket(socket);
   return true;
 }

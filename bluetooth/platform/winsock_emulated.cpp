@@ -23,8 +23,9 @@ constexpr VUInt32 kAddressTextCapacity = 18;
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket == INVALID_SOCKET)
+  if (socket == INVALID_SOCKET) {
     return winsock::FailWithLastError(kAtSocket, pFailure);
+  }
   *pSocket = winsock::HandleFromSocket(socket);
   return true;
 }
@@ -32,8 +33,9 @@ bool Open(SocketHandle *pSocket, Failure *pFailure) {
 // Wine has no Bluetooth address conversion, so the emulated link converts
 // the text itself, the way it reads on Windows without the brackets.
 bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, Failure *pFailure) {
-  if (AddressFromText(szText, pAddress) == TextFault::kNone)
+  if (AddressFromText(szText, pAddress) == TextFault::kNone) {
     return true;
+  }
   pFailure->code = WSAEINVAL;
   pFailure->szAt = kAtStringToAddress;
   return false;
@@ -42,8 +44,9 @@ bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, F
 bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, VUInt32 *pLength,
                      Failure *pFailure) {
   const TextFault fault = AddressToText(pAddress, szText, pLength);
-  if (fault == TextFault::kNone)
+  if (fault == TextFault::kNone) {
     return true;
+  }
   pFailure->code = fault == TextFault::kNoRoom ? WSAEFAULT : WSAEINVAL;
   pFailure->szAt = kAtAddressToString;
   return false;
