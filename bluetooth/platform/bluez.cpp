@@ -15,7 +15,6 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
 constexpr wchar_t kAtSdpConnect[] = L"   at sdp_connect\r\n";
 constexpr wchar_t kAtSdpSearch[] = L"   at sdp_service_search_attr_req\r\n";
 constexpr int kDeviceAddressBytes = 6;

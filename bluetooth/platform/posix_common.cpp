@@ -17,17 +17,6 @@
 namespace vdm::platform {
 namespace {
 
-// The host error names the readiness wait after the call the messages have
-// always used, whichever POSIX call does the waiting.
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-constexpr wchar_t kAtSelect[] = L"   at select\r\n";
-constexpr wchar_t kAtRecv[] = L"   at recv\r\n";
-constexpr wchar_t kAtSend[] = L"   at send\r\n";
-constexpr wchar_t kAtShutdown[] = L"   at shutdown\r\n";
-constexpr wchar_t kAtClose[] = L"   at closesocket\r\n";
-constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
-constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
 constexpr wchar_t kAtGetrandom[] = L"   at getrandom\r\n";
 
 constexpr long kNanosecondsPerSecond = 1000000000L;

@@ -15,8 +15,6 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   return posix::OpenStream(AF_UNIX, 0, pSocket, pFailure);
 }

@@ -7,9 +7,6 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   const SOCKET socket = ::socket(AF_BTH, SOCK_STREAM, BTHPROTO_RFCOMM);
   if (socket == INVALID_SOCKET) {

@@ -18,14 +18,7 @@ namespace {
 
 constexpr wchar_t kAtStartup[] = L"   at WSAStartup\r\n";
 constexpr wchar_t kAtCleanup[] = L"   at WSACleanup\r\n";
-constexpr wchar_t kAtSelect[] = L"   at select\r\n";
-constexpr wchar_t kAtRecv[] = L"   at recv\r\n";
-constexpr wchar_t kAtSend[] = L"   at send\r\n";
-constexpr wchar_t kAtShutdown[] = L"   at shutdown\r\n";
-constexpr wchar_t kAtClose[] = L"   at closesocket\r\n";
 constexpr wchar_t kAtIoctl[] = L"   at ioctlsocket\r\n";
-constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
-constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
 constexpr wchar_t kAtGenRandom[] = L"   at BCryptGenRandom\r\n";
 
 static_assert(sizeof(SOCKADDR_BTH) == sizeof(VBluetoothSocketAddress));

@@ -14,10 +14,6 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
-constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
 // Room for "XX:XX:XX:XX:XX:XX" and its terminating zero.
 constexpr VUInt32 kAddressTextCapacity = 18;
 
