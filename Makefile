@@ -6,14 +6,15 @@ SHELL := /bin/bash
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # libsystemd-dev for the command's D-Bus calls to BlueZ; dbus-daemon and
 # python3-dbusmock for its test, which runs BlueZ's mock on a bus of its own.
-PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
+PACKAGES := cmake ninja-build g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev \
             libbenchmark-dev libbluetooth-dev libssl-dev libpng-dev libcli11-dev pkg-config libsystemd-dev \
             dbus-daemon python3-dbusmock
 TEST_PRESETS := default asan tsan
 # Only make windows and make test-windows need these: the MinGW-w64 cross
-# compilers, and Wine with its 32-bit and 64-bit loaders for running the test
+# compilers, GoogleTest's sources (which the cross builds compile for
+# Windows), and Wine with its 32-bit and 64-bit loaders for running the test
 # programs (wine32 comes from the i386 architecture, which deps-windows adds).
-WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
+WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine wine64 wine32:i386
 # Only make fuzz, make memcheck and make coverage need these.
 TOOL_PACKAGES := valgrind gcovr
 FUZZ_TARGETS := response_frames_fuzzer image_part_fuzzer session_fuzzer

@@ -8,26 +8,30 @@
 
 namespace {
 
-VBool gIsWinsockStarted = V_FALSE;
+VBool gIsSocketLibraryStarted = V_FALSE;
 
 }  // namespace
 
 VResult V_CALL VBluetoothSocketStartup(void) {
-  if (gIsWinsockStarted)
+  if (gIsSocketLibraryStarted) {
     return V_OK;
+  }
   vdm::platform::Failure failure;
-  if (!vdm::platform::Platform().startup(&failure))
+  if (!vdm::platform::Platform().startup(&failure)) {
     return vdm::platform::RecordFailure(failure);
-  gIsWinsockStarted = V_TRUE;
+  }
+  gIsSocketLibraryStarted = V_TRUE;
   return V_OK;
 }
 
 VResult V_CALL VBluetoothSocketCleanup(void) {
-  if (!gIsWinsockStarted)
+  if (!gIsSocketLibraryStarted) {
     return V_OK;
+  }
   vdm::platform::Failure failure;
-  if (!vdm::platform::Platform().cleanup(&failure))
+  if (!vdm::platform::Platform().cleanup(&failure)) {
     return vdm::platform::RecordFailure(failure);
-  gIsWinsockStarted = V_FALSE;
+  }
+  gIsSocketLibraryStarted = V_FALSE;
   return V_OK;
 }

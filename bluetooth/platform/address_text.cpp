@@ -9,12 +9,15 @@ constexpr int kAddressTextLength = 17;
 constexpr int kAddressBytes = 6;
 
 int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9')
+  if (c >= L'0' && c <= L'9') {
     return c - L'0';
-  if (c >= L'A' && c <= L'F')
+  }
+  if (c >= L'A' && c <= L'F') {
     return c - L'A' + 10;
-  if (c >= L'a' && c <= L'f')
+  }
+  if (c >= L'a' && c <= L'f') {
     return c - L'a' + 10;
+  }
   return -1;
 }
 
@@ -25,13 +28,15 @@ TextFault AddressFromText(const wchar_t *szText, VBluetoothSocketAddress *pAddre
   for (int i = 0; i < kAddressTextLength; ++i) {
     wchar_t c = szText[i];
     if (i % 3 == 2) {
-      if (c != L':')
+      if (c != L':') {
         return TextFault::kInvalid;
+      }
       continue;
     }
     int digit = HexDigit(c);
-    if (digit < 0)
+    if (digit < 0) {
       return TextFault::kInvalid;
+    }
     value = value << 4 | static_cast<VUInt64>(digit);
   }
   if (szText[kAddressTextLength] != L'\0') {
@@ -57,8 +62,9 @@ TextFault AddressToText(const VBluetoothSocketAddress *pAddress, wchar_t *szText
     unsigned byte = static_cast<unsigned>(value >> (8 * i)) & 0xFFu;
     *p++ = kDigits[byte >> 4];
     *p++ = kDigits[byte & 0xFu];
-    if (i != 0)
+    if (i != 0) {
       *p++ = L':';
+    }
   }
   *p = L'\0';
   *pLength = kAddressTextLength + 1;

@@ -15,7 +15,6 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
 constexpr wchar_t kAtSdpConnect[] = L"   at sdp_connect\r\n";
 constexpr wchar_t kAtSdpSearch[] = L"   at sdp_service_search_attr_req\r\n";
 constexpr int kDeviceAddressBytes = 6;
@@ -44,8 +43,9 @@ bdaddr_t DeviceAddress(VUInt64 btAddr) {
 uuid_t ServiceClass(const VUInt8 serviceClassId[16]) {
   constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
   uint8_t bytes[16];
-  for (int i = 0; i < 16; ++i)
+  for (int i = 0; i < 16; ++i) {
     bytes[i] = serviceClassId[kOrder[i]];
+  }
   uuid_t uuid{};
   sdp_uuid128_create(&uuid, bytes);
   sdp_uuid128_to_uuid(&uuid);  // shortens it in place when it can
@@ -64,13 +64,15 @@ void FreeRecord(void *pRecord) {
 uint8_t ChannelOf(const sdp_list_t *records) {
   for (const sdp_list_t *entry = records; entry != nullptr; entry = entry->next) {
     sdp_list_t *protocols = nullptr;
-    if (sdp_get_access_protos(static_cast<const sdp_record_t *>(entry->data), &protocols) != 0)
+    if (sdp_get_access_protos(static_cast<const sdp_record_t *>(entry->data), &protocols) != 0) {
       continue;
+    }
     int channel = sdp_get_proto_port(protocols, RFCOMM_UUID);
     sdp_list_foreach(protocols, FreeList, nullptr);
     sdp_list_free(protocols, nullptr);
-    if (channel > 0 && channel <= 30)
+    if (channel > 0 && channel <= 30) {
       return static_cast<uint8_t>(channel);
+    }
   }
   return 0;
 }
@@ -86,8 +88,9 @@ bool FindChannel(const bdaddr_t &device, const VUInt8 serviceClassId[16], uint8_
   do {
     session = sdp_connect(&any, &device, SDP_RETRY_IF_BUSY);
   } while (session == nullptr && errno == EINTR);
-  if (session == nullptr)
+  if (session == nullptr) {
     return Fail(errno, kAtSdpConnect, pFailure);
+  }
 
   // One-element lists on the stack: nothing to allocate or free.
   uuid_t serviceClass = ServiceClass(serviceClassId);
@@ -104,10 +107,12 @@ bool FindChannel(const bdaddr_t &device, const VUInt8 serviceClassId[16], uint8_
   sdp_list_free(records, FreeRecord);
   sdp_close(session);
 
-  if (searched != 0)
+  if (searched != 0) {
     return Fail(searchError, kAtSdpSearch, pFailure);
-  if (channel == 0)
+  }
+  if (channel == 0) {
     return Fail(ECONNREFUSED, kAtConnect, pFailure);
+  }
   *pChannel = channel;
   return true;
 }
@@ -117,8 +122,9 @@ bool Open(SocketHandle *pSocket, Failure *pFailure) {
 }
 
 bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failure *pFailure) {
-  if (pAddress->addressFamily != V_BLUETOOTH_ADDRESS_FAMILY)
+  if (pAddress->addressFamily != V_BLUETOOTH_ADDRESS_FAMILY) {
     return Fail(EAFNOSUPPORT, kAtConnect, pFailure);
+  }
   sockaddr_rc peer{};
   peer.rc_family = AF_BLUETOOTH;
   peer.rc_bdaddr = DeviceAddress(pAddress->btAddr);
@@ -133,7 +139,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = posix::BackendCalls(Open, Connect);
+  static const PlatformCalls kCalls = common::BackendCalls(Open, Connect);
   return kCalls;
 }
 

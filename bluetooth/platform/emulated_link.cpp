@@ -14,8 +14,9 @@ constexpr int kUuidTextOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13
 std::string EmulatedLinkName(const std::string &addressText, const VUInt8 serviceClass[16]) {
   std::string name = kPrefix + addressText + "/";
   for (int i = 0; i < 16; ++i) {
-    if (i == 4 || i == 6 || i == 8 || i == 10)
+    if (i == 4 || i == 6 || i == 8 || i == 10) {
       name += '-';
+    }
     VUInt8 byte = serviceClass[kUuidTextOrder[i]];
     name += kLowerDigits[byte >> 4];
     name += kLowerDigits[byte & 0xF];

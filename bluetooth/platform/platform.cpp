@@ -23,14 +23,3 @@ void SetPlatformCalls(const PlatformCalls *pCalls) {
 }
 
 }  // namespace vdm::platform
-
-VResult VPlatformSecureRandom(VUInt8 *pBuffer, VUInt32 size) {
-  if (pBuffer == nullptr && size != 0) {
-    return VErrorSetLastW(V_E_ARGUMENT_NULL, L"pBuffer is NULL", L"pBuffer", nullptr, nullptr, nullptr);
-  }
-  vdm::platform::Failure failure;
-  if (size != 0 && !vdm::platform::Platform().secureRandom(pBuffer, size, &failure)) {
-    return vdm::platform::RecordFailure(failure);
-  }
-  return V_OK;
-}

@@ -88,9 +88,4 @@ inline VResult RecordFailure(const Failure &failure) {
 
 }  // namespace vdm::platform
 
-// Fills size bytes at pBuffer from the platform's cryptographic random
-// source (session keys). A failure is recorded with the platform's code and
-// the failed call ("   at getrandom\r\n").
-VResult VPlatformSecureRandom(VUInt8 *pBuffer, VUInt32 size);
-
 #endif  // VDM_BLUETOOTH_PLATFORM_H

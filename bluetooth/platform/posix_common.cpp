@@ -1,5 +1,6 @@
 // The POSIX half of the Linux backends, written once for BlueZ and the
-// emulated link.
+// emulated link: the shared calls of backend_calls.h and the helpers of
+// posix_common.h.
 #include "bluetooth/platform/posix_common.h"
 
 #include <poll.h>
@@ -13,20 +14,9 @@
 
 #include "bluetooth/platform/address_text.h"
 
-namespace vdm::platform::posix {
+namespace vdm::platform {
 namespace {
 
-// The host error names the readiness wait after the call the messages have
-// always used, whichever POSIX call does the waiting.
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-constexpr wchar_t kAtSelect[] = L"   at select\r\n";
-constexpr wchar_t kAtRecv[] = L"   at recv\r\n";
-constexpr wchar_t kAtSend[] = L"   at send\r\n";
-constexpr wchar_t kAtShutdown[] = L"   at shutdown\r\n";
-constexpr wchar_t kAtClose[] = L"   at closesocket\r\n";
-constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
-constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
 constexpr wchar_t kAtGetrandom[] = L"   at getrandom\r\n";
 
 constexpr long kNanosecondsPerSecond = 1000000000L;
@@ -58,9 +48,53 @@ timespec Remaining(const timespec &later, const timespec &earlier) {
 
 }  // namespace
 
+namespace posix {
+
 bool FailWithErrno(const wchar_t *szAt, Failure *pFailure) {
   return Fail(errno, szAt, pFailure);
 }
+
+bool OpenStream(int family, int protocol, SocketHandle *pSocket, Failure *pFailure) {
+  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+  if (fd < 0) {
+    return FailWithErrno(kAtSocket, pFailure);
+  }
+  *pSocket = HandleFromDescriptor(fd);
+  return true;
+}
+
+// A signal that interrupts a blocking connect ends only the wait: the
+// connection goes on in the background, and a second connect would just be
+// refused as already under way. So wait, without a limit like connect's own
+// wait, for the socket to become writable, and take the outcome from
+// SO_ERROR.
+bool ConnectTo(SocketHandle socket, const void *pPeer, unsigned length, Failure *pFailure) {
+  const int fd = DescriptorFromHandle(socket);
+  if (connect(fd, static_cast<const sockaddr *>(pPeer), length) == 0) {
+    return true;
+  }
+  if (errno != EINTR) {
+    return FailWithErrno(kAtConnect, pFailure);
+  }
+  pollfd entry{fd, POLLOUT, 0};
+  int ready = 0;
+  do {
+    ready = ppoll(&entry, 1, nullptr, nullptr);
+  } while (ready < 0 && errno == EINTR);
+  int error = 0;
+  socklen_t size = sizeof(error);
+  if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+    return FailWithErrno(kAtConnect, pFailure);
+  }
+  return error == 0 || Fail(error, kAtConnect, pFailure);
+}
+
+}  // namespace posix
+
+namespace common {
+
+using posix::DescriptorFromHandle;
+using posix::FailWithErrno;
 
 bool Startup(Failure *) {
   return true;
@@ -164,8 +198,9 @@ bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
   while (filled < size) {
     ssize_t count = getrandom(pBuffer + filled, size - filled, 0);
     if (count < 0) {
-      if (errno == EINTR)
+      if (errno == EINTR) {
         continue;
+      }
       return FailWithErrno(kAtGetrandom, pFailure);
     }
     filled += static_cast<VUInt32>(count);
@@ -173,55 +208,5 @@ bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
   return true;
 }
 
-bool OpenStream(int family, int protocol, SocketHandle *pSocket, Failure *pFailure) {
-  const int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, protocol);
-  if (fd < 0)
-    return FailWithErrno(kAtSocket, pFailure);
-  *pSocket = HandleFromDescriptor(fd);
-  return true;
-}
-
-// A signal that interrupts a blocking connect ends only the wait: the
-// connection goes on in the background, and a second connect would just be
-// refused as already under way. So wait, without a limit like connect's own
-// wait, for the socket to become writable, and take the outcome from
-// SO_ERROR.
-bool ConnectTo(SocketHandle socket, const void *pPeer, unsigned length, Failure *pFailure) {
-  const int fd = DescriptorFromHandle(socket);
-  if (connect(fd, static_cast<const sockaddr *>(pPeer), length) == 0) {
-    return true;
-  }
-  if (errno != EINTR) {
-    return FailWithErrno(kAtConnect, pFailure);
-  }
-  pollfd entry{fd, POLLOUT, 0};
-  int ready = 0;
-  do {
-    ready = ppoll(&entry, 1, nullptr, nullptr);
-  } while (ready < 0 && errno == EINTR);
-  int error = 0;
-  socklen_t size = sizeof(error);
-  if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-    return FailWithErrno(kAtConnect, pFailure);
-  }
-  return error == 0 || Fail(error, kAtConnect, pFailure);
-}
-
-PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect) {
-  PlatformCalls calls{};
-  calls.startup = Startup;
-  calls.cleanup = Cleanup;
-  calls.wait = Wait;
-  calls.receive = Receive;
-  calls.send = Send;
-  calls.shutdown = Shutdown;
-  calls.close = Close;
-  calls.stringToAddress = StringToAddress;
-  calls.addressToString = AddressToString;
-  calls.secureRandom = SecureRandom;
-  calls.open = open;
-  calls.connect = connect;
-  return calls;
-}
-
-}  // namespace vdm::platform::posix
+}  // namespace common
+}  // namespace vdm::platform

@@ -1,11 +1,12 @@
-// The POSIX calls both Linux backends share: readiness waits, receive, send,
-// shutdown, close, address text, the socket library's start-up and clean-up
-// (nothing to do on POSIX) and the random source. A backend adds only how
-// its socket is opened and connected.
+// The POSIX pieces both Linux backends build their own open and connect
+// from: descriptors as seam handles, errno failures, the socket and connect
+// calls. posix_common.cpp also defines the calls they share outright
+// (backend_calls.h); the socket library's start-up and clean-up have nothing
+// to do on POSIX.
 #ifndef VDM_BLUETOOTH_PLATFORM_POSIX_COMMON_H
 #define VDM_BLUETOOTH_PLATFORM_POSIX_COMMON_H
 
-#include "bluetooth/platform/platform.h"
+#include "bluetooth/platform/backend_calls.h"
 
 namespace vdm::platform::posix {
 
@@ -21,28 +22,12 @@ inline int DescriptorFromHandle(SocketHandle socket) {
 // Fills *pFailure with the current errno and the call's name; returns false.
 bool FailWithErrno(const wchar_t *szAt, Failure *pFailure);
 
-bool Startup(Failure *pFailure);
-bool Cleanup(Failure *pFailure);
-int Wait(SocketHandle socket, Readiness readiness, WaitLimit limit, Failure *pFailure);
-std::int64_t Receive(SocketHandle socket, void *pBuffer, VUInt32 size, Failure *pFailure);
-std::int64_t Send(SocketHandle socket, const void *pBuffer, VUInt32 size, Failure *pFailure);
-bool Shutdown(SocketHandle socket, Failure *pFailure);
-bool Close(SocketHandle socket, Failure *pFailure);
-bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, Failure *pFailure);
-bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, VUInt32 *pLength,
-                     Failure *pFailure);
-bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure);
-
 // A close-on-exec stream socket of the family and protocol; a failure is
 // reported "at socket".
 bool OpenStream(int family, int protocol, SocketHandle *pSocket, Failure *pFailure);
 // connect() to the peer's address of the given length; a failure is reported
 // "at connect" with errno.
 bool ConnectTo(SocketHandle socket, const void *pPeer, unsigned length, Failure *pFailure);
-
-// A backend's table: the shared calls, and the backend's own open and
-// connect, which are all that differ between the radio and the emulated link.
-PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect);
 
 }  // namespace vdm::platform::posix
 

@@ -7,13 +7,11 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   const SOCKET socket = ::socket(AF_BTH, SOCK_STREAM, BTHPROTO_RFCOMM);
-  if (socket == INVALID_SOCKET)
+  if (socket == INVALID_SOCKET) {
     return winsock::FailWithLastError(kAtSocket, pFailure);
+  }
   *pSocket = winsock::HandleFromSocket(socket);
   return true;
 }
@@ -30,7 +28,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = winsock::BackendCalls(Open, Connect);
+  static const PlatformCalls kCalls = common::BackendCalls(Open, Connect);
   return kCalls;
 }
 

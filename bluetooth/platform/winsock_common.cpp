@@ -1,5 +1,6 @@
 // The Windows Sockets half of the Windows backends, written once for the
-// radio and the emulated link.
+// radio and the emulated link: the shared calls of backend_calls.h and the
+// helpers of winsock_common.h.
 #include "bluetooth/platform/winsock_common.h"
 
 // winsock2.h comes first (from the header): windows.h would otherwise pull
@@ -12,19 +13,12 @@
 #include <cstddef>
 #include <cstring>
 
-namespace vdm::platform::winsock {
+namespace vdm::platform {
 namespace {
 
 constexpr wchar_t kAtStartup[] = L"   at WSAStartup\r\n";
 constexpr wchar_t kAtCleanup[] = L"   at WSACleanup\r\n";
-constexpr wchar_t kAtSelect[] = L"   at select\r\n";
-constexpr wchar_t kAtRecv[] = L"   at recv\r\n";
-constexpr wchar_t kAtSend[] = L"   at send\r\n";
-constexpr wchar_t kAtShutdown[] = L"   at shutdown\r\n";
-constexpr wchar_t kAtClose[] = L"   at closesocket\r\n";
 constexpr wchar_t kAtIoctl[] = L"   at ioctlsocket\r\n";
-constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
-constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
 constexpr wchar_t kAtGenRandom[] = L"   at BCryptGenRandom\r\n";
 
 static_assert(sizeof(SOCKADDR_BTH) == sizeof(VBluetoothSocketAddress));
@@ -33,6 +27,29 @@ static_assert(AF_BTH == V_BLUETOOTH_ADDRESS_FAMILY);
 static_assert(offsetof(SOCKADDR_BTH, btAddr) == offsetof(VBluetoothSocketAddress, btAddr));
 static_assert(offsetof(SOCKADDR_BTH, serviceClassId) == offsetof(VBluetoothSocketAddress, serviceClassId));
 static_assert(offsetof(SOCKADDR_BTH, port) == offsetof(VBluetoothSocketAddress, port));
+
+}  // namespace
+
+namespace winsock {
+
+bool FailWithLastError(const wchar_t *szAt, Failure *pFailure) {
+  pFailure->code = WSAGetLastError();
+  pFailure->szAt = szAt;
+  return false;
+}
+
+bool MakeNonBlocking(SocketHandle socket, Failure *pFailure) {
+  u_long nonBlocking = 1;
+  return ioctlsocket(SocketFromHandle(socket), FIONBIO, &nonBlocking) != SOCKET_ERROR ||
+         FailWithLastError(kAtIoctl, pFailure);
+}
+
+}  // namespace winsock
+
+namespace common {
+
+using winsock::FailWithLastError;
+using winsock::SocketFromHandle;
 
 bool Startup(Failure *pFailure) {
   WSADATA data;
@@ -80,8 +97,9 @@ std::int64_t Send(SocketHandle socket, const void *pBuffer, VUInt32 size, Failur
   const int count =
       send(SocketFromHandle(socket), static_cast<const char *>(pBuffer), static_cast<int>(size), 0);
   if (count == SOCKET_ERROR) {
-    if (WSAGetLastError() == WSAEWOULDBLOCK)
+    if (WSAGetLastError() == WSAEWOULDBLOCK) {
       return 0;
+    }
     FailWithLastError(kAtSend, pFailure);
     return -1;
   }
@@ -135,35 +153,5 @@ bool SecureRandom(VUInt8 *pBuffer, VUInt32 size, Failure *pFailure) {
   return true;
 }
 
-}  // namespace
-
-bool FailWithLastError(const wchar_t *szAt, Failure *pFailure) {
-  pFailure->code = WSAGetLastError();
-  pFailure->szAt = szAt;
-  return false;
-}
-
-bool MakeNonBlocking(SocketHandle socket, Failure *pFailure) {
-  u_long nonBlocking = 1;
-  return ioctlsocket(SocketFromHandle(socket), FIONBIO, &nonBlocking) != SOCKET_ERROR ||
-         FailWithLastError(kAtIoctl, pFailure);
-}
-
-PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect) {
-  PlatformCalls calls{};
-  calls.startup = Startup;
-  calls.cleanup = Cleanup;
-  calls.wait = Wait;
-  calls.receive = Receive;
-  calls.send = Send;
-  calls.shutdown = Shutdown;
-  calls.close = Close;
-  calls.stringToAddress = StringToAddress;
-  calls.addressToString = AddressToString;
-  calls.secureRandom = SecureRandom;
-  calls.open = open;
-  calls.connect = connect;
-  return calls;
-}
-
-}  // namespace vdm::platform::winsock
+}  // namespace common
+}  // namespace vdm::platform

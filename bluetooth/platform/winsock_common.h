@@ -1,13 +1,13 @@
-// The Windows Sockets calls both Windows backends share: start-up and
-// clean-up, readiness waits, receive, send, shutdown, close, address text
-// and the random source. A backend adds only how its socket is opened and
-// connected, like the POSIX pair on Linux.
+// The Windows Sockets pieces both Windows backends build their own open and
+// connect from: sockets as seam handles, Winsock failures, non-blocking
+// mode. winsock_common.cpp also defines the calls they share outright
+// (backend_calls.h), like the POSIX pair on Linux.
 #ifndef VDM_BLUETOOTH_PLATFORM_WINSOCK_COMMON_H
 #define VDM_BLUETOOTH_PLATFORM_WINSOCK_COMMON_H
 
 #include <winsock2.h>
 
-#include "bluetooth/platform/platform.h"
+#include "bluetooth/platform/backend_calls.h"
 
 namespace vdm::platform::winsock {
 
@@ -27,9 +27,6 @@ bool FailWithLastError(const wchar_t *szAt, Failure *pFailure);
 // wait is the only place a send can stall: a blocking send of more than the
 // socket buffer holds would wait for the peer without any limit.
 bool MakeNonBlocking(SocketHandle socket, Failure *pFailure);
-
-// A backend's table: the shared calls and the backend's own open and connect.
-PlatformCalls BackendCalls(decltype(PlatformCalls::open) open, decltype(PlatformCalls::connect) connect);
 
 }  // namespace vdm::platform::winsock
 

@@ -14,17 +14,14 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtSocket[] = L"   at socket\r\n";
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-constexpr wchar_t kAtStringToAddress[] = L"   at WSAStringToAddressW\r\n";
-constexpr wchar_t kAtAddressToString[] = L"   at WSAAddressToStringW\r\n";
 // Room for "XX:XX:XX:XX:XX:XX" and its terminating zero.
 constexpr VUInt32 kAddressTextCapacity = 18;
 
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket == INVALID_SOCKET)
+  if (socket == INVALID_SOCKET) {
     return winsock::FailWithLastError(kAtSocket, pFailure);
+  }
   *pSocket = winsock::HandleFromSocket(socket);
   return true;
 }
@@ -32,8 +29,9 @@ bool Open(SocketHandle *pSocket, Failure *pFailure) {
 // Wine has no Bluetooth address conversion, so the emulated link converts
 // the text itself, the way it reads on Windows without the brackets.
 bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, Failure *pFailure) {
-  if (AddressFromText(szText, pAddress) == TextFault::kNone)
+  if (AddressFromText(szText, pAddress) == TextFault::kNone) {
     return true;
+  }
   pFailure->code = WSAEINVAL;
   pFailure->szAt = kAtStringToAddress;
   return false;
@@ -42,8 +40,9 @@ bool StringToAddress(const wchar_t *szText, VBluetoothSocketAddress *pAddress, F
 bool AddressToString(const VBluetoothSocketAddress *pAddress, wchar_t *szText, VUInt32 *pLength,
                      Failure *pFailure) {
   const TextFault fault = AddressToText(pAddress, szText, pLength);
-  if (fault == TextFault::kNone)
+  if (fault == TextFault::kNone) {
     return true;
+  }
   pFailure->code = fault == TextFault::kNoRoom ? WSAEFAULT : WSAEINVAL;
   pFailure->szAt = kAtAddressToString;
   return false;
@@ -71,7 +70,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }
 
 PlatformCalls EmulatedCalls() {
-  PlatformCalls calls = winsock::BackendCalls(Open, Connect);
+  PlatformCalls calls = common::BackendCalls(Open, Connect);
   calls.stringToAddress = StringToAddress;
   calls.addressToString = AddressToString;
   return calls;

@@ -2,6 +2,7 @@
 // scripted on the seam over a table that succeeds without a platform. Each
 // must reach the caller unchanged, and whatever was half made must be
 // released.
+#include "bluetooth/secure_random.h"
 #include "test_support.h"
 
 namespace vdm::test {

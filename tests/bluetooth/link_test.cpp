@@ -64,10 +64,12 @@ TEST_F(LinkTest, ReceiveWaitsTheFullLimitBeforeEachPlatformReceive) {
     VResult result;
     size_t waits, receives;
   } cases[] = {
-      {"5 of 8, then silence", 5, false, 0, false, kShort, V_E_TIMEOUT, 2, 1},
-      {"3 then 5", 3, false, 5, false, kGenerous, V_OK, 2, 2},
-      {"2, then closed", 2, false, 0, true, kGenerous, V_E_END_OF_STREAM, 2, 2},
-      {"closed at once", 0, true, 0, false, kGenerous, V_E_END_OF_STREAM, 1, 1},
+      // clang-format off
+      {"5 of 8, then silence", 5, false, 0, false, kShort,    V_E_TIMEOUT,       2, 1},
+      {"3 then 5",             3, false, 5, false, kGenerous, V_OK,              2, 2},
+      {"2, then closed",       2, false, 0, true,  kGenerous, V_E_END_OF_STREAM, 2, 2},
+      {"closed at once",       0, true,  0, false, kGenerous, V_E_END_OF_STREAM, 1, 1},
+      // clang-format on
   };
   std::vector<VUInt8> sent(8);
   std::iota(sent.begin(), sent.end(), VUInt8{1});
@@ -135,12 +137,14 @@ TEST_F(LinkTest, CountAndStateChecksComeBeforeAnyWait) {
     VResult result;
     const wchar_t *szMessage;  // null: not checked
   } cases[] = {
-      {"0 bytes, connected", false, false, 0, V_OK, nullptr},
-      {"0x80000000 bytes, connected", false, false, 0x80000000u, V_E_OVERFLOW, nullptr},
-      {"no buffer, too many bytes", false, true, 0x80000000u, V_E_ARGUMENT_NULL, L"pBuffer is NULL"},
-      {"0x80000000 bytes, shut down", true, false, 0x80000000u, V_E_OVERFLOW, nullptr},
-      {"0 bytes, shut down", true, false, 0, V_E_INVALID_OPERATION, kNotConnected},
-      {"1 byte, shut down", true, false, 1, V_E_INVALID_OPERATION, kNotConnected},
+      // clang-format off
+      {"0 bytes, connected",          false, false, 0,           V_OK,                  nullptr},
+      {"0x80000000 bytes, connected", false, false, 0x80000000u, V_E_OVERFLOW,          nullptr},
+      {"no buffer, too many bytes",   false, true,  0x80000000u, V_E_ARGUMENT_NULL,     L"pBuffer is NULL"},
+      {"0x80000000 bytes, shut down", true,  false, 0x80000000u, V_E_OVERFLOW,          nullptr},
+      {"0 bytes, shut down",          true,  false, 0,           V_E_INVALID_OPERATION, kNotConnected},
+      {"1 byte, shut down",           true,  false, 1,           V_E_INVALID_OPERATION, kNotConnected},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
@@ -199,10 +203,11 @@ TEST_F(LinkTest, SendToAClosedPeerFailsWithoutKillingTheProcess) {
 TEST_F(LinkTest, ReleaseShutsDownAndClosesExactlyOnce) {
   using Step = VResult(V_CALL *)(HVBluetoothSocket);
   const std::pair<const char *, std::vector<Step>> cases[] = {
-      {"released connected", {}},
-      {"shut down twice", {VBluetoothSocketShutdown, VBluetoothSocketShutdown}},
-      {"shut down and closed twice",
-       {VBluetoothSocketShutdown, VBluetoothSocketClose, VBluetoothSocketClose}},
+      // clang-format off
+      {"released connected",      {}},
+      {"shut down twice",         {VBluetoothSocketShutdown, VBluetoothSocketShutdown}},
+      {"shut down, closed twice", {VBluetoothSocketShutdown, VBluetoothSocketClose, VBluetoothSocketClose}},
+      // clang-format on
   };
   for (const auto &[szCase, steps] : cases) {
     SCOPED_TRACE(szCase);

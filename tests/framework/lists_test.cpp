@@ -58,18 +58,17 @@ TEST_F(ListsTest, MisuseIsRefused) {
     VResult expected;
     std::function<VResult()> call;
   };
+  HVObject *const handleEntry = reinterpret_cast<HVObject *>(&entry);
   const Row rows[] = {
-      {"add of a wrong size", V_E_ARGUMENT, [&] { return VListAdd(&list, 0, &entry, 2); }},
-      {"start of a wrong size", V_E_ARGUMENT,
-       [&] { return VListGetStart(&list, 8 + sizeof(void *), 0, &bound); }},
-      {"remove of a wrong size", V_E_ARGUMENT, [&] { return VListRemove(&list, 0, &entry, 1, 0); }},
-      {"handle add to a plain list", V_E_INVALID_OPERATION,
-       [&] { return VListAddP(&list, VObjectTypeOf, reinterpret_cast<HVObject *>(&entry), sizeof entry); }},
-      {"add to an uninitialised list", V_E_INVALID_OPERATION,
-       [&] { return VListAdd(&uninitialised, 0, &entry, sizeof entry); }},
-      {"end of an uninitialised list", V_E_INVALID_OPERATION,
-       [&] { return VListGetEnd(&uninitialised, sizeof(void *), 0, &bound); }},
-      {"zero element size", V_E_ARGUMENT_OUT_OF_RANGE, [&] { return VListInit(&uninitialised, 0, 0); }},
+      // clang-format off
+      {"add of a wrong size",          V_E_ARGUMENT,              [&] { return VListAdd(&list, 0, &entry, 2); }},
+      {"start of a wrong size",        V_E_ARGUMENT,              [&] { return VListGetStart(&list, 8 + sizeof(void *), 0, &bound); }},
+      {"remove of a wrong size",       V_E_ARGUMENT,              [&] { return VListRemove(&list, 0, &entry, 1, 0); }},
+      {"handle add to a plain list",   V_E_INVALID_OPERATION,     [&] { return VListAddP(&list, VObjectTypeOf, handleEntry, sizeof entry); }},
+      {"add to an uninitialised list", V_E_INVALID_OPERATION,     [&] { return VListAdd(&uninitialised, 0, &entry, sizeof entry); }},
+      {"end of an uninitialised list", V_E_INVALID_OPERATION,     [&] { return VListGetEnd(&uninitialised, sizeof(void *), 0, &bound); }},
+      {"zero element size",            V_E_ARGUMENT_OUT_OF_RANGE, [&] { return VListInit(&uninitialised, 0, 0); }},
+      // clang-format on
   };
   for (const Row &row : rows) {
     EXPECT_EQ(row.expected, row.call()) << row.what;

@@ -43,13 +43,15 @@ TEST_F(ParametersTest, ValuesConvertBetweenStringBooleanAndInteger) {
     const wchar_t *expectedText;
   };
   Row rows[] = {
-      {NumberValue(VInt32TypeOf, -42), VStringTypeOf, V_OK, 0, L"-42"},
-      {StringValue(L"as is"), VStringTypeOf, V_OK, 0, L"as is"},
-      {StringValue(L"123"), VInt32TypeOf, V_OK, 123, nullptr},
-      {StringValue(L"2147483648"), VInt32TypeOf, V_E_OVERFLOW, 0, nullptr},
-      {StringValue(L"12a"), VInt32TypeOf, V_E_ARGUMENT, 0, nullptr},
-      {StringValue(L"TRUE"), VBooleanTypeOf, V_OK, 1, nullptr},
-      {StringValue(L"maybe"), VBooleanTypeOf, V_E_ARGUMENT, 0, nullptr},
+      // clang-format off
+      {NumberValue(VInt32TypeOf, -42), VStringTypeOf,  V_OK,         0,   L"-42"},
+      {StringValue(L"as is"),          VStringTypeOf,  V_OK,         0,   L"as is"},
+      {StringValue(L"123"),            VInt32TypeOf,   V_OK,         123, nullptr},
+      {StringValue(L"2147483648"),     VInt32TypeOf,   V_E_OVERFLOW, 0,   nullptr},
+      {StringValue(L"12a"),            VInt32TypeOf,   V_E_ARGUMENT, 0,   nullptr},
+      {StringValue(L"TRUE"),           VBooleanTypeOf, V_OK,         1,   nullptr},
+      {StringValue(L"maybe"),          VBooleanTypeOf, V_E_ARGUMENT, 0,   nullptr},
+      // clang-format on
   };
   for (Row &row : rows) {
     SCOPED_TRACE(row.expectedText != nullptr ? vfw::ToUtf8(row.expectedText)

@@ -15,18 +15,15 @@ TEST_F(StringsTest, CreationTakesLengthsLatin1AndFormats) {
     std::wstring expected;
   };
   const Row rows[] = {
-      {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abcdef", 3, h); }, L"abc"},
-      {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abc", -1, h); }, L"abc"},
-      {[](HVString *h) { return VStringCreateFromStrOrCharsA("\xC4rger", -1, h); }, L"\u00C4rger"},
-      {[](HVString *h) { return VStringCreateFromStrOrCharsA("a\0b", 3, h); }, std::wstring(L"a\0b", 3)},
-      {[](HVString *h) {
-         VStringWrapper wrapper;
-         return VStringCreateWrapperW(L"wrapped", -1, &wrapper, h);
-       },
-       L"wrapped"},
-      {[](HVString *h) { return VStringFormatW(h, L"{I:H8}", -2); }, L"FFFFFFFE"},
-      {[](HVString *h) { return VStringFormatW(h, L"{AS} and {S}", "caf\xE9", L"Cafe"); },
-       L"caf\u00E9 and Cafe"},
+      // clang-format off
+      {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abcdef", 3, h); },                  L"abc"},
+      {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abc", -1, h); },                    L"abc"},
+      {[](HVString *h) { return VStringCreateFromStrOrCharsA("\xC4rger", -1, h); },                L"\u00C4rger"},
+      {[](HVString *h) { return VStringCreateFromStrOrCharsA("a\0b", 3, h); },                     std::wstring(L"a\0b", 3)},
+      {[](HVString *h) { VStringWrapper w; return VStringCreateWrapperW(L"wrapped", -1, &w, h); }, L"wrapped"},
+      {[](HVString *h) { return VStringFormatW(h, L"{I:H8}", -2); },                               L"FFFFFFFE"},
+      {[](HVString *h) { return VStringFormatW(h, L"{AS} and {S}", "caf\xE9", L"Cafe"); },         L"caf\u00E9 and Cafe"},
+      // clang-format on
   };
   for (const Row &row : rows) {
     vfw::Handle text;

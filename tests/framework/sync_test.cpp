@@ -21,10 +21,12 @@ TEST_F(SyncTest, EventsSignalResetAndConsumeAsTheirModeSays) {
     std::vector<VBool> polls;  // initial state polled twice, then after set twice, then after set+reset
   };
   const Row rows[] = {
-      {V_TRUE, V_TRUE, {1, 1, 1, 1, 0}},
-      {V_TRUE, V_FALSE, {0, 0, 1, 1, 0}},
-      {V_FALSE, V_TRUE, {1, 0, 1, 0, 0}},
+      // clang-format off
+      {V_TRUE,  V_TRUE,  {1, 1, 1, 1, 0}},
+      {V_TRUE,  V_FALSE, {0, 0, 1, 1, 0}},
+      {V_FALSE, V_TRUE,  {1, 0, 1, 0, 0}},
       {V_FALSE, V_FALSE, {0, 0, 1, 0, 0}},
+      // clang-format on
   };
   for (const Row &row : rows) {
     vfw::Handle event;

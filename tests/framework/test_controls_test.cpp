@@ -65,8 +65,10 @@ TEST_F(TestControlsTest, InjectedReleaseStillReleasesButAStoreDoesNothing) {
     bool slotKeepsItsString;
   };
   const Row rows[] = {
+      // clang-format off
       {"VObjectSet", [&] { return VObjectSet(other.get(), &slot); }, true},
-      {"VStringSet", [&] { return VStringSet(nullptr, &slot); }, false},
+      {"VStringSet", [&] { return VStringSet(nullptr, &slot); },     false},
+      // clang-format on
   };
   const VInt64 live = VTestGetLiveObjectCount();
   for (const Row &row : rows) {

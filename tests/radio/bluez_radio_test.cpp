@@ -194,40 +194,30 @@ TEST_F(BlueZRadioTest, RadioFaultsFailCreationWithThePlatformsCode) {
   struct Case {
     const char *what;
     Start start;
-    std::function<void(RemoteDevice &)> tune;
     int error;
     const wchar_t *at;
+    std::function<void(RemoteDevice &)> tune;  // the device's part, where one answers
   } cases[] = {
-      {"nobody answers the page", Start::kNothing, nullptr, EHOSTDOWN, L"   at sdp_connect\r\n"},
-      {"the SDP connection times out", Start::kSerialPort,
-       [](RemoteDevice &device) { device.Script(Link::kL2cap, {ETIMEDOUT}); }, ETIMEDOUT,
-       L"   at sdp_connect\r\n"},
-      {"the SDP server has no resources to answer", Start::kSerialPort,
-       [](RemoteDevice &device) { device.SetSdpAnswer(SdpAnswer::kInsufficientResources); }, EIO,
-       L"   at sdp_service_search_attr_req\r\n"},
-      {"the SDP server drops the channel", Start::kSerialPort,
-       [](RemoteDevice &device) { device.SetSdpAnswer(SdpAnswer::kCloseWithoutAnswer); }, EPROTO,
-       L"   at sdp_service_search_attr_req\r\n"},
-      {"the device has no Serial Port service", Start::kBare,
-       [](RemoteDevice &device) {
-         device.AddRecord({{kDialupNetworkingClass}, kChannel});
-       },
-       ECONNREFUSED, L"   at connect\r\n"},
-      {"nothing listens on the record's channel", Start::kBare,
-       [](RemoteDevice &device) {
-         device.AddRecord({{kSerialPortClass}, kChannel});
-       },
-       ECONNREFUSED, L"   at connect\r\n"},
-      {"the device refuses authentication", Start::kSerialPort,
-       [](RemoteDevice &device) { device.Script(Link::kRfcomm, {EACCES}); }, EACCES, L"   at connect\r\n"},
-      {"the RFCOMM page times out", Start::kSerialPort,
-       [](RemoteDevice &device) { device.Script(Link::kRfcomm, {EHOSTDOWN}); }, EHOSTDOWN,
-       L"   at connect\r\n"},
-      {"the device refuses a connect a signal interrupted", Start::kSerialPort,
-       [](RemoteDevice &device) {
-         device.Script(Link::kRfcomm, {EACCES, true});
-       },
-       EACCES, L"   at connect\r\n"},
+      // clang-format off
+      {"nobody answers the page",                           Start::kNothing,    EHOSTDOWN,    L"   at sdp_connect\r\n",
+       nullptr},
+      {"the SDP connection times out",                      Start::kSerialPort, ETIMEDOUT,    L"   at sdp_connect\r\n",
+       [](RemoteDevice &device) { device.Script(Link::kL2cap, {ETIMEDOUT}); }},
+      {"the SDP server has no resources to answer",         Start::kSerialPort, EIO,          L"   at sdp_service_search_attr_req\r\n",
+       [](RemoteDevice &device) { device.SetSdpAnswer(SdpAnswer::kInsufficientResources); }},
+      {"the SDP server drops the channel",                  Start::kSerialPort, EPROTO,       L"   at sdp_service_search_attr_req\r\n",
+       [](RemoteDevice &device) { device.SetSdpAnswer(SdpAnswer::kCloseWithoutAnswer); }},
+      {"the device has no Serial Port service",             Start::kBare,       ECONNREFUSED, L"   at connect\r\n",
+       [](RemoteDevice &device) { device.AddRecord({{kDialupNetworkingClass}, kChannel}); }},
+      {"nothing listens on the record's channel",           Start::kBare,       ECONNREFUSED, L"   at connect\r\n",
+       [](RemoteDevice &device) { device.AddRecord({{kSerialPortClass}, kChannel}); }},
+      {"the device refuses authentication",                 Start::kSerialPort, EACCES,       L"   at connect\r\n",
+       [](RemoteDevice &device) { device.Script(Link::kRfcomm, {EACCES}); }},
+      {"the RFCOMM page times out",                         Start::kSerialPort, EHOSTDOWN,    L"   at connect\r\n",
+       [](RemoteDevice &device) { device.Script(Link::kRfcomm, {EHOSTDOWN}); }},
+      {"the device refuses a connect a signal interrupted", Start::kSerialPort, EACCES,       L"   at connect\r\n",
+       [](RemoteDevice &device) { device.Script(Link::kRfcomm, {EACCES, true}); }},
+      // clang-format on
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);

@@ -5,9 +5,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -231,17 +233,11 @@ int WSAAPI FakeConnect(SOCKET socket, const sockaddr *name, int nameLength) {
   return 0;
 }
 
+// The hexadecimal digit's value in either case; -1 for any other character.
 int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') {
-    return c - L'0';
-  }
-  if (c >= L'A' && c <= L'F') {
-    return c - L'A' + 10;
-  }
-  if (c >= L'a' && c <= L'f') {
-    return c - L'a' + 10;
-  }
-  return -1;
+  constexpr std::wstring_view kDigits = L"0123456789abcdef";
+  const std::size_t digit = kDigits.find(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))));
+  return digit != std::wstring_view::npos ? static_cast<int>(digit) : -1;
 }
 
 // "XX:XX:XX:XX:XX:XX", bare or in brackets.

@@ -139,28 +139,13 @@ TEST_F(WinsockRadioTest, RadioFaultsFailCreationWithThePlatformsCode) {
     const wchar_t *at;
     std::string text = "";  // the address text, when not the device's
   } cases[] = {
-      {"nobody answers the page", Start::kNothing, {}, WSAETIMEDOUT, L"   at connect\r\n"},
-      {"the device has no Serial Port service",
-       Start::kDevice,
-       {{{kDialupNetworkingGuid, kChannel}}, {}, {}},
-       WSAEADDRNOTAVAIL,
-       L"   at connect\r\n"},
-      {"nothing listens on the service's channel",
-       Start::kDevice,
-       {{{kSerialPortGuid, kChannel}}, {}, {}},
-       WSAEHOSTDOWN,
-       L"   at connect\r\n"},
-      {"the device refuses authentication",
-       Start::kDevice,
-       {{{kSerialPortGuid, kChannel}}, {}, {WSAEACCES}},
-       WSAEACCES,
-       L"   at connect\r\n"},
-      {"the address text is none",
-       Start::kNothing,
-       {},
-       WSAEINVAL,
-       L"   at WSAStringToAddressW\r\n",
-       "00-11-22-33-44-55"},
+      // clang-format off
+      {"nobody answers the page",                  Start::kNothing, {},                                               WSAETIMEDOUT,     L"   at connect\r\n"},
+      {"the device has no Serial Port service",    Start::kDevice,  {{{kDialupNetworkingGuid, kChannel}}, {}, {}},    WSAEADDRNOTAVAIL, L"   at connect\r\n"},
+      {"nothing listens on the service's channel", Start::kDevice,  {{{kSerialPortGuid, kChannel}}, {}, {}},          WSAEHOSTDOWN,     L"   at connect\r\n"},
+      {"the device refuses authentication",        Start::kDevice,  {{{kSerialPortGuid, kChannel}}, {}, {WSAEACCES}}, WSAEACCES,        L"   at connect\r\n"},
+      {"the address text is none",                 Start::kNothing, {},                                               WSAEINVAL,        L"   at WSAStringToAddressW\r\n", "00-11-22-33-44-55"},
+      // clang-format on
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);

@@ -21,16 +21,18 @@ TEST(ToolImageFiles, FormatComesFromTheExtensionAlone) {
     const char *path;
     std::optional<ImageFormat> format;
   } cases[] = {
-      {"finger.png", ImageFormat::kPng},
-      {"out/A.PNG", ImageFormat::kPng},
-      {"x.y.pgm", ImageFormat::kPgm},
-      {"/tmp/F.Pgm", ImageFormat::kPgm},
-      {"finger.jpg", std::nullopt},
-      {"finger", std::nullopt},
-      {".png", std::nullopt},
+      // clang-format off
+      {"finger.png",     ImageFormat::kPng},
+      {"out/A.PNG",      ImageFormat::kPng},
+      {"x.y.pgm",        ImageFormat::kPgm},
+      {"/tmp/F.Pgm",     ImageFormat::kPgm},
+      {"finger.jpg",     std::nullopt},
+      {"finger",         std::nullopt},
+      {".png",           std::nullopt},
       {"dir.png/finger", std::nullopt},
-      {"finger.png.", std::nullopt},
-      {"finger.pngx", std::nullopt},
+      {"finger.png.",    std::nullopt},
+      {"finger.pngx",    std::nullopt},
+      // clang-format on
   };
   for (const auto &row : cases) {
     EXPECT_EQ(FormatFromPath(row.path), row.format) << row.path;
@@ -59,17 +61,19 @@ TEST(ToolImageFiles, MalformedPgmIsRefusedWithAReason) {
     std::string bytes;
     const char *reason;
   } cases[] = {
-      {"P2 2 2 255\n0 0 0 0", "not a binary PGM"},
-      {"P5 2 2\n", "malformed PGM header"},
-      {"P5 2 x 255\n", "malformed PGM header"},
-      {"P5 2 2 255", "malformed PGM header"},
+      // clang-format off
+      {"P2 2 2 255\n0 0 0 0",        "not a binary PGM"},
+      {"P5 2 2\n",                   "malformed PGM header"},
+      {"P5 2 x 255\n",               "malformed PGM header"},
+      {"P5 2 2 255",                 "malformed PGM header"},
       {"P5 99999999999 2 255\nxxxx", "malformed PGM header"},
-      {"P5 0 2 255\n", "out of range"},
-      {"P5 5000 2 255\n", "out of range"},
-      {"P5 2 2 65535\nxxxxxxxx", "is not 1 to 255"},
-      {"P5 2 2 0\nxxxx", "is not 1 to 255"},
-      {"P5 2 2 255\nxyz", "truncated"},
-      {"P5 2 1 3\n\x01\x04", "exceeds the maximum value"},
+      {"P5 0 2 255\n",               "out of range"},
+      {"P5 5000 2 255\n",            "out of range"},
+      {"P5 2 2 65535\nxxxxxxxx",     "is not 1 to 255"},
+      {"P5 2 2 0\nxxxx",             "is not 1 to 255"},
+      {"P5 2 2 255\nxyz",            "truncated"},
+      {"P5 2 1 3\n\x01\x04",         "exceeds the maximum value"},
+      // clang-format on
   };
   for (const auto &row : cases) {
     Failure failure;

@@ -17,23 +17,22 @@ struct JsonCase {
   std::string json;
 };
 
+// A hexadecimal escape takes every hex digit after it, so a string literal
+// ends where one must stop ("a\xff" "b").
 const JsonCase kJsonCases[] = {
-    {"plain", "TopLink Pacific", "\"TopLink Pacific\""},
-    {"quote and backslash", "a\"b\\c", "\"a\\\"b\\\\c\""},
-    {"short escapes", "\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
-    {"other controls", std::string("\x01\x1f\0", 3), "\"\\u0001\\u001F\\u0000\""},
-    {"DEL and slash pass", "\x7f/", "\"\x7f/\""},
-    {"multi-byte UTF-8 passes", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
-     "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\""},
-    {"stray byte",
-     "a\xff"
-     "b",
-     "\"a\xef\xbf\xbd"
-     "b\""},
-    {"truncated sequence", "\xe2\x82", "\"\xef\xbf\xbd\xef\xbf\xbd\""},
-    {"overlong slash", "\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},
-    {"surrogate", "\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
-    {"past U+10FFFF", "\xf4\x90\x80\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
+    // clang-format off
+    {"plain",                   "TopLink Pacific",                      "\"TopLink Pacific\""},
+    {"quote and backslash",     "a\"b\\c",                              "\"a\\\"b\\\\c\""},
+    {"short escapes",           "\b\f\n\r\t",                           "\"\\b\\f\\n\\r\\t\""},
+    {"other controls",          std::string("\x01\x1f\0", 3),           "\"\\u0001\\u001F\\u0000\""},
+    {"DEL and slash pass",      "\x7f/",                                "\"\x7f/\""},
+    {"multi-byte UTF-8 passes", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\""},
+    {"stray byte",              "a\xff" "b",                            "\"a\xef\xbf\xbd" "b\""},
+    {"truncated sequence",      "\xe2\x82",                             "\"\xef\xbf\xbd\xef\xbf\xbd\""},
+    {"overlong slash",          "\xc0\xaf",                             "\"\xef\xbf\xbd\xef\xbf\xbd\""},
+    {"surrogate",               "\xed\xa0\x80",                         "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
+    {"past U+10FFFF",           "\xf4\x90\x80\x80",                     "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
+    // clang-format on
 };
 
 TEST(ToolJson, StringsAreValidJsonWhateverTheBytes) {

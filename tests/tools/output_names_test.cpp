@@ -14,13 +14,15 @@ TEST(ToolOutputNames, APatternNumbersTheCapturesFromOne) {
     std::optional<unsigned> count;
     std::vector<std::string> names;
   } cases[] = {
-      {"finger.png", std::nullopt, {"finger.png"}},
-      {"100%.png", std::nullopt, {"100%.png"}},  // without --count a name is just a name
-      {"finger-%02d.png", 3, {"finger-01.png", "finger-02.png", "finger-03.png"}},
-      {"f%d.pgm", 2, {"f1.pgm", "f2.pgm"}},
-      {"f%3d.pgm", 1, {"f  1.pgm"}},
-      {"run%%/%d%%.png", 2, {"run%/1%.png", "run%/2%.png"}},
-      {"f-%02d.png", 100, {}},  // checked for its last name below
+      // clang-format off
+      {"finger.png",      std::nullopt, {"finger.png"}},
+      {"100%.png",        std::nullopt, {"100%.png"}},  // without --count a name is just a name
+      {"finger-%02d.png", 3,            {"finger-01.png", "finger-02.png", "finger-03.png"}},
+      {"f%d.pgm",         2,            {"f1.pgm", "f2.pgm"}},
+      {"f%3d.pgm",        1,            {"f  1.pgm"}},
+      {"run%%/%d%%.png",  2,            {"run%/1%.png", "run%/2%.png"}},
+      {"f-%02d.png",      100,          {}},  // checked for its last name below
+      // clang-format on
   };
   for (const auto &row : cases) {
     Failure failure;
@@ -39,13 +41,15 @@ TEST(ToolOutputNames, APatternNeedsExactlyOneNumber) {
     const char *pattern;
     const char *reason;
   } cases[] = {
-      {"finger.png", "has no %d"},
-      {"f%%d.png", "has no %d"},
-      {"f%d-%d.png", "has more than one %d"},
-      {"f%s.png", "has a % that is neither %d nor %%"},
-      {"f%.png", "has a % that is neither %d nor %%"},
-      {"f%", "has a % that is neither %d nor %%"},
+      // clang-format off
+      {"finger.png",        "has no %d"},
+      {"f%%d.png",          "has no %d"},
+      {"f%d-%d.png",        "has more than one %d"},
+      {"f%s.png",           "has a % that is neither %d nor %%"},
+      {"f%.png",            "has a % that is neither %d nor %%"},
+      {"f%",                "has a % that is neither %d nor %%"},
       {"f%0123456789d.png", "has a % that is neither %d nor %%"},
+      // clang-format on
   };
   for (const auto &row : cases) {
     Failure failure;
@@ -68,21 +72,21 @@ TEST(ToolFaultSpec, EachKindAndPlaceBecomesTheEmulatorsFault) {
     unsigned occurrence;
     std::uint32_t value;
   } cases[] = {
-      {"silence@key", FaultKind::kSilence, Code(Command::kSetKey), std::nullopt, 1, 0},
-      {"close-mid-frame=10@part3", FaultKind::kCloseMidFrame, Code(Command::kImagePart), 3, 1, 10},
-      {"stray-frames=2@status:every", FaultKind::kStrayFrames, Code(Command::kGetStatus), std::nullopt, 0, 2},
-      {"stray-frames@identity:3", FaultKind::kStrayFrames, Code(Command::kIdentity), std::nullopt, 3, 1},
-      {"bad-data-checksum@echo", FaultKind::kBadDataChecksum, Code(Command::kEcho), std::nullopt, 1, 0},
-      {"bad-header-checksum@set-status:2", FaultKind::kBadHeaderChecksum, Code(Command::kSetStatus),
-       std::nullopt, 2, 0},
-      {"payload-length=5@part", FaultKind::kPayloadLength, Code(Command::kImagePart), std::nullopt, 1, 5},
-      {"declared-length=4294967295@echo", FaultKind::kDeclaredLength, Code(Command::kEcho), std::nullopt, 1,
-       4294967295u},
-      {"wrong-echo", FaultKind::kWrongEcho, Code(Command::kEcho), std::nullopt, 1, 14},
-      {"refuse-key=2", FaultKind::kRefuseKey, Code(Command::kSetKey), std::nullopt, 1, 2},
-      {"wrong-status-echo=7", FaultKind::kWrongStatusEcho, Code(Command::kSetStatus), std::nullopt, 1, 7},
-      {"invalid-image-part@part11", FaultKind::kInvalidImagePart, Code(Command::kImagePart), 11, 1, 0},
-      {"foreign-key@identity", FaultKind::kForeignKey, Code(Command::kIdentity), std::nullopt, 1, 0},
+      // clang-format off
+      {"silence@key",                      FaultKind::kSilence,           Code(Command::kSetKey),    std::nullopt, 1, 0},
+      {"close-mid-frame=10@part3",         FaultKind::kCloseMidFrame,     Code(Command::kImagePart), 3,            1, 10},
+      {"stray-frames=2@status:every",      FaultKind::kStrayFrames,       Code(Command::kGetStatus), std::nullopt, 0, 2},
+      {"stray-frames@identity:3",          FaultKind::kStrayFrames,       Code(Command::kIdentity),  std::nullopt, 3, 1},
+      {"bad-data-checksum@echo",           FaultKind::kBadDataChecksum,   Code(Command::kEcho),      std::nullopt, 1, 0},
+      {"bad-header-checksum@set-status:2", FaultKind::kBadHeaderChecksum, Code(Command::kSetStatus), std::nullopt, 2, 0},
+      {"payload-length=5@part",            FaultKind::kPayloadLength,     Code(Command::kImagePart), std::nullopt, 1, 5},
+      {"declared-length=4294967295@echo",  FaultKind::kDeclaredLength,    Code(Command::kEcho),      std::nullopt, 1, 4294967295u},
+      {"wrong-echo",                       FaultKind::kWrongEcho,         Code(Command::kEcho),      std::nullopt, 1, 14},
+      {"refuse-key=2",                     FaultKind::kRefuseKey,         Code(Command::kSetKey),    std::nullopt, 1, 2},
+      {"wrong-status-echo=7",              FaultKind::kWrongStatusEcho,   Code(Command::kSetStatus), std::nullopt, 1, 7},
+      {"invalid-image-part@part11",        FaultKind::kInvalidImagePart,  Code(Command::kImagePart), 11,           1, 0},
+      {"foreign-key@identity",             FaultKind::kForeignKey,        Code(Command::kIdentity),  std::nullopt, 1, 0},
+      // clang-format on
   };
   for (const auto &row : cases) {
     Failure failure;
@@ -102,15 +106,17 @@ TEST(ToolFaultSpec, MisspelledFaultsSayWhatIsWrong) {
     const char *spec;
     const char *reason;
   } cases[] = {
-      {"sillence@key", "unknown kind 'sillence' (kinds: stray-frames, "},
-      {"silence", "say which command it hits: silence@COMMAND"},
-      {"silence=3@key", "silence takes no value"},
-      {"payload-length@echo", "payload-length needs a value: payload-length=N"},
+      // clang-format off
+      {"sillence@key",           "unknown kind 'sillence' (kinds: stray-frames, "},
+      {"silence",                "say which command it hits: silence@COMMAND"},
+      {"silence=3@key",          "silence takes no value"},
+      {"payload-length@echo",    "payload-length needs a value: payload-length=N"},
       {"stray-frames=lots@echo", "the value must be a whole number, not lots"},
-      {"silence@keys", "unknown command 'keys'"},
-      {"silence@part12", "image parts are part0 to part11, not part12"},
-      {"silence@key:0", "the occurrence must be a number from 1, or 'every'"},
-      {"silence@key:often", "the occurrence must be a number from 1, or 'every'"},
+      {"silence@keys",           "unknown command 'keys'"},
+      {"silence@part12",         "image parts are part0 to part11, not part12"},
+      {"silence@key:0",          "the occurrence must be a number from 1, or 'every'"},
+      {"silence@key:often",      "the occurrence must be a number from 1, or 'every'"},
+      // clang-format on
   };
   for (const auto &row : cases) {
     Failure failure;

@@ -1,3 +1,5 @@
+// AES-256-ECB through OpenSSL's libcrypto, the emulator's cipher on Linux. It
+// shares nothing with the module's own AES.
 #include "emulator/cipher.h"
 
 #include <openssl/evp.h>

@@ -15,8 +15,6 @@
 namespace vdm::platform {
 namespace {
 
-constexpr wchar_t kAtConnect[] = L"   at connect\r\n";
-
 bool Open(SocketHandle *pSocket, Failure *pFailure) {
   return posix::OpenStream(AF_UNIX, 0, pSocket, pFailure);
 }
@@ -25,7 +23,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
   wchar_t text[64];
   VUInt32 length = 64;
   Failure textFailure;
-  if (!posix::AddressToString(pAddress, text, &length, &textFailure)) {
+  if (!common::AddressToString(pAddress, text, &length, &textFailure)) {
     pFailure->code = textFailure.code;
     pFailure->szAt = kAtConnect;
     return false;
@@ -46,7 +44,7 @@ bool Connect(SocketHandle socket, const VBluetoothSocketAddress *pAddress, Failu
 }  // namespace
 
 const PlatformCalls &PlatformDefault() {
-  static const PlatformCalls kCalls = posix::BackendCalls(Open, Connect);
+  static const PlatformCalls kCalls = common::BackendCalls(Open, Connect);
   return kCalls;
 }
 
