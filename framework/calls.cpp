@@ -25,6 +25,7 @@ struct CallControl {
   // Fast path: with neither set, a counted call takes no lock.
   std::atomic<bool> logging{false};
   std::atomic<bool> armed{false};
+  std::atomic<bool> hooked{false};
 
   std::mutex lock;  // guards everything below
   std::vector<const char *> log;
@@ -32,6 +33,8 @@ struct CallControl {
   VResult failCode = 0;
   bool failPersistent = false;
   std::vector<FunctionRule> rules;
+  VTestCallHook hook = nullptr;
+  void *hookContext = nullptr;
 
   void Rearm() { armed = failAt != 0 || !rules.empty(); }
 };
@@ -76,6 +79,18 @@ bool EnterCountedCall(const char *name, VResult *pInjected) noexcept {
   }
   CallControl &c = Control();
   const VUInt64 n = c.count.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (c.hooked.load(std::memory_order_acquire)) {
+    VTestCallHook hook = nullptr;
+    void *context = nullptr;
+    {
+      std::lock_guard lock(c.lock);
+      hook = c.hook;
+      context = c.hookContext;
+    }
+    if (hook) {
+      hook(name, context);
+    }
+  }
   if (!c.logging.load(std::memory_order_relaxed) && !c.armed.load(std::memory_order_relaxed)) {
     return false;
   }
@@ -124,6 +139,14 @@ V_API void V_CALL VTestFailFunction(const char *szName, VInt32 nth, VResult code
   std::lock_guard lock(c.lock);
   c.rules.push_back(FunctionRule{szName, nth, code, persistent != V_FALSE, 0});
   c.Rearm();
+}
+
+V_API void V_CALL VTestSetCallHook(VTestCallHook pHook, void *pContext) {
+  CallControl &c = Control();
+  std::lock_guard lock(c.lock);
+  c.hook = pHook;
+  c.hookContext = pContext;
+  c.hooked.store(pHook != nullptr, std::memory_order_release);
 }
 
 V_API void V_CALL VTestClearFailures(void) {

@@ -41,6 +41,11 @@ V_API void V_CALL VTestSetCallLog(VBool enabled);
  * and returns how many are logged. */
 V_API VInt32 V_CALL VTestGetCallLog(const char **arszNames, VInt32 capacity);
 
+/* Called on the calling thread at the start of every counted call, before any injected failure,
+ * with the function's name (a static text). A null hook removes it. */
+typedef void(V_CALL *VTestCallHook)(const char *szName, void *pContext);
+V_API void V_CALL VTestSetCallHook(VTestCallHook pHook, void *pContext);
+
 /* Objects created and not yet freed; types and the framework's own modules are not counted. */
 V_API VInt64 V_CALL VTestGetLiveObjectCount(void);
 /* Blocks from VAlloc/VCAlloc (and the list storage and handle arrays the framework allocates for
