@@ -6,6 +6,8 @@
 function(vdm_gtest target)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target})
+    # cmake/wine_run.sh's answer where the machine cannot run the program.
+    set_tests_properties(${target} PROPERTIES SKIP_RETURN_CODE 77)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "PROPERTIES")
     if(arg_PROPERTIES)
       set_tests_properties(${target} PROPERTIES ${arg_PROPERTIES})

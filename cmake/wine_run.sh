@@ -35,6 +35,18 @@ if [ ! -x "$wine" ]; then
   echo "wine_run.sh: $wine is missing: make deps-windows installs Wine for $WINEARCH programs" >&2
   exit 2
 fi
+# A kernel may be built or booted without 32-bit x86 support (Linux with
+# ia32_emulation=off, as some virtual machines are): Wine's 32-bit loader
+# then cannot be executed at all (126, "Exec format error"). The program is
+# reported skipped (77), never passed.
+if [ "$WINEARCH" = win32 ]; then
+  status=0
+  "$wine" --version >/dev/null 2>&1 || status=$?
+  if [ "$status" -eq 126 ]; then
+    echo "wine_run.sh: skipped: this machine's kernel runs no 32-bit x86 programs, so $wine cannot start" >&2
+    exit 77
+  fi
+fi
 
 export WINEPREFIX="$build/wine-prefix"
 export WINEDEBUG=-all
