@@ -1,9 +1,7 @@
-// The emulator's scanner and faults served in process, frame by frame as its
-// thread serves them; the image it codes; and, on its socket, what its
-// serving loop drops or ends the link on, its state across connections and
-// power cycles, its life cycle, options and pacing. Frames are built and read
-// with the emulator's own checksum and cipher: the module's separate frame
-// and AES code checks those against it in the protocol and module suites.
+// The scanner and its faults served in process, as the emulator's thread
+// serves them; its image coding; and on the socket, the serving loop, state
+// across connections, life cycle, options and pacing. Frames use the
+// emulator's own checksum and cipher: the module's checks those end to end.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -79,10 +77,7 @@ const Bytes kArm = {0x0C, 1};
 const Bytes kQuery = {0x09};
 
 Bytes KeyCommand(const Key &key) {
-  // Sized up front: GCC 12 at -O2 misreads an insert into a one-byte vector
-  // as an out-of-bounds copy.
-  Bytes command(1 + key.size());
-  command[0] = 0x05;
+  Bytes command(1 + key.size(), 0x05);
   std::copy(key.begin(), key.end(), command.begin() + 1);
   return command;
 }
