@@ -1,6 +1,5 @@
-// An address for an emulated scanner made from the process and a counter,
-// so that test processes running side by side never share one. The emulator
-// tests and the command's tests both take theirs from here.
+// An address for an emulated scanner made from the process and a counter, so
+// that test processes running side by side never share one.
 #ifndef BLUEFIN_TESTS_EMULATOR_UNIQUE_ADDRESS_H
 #define BLUEFIN_TESTS_EMULATOR_UNIQUE_ADDRESS_H
 
@@ -13,10 +12,9 @@
 
 namespace bluefin::emu::test {
 
-// The process id; under Wine each prefix's server numbers its processes
-// from the same small values, so test programs of two build trees running
-// at once may share one (and the loopback ports the address leads to). A
-// random draw made once per process tells them apart there.
+// Under Wine each prefix numbers its processes from the same small values,
+// so two build trees' test programs may share a process id: a random draw
+// made once per process tells them apart.
 inline unsigned ProcessTag() {
 #if defined(_WIN32)
   static const unsigned tag = static_cast<unsigned>(::getpid()) ^ (std::random_device{}() << 8);

@@ -22,17 +22,13 @@ class FrameworkTest : public ::testing::Test {
   void TearDown() override {
     VTestClearFailures();
     VTestSetCallLog(V_FALSE);
-    VTestSetSleepHook(nullptr, nullptr);
     EXPECT_EQ(objects_, VTestGetLiveObjectCount()) << "objects leaked";
     EXPECT_EQ(allocations_, VTestGetOutstandingAllocationCount()) << "allocations leaked";
     EXPECT_EQ(monitors_, VTestGetLiveMonitorCount()) << "monitors leaked";
     EXPECT_EQ(events_, VTestGetLiveEventCount()) << "events leaked";
   }
 
-  VInt64 objects_ = 0;
-  VInt64 allocations_ = 0;
-  VInt64 monitors_ = 0;
-  VInt64 events_ = 0;
+  VInt64 objects_ = 0, allocations_ = 0, monitors_ = 0, events_ = 0;
 };
 
 #endif  // VFW_TESTS_FRAMEWORK_TEST_H
