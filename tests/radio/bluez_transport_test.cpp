@@ -12,6 +12,7 @@
 namespace vdm::test {
 namespace {
 
+using radio::test::DeviceSetup;
 using radio::test::kSerialPortClass;
 using radio::test::RemoteDevice;
 
@@ -20,10 +21,12 @@ class BlueZTransportTest : public TransportTest {
   // A device whose Serial Port record names channel 9, while channel 4
   // leads to a raw peer.
   BlueZTransportTest()
-      : address_(UniqueAddress()), device_(address_), peer_(address_, kVBluetoothSerialPortServiceClass) {
-    device_.AddRecord({{kSerialPortClass}, 9});
-    device_.Serve(4, EmulatedLinkName(address_, kVBluetoothSerialPortServiceClass));
-  }
+      : address_(UniqueAddress()),
+        device_(address_,
+                DeviceSetup{.records = {{{kSerialPortClass}, 9}},
+                            .served = 4,
+                            .listenName = EmulatedLinkName(address_, kVBluetoothSerialPortServiceClass)}),
+        peer_(address_, kVBluetoothSerialPortServiceClass) {}
 
   Handle Device(VUInt16 family, VUInt32 port) {
     VBluetoothSocketAddress record{};

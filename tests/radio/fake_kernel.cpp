@@ -11,26 +11,24 @@
 // errno values are the kernel's: EINVAL for a malformed address or an RFCOMM
 // channel outside 1..30, EHOSTDOWN when nobody answers the page, whatever
 // the device answers otherwise. A connect that a signal interrupts fails with
-// EINTR and goes on: poll reports the socket writable once it is done,
+// EINTR and goes on: ppoll reports the socket writable once it is done,
 // SO_ERROR gives its outcome, and a second connect meanwhile gets EALREADY.
 //
-// Not modelled: socket options other than SOL_SOCKET ones (ENOPROTOOPT),
-// binding to an adapter other than BDADDR_ANY, LE and fixed L2CAP channels,
-// descriptors duplicated with dup() while a connect is in progress.
+// Not modelled: non-blocking connects, socket options other than SO_ERROR,
+// binding, LE and fixed L2CAP channels, descriptors duplicated with dup()
+// while a connect is in progress.
 #include <bluetooth/bluetooth.h>
 #include <bluetooth/l2cap.h>
 #include <bluetooth/rfcomm.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -55,12 +53,9 @@ Function Next(const char *name) {
 // a sanitizer's interceptor) provides them.
 struct Libc {
   decltype(&::socket) socket = Next<decltype(&::socket)>("socket");
-  decltype(&::bind) bind = Next<decltype(&::bind)>("bind");
   decltype(&::connect) connect = Next<decltype(&::connect)>("connect");
   decltype(&::getsockopt) getsockopt = Next<decltype(&::getsockopt)>("getsockopt");
-  decltype(&::setsockopt) setsockopt = Next<decltype(&::setsockopt)>("setsockopt");
   decltype(&::close) close = Next<decltype(&::close)>("close");
-  decltype(&::poll) poll = Next<decltype(&::poll)>("poll");
   decltype(&::ppoll) ppoll = Next<decltype(&::ppoll)>("ppoll");
 };
 
@@ -122,15 +117,16 @@ bool Tracked(int fd, FakeSocket *pCopy = nullptr) {
 
 // The remote device's control socket, or -1 when nobody listens there.
 int CallDevice(const bdaddr_t &address) {
-  const std::string name = vdm::radio::RadioName(address.b);
-  sockaddr_un peer{};
-  peer.sun_family = AF_UNIX;
-  std::memcpy(peer.sun_path + 1, name.data(), name.size());
+  char text[18];  // bdaddr_t order: least significant byte first
+  std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", address.b[5], address.b[4], address.b[3],
+                address.b[2], address.b[1], address.b[0]);
+  socklen_t length = 0;
+  const sockaddr_un peer =
+      vdm::radio::AbstractAddress(vdm::radio::kRadioNamePrefix + std::string(text), &length);
   const int control = Real().socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (control < 0) {
     return -1;
   }
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
   if (Real().connect(control, reinterpret_cast<const sockaddr *>(&peer), length) != 0) {
     Real().close(control);
     return -1;
@@ -178,23 +174,13 @@ Answer ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
   return Answer::kDone;
 }
 
-// Puts the connected socket in place of fd, keeping fd's descriptor and
-// status flags.
-void TakeOver(int fd, int connected) {
-  const bool closeOnExec = (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
-  const bool nonBlocking = (fcntl(fd, F_GETFL) & O_NONBLOCK) != 0;
-  dup3(connected, fd, closeOnExec ? O_CLOEXEC : 0);
-  if (nonBlocking) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-  }
-  Real().close(connected);
-}
-
-// Settles a connect: the socket is connected, or it stays unconnected and
-// the error is kept for SO_ERROR when the connect went on in the background.
+// Settles a connect: the connected socket takes fd's place (keeping its
+// close-on-exec flag), or fd stays unconnected and the error is kept for
+// SO_ERROR when the connect went on in the background.
 void Settle(int fd, int error, int connected, bool background) {
   if (error == 0) {
-    TakeOver(fd, connected);
+    dup3(connected, fd, (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0 ? O_CLOEXEC : 0);
+    Real().close(connected);
   }
   Locked lock;
   const auto found = gSockets.find(fd);
@@ -220,30 +206,19 @@ void TrySettle(int fd) {
   }
 }
 
-bool IsValidPsm(std::uint16_t psm) {
-  // BR/EDR PSMs are odd, with the lowest bit of their upper byte clear.
-  return (psm & 0x0101) == 0x0001;
-}
-
 // The address connect() names, or an errno.
 int Destination(int protocol, const sockaddr *address, socklen_t length, bdaddr_t *pDevice,
                 ConnectRequest *pRequest) {
-  if (address == nullptr || length < sizeof(sa_family_t) || address->sa_family != AF_BLUETOOTH) {
+  const std::size_t least = protocol == BTPROTO_L2CAP ? sizeof(sa_family_t) : sizeof(sockaddr_rc);
+  if (address == nullptr || length < least || address->sa_family != AF_BLUETOOTH) {
     return EINVAL;
   }
   if (protocol == BTPROTO_L2CAP) {
     sockaddr_l2 l2{};
     std::memcpy(&l2, address, std::min<std::size_t>(length, sizeof(l2)));
-    const std::uint16_t psm = btohs(l2.l2_psm);
-    if (l2.l2_cid != 0 || l2.l2_bdaddr_type != BDADDR_BREDR || !IsValidPsm(psm)) {
-      return EINVAL;
-    }
     *pDevice = l2.l2_bdaddr;
-    *pRequest = {Link::kL2cap, 0, psm};
+    *pRequest = {Link::kL2cap, 0, btohs(l2.l2_psm)};
     return 0;
-  }
-  if (length < sizeof(sockaddr_rc)) {
-    return EINVAL;
   }
   sockaddr_rc rc{};
   std::memcpy(&rc, address, sizeof(rc));
@@ -275,32 +250,58 @@ int ConnectBluetooth(int fd, const FakeSocket &socket, const sockaddr *address, 
     Real().close(control);
     return Fail(EHOSTDOWN);
   }
-  const auto keepGoing = [&](int error) {
+  int error = 0;
+  int connected = -1;
+  if (ReadAnswer(control, true, &error, &connected) == Answer::kInterrupted) {
     Locked lock;
     const auto found = gSockets.find(fd);
     if (found != gSockets.end()) {
       found->second.control = control;
     }
-    return Fail(error);
-  };
-  if ((fcntl(fd, F_GETFL) & O_NONBLOCK) != 0) {
-    return keepGoing(EINPROGRESS);
-  }
-  int error = 0;
-  int connected = -1;
-  if (ReadAnswer(control, true, &error, &connected) == Answer::kInterrupted) {
-    return keepGoing(EINTR);
+    return Fail(EINTR);
   }
   Real().close(control);
   Settle(fd, error, connected, false);
   return error == 0 ? 0 : Fail(error);
 }
 
-// Runs the poll with every connect in progress replaced by its control
-// socket: readable there means the device has answered, which makes the
-// Bluetooth socket writable (connected) or in error.
-template <typename Poll>
-int PollSettling(pollfd *fds, nfds_t count, Poll poll) {
+}  // namespace
+
+extern "C" {
+
+int socket(int domain, int type, int protocol) noexcept {
+  if (domain != AF_BLUETOOTH) {
+    return Real().socket(domain, type, protocol);
+  }
+  if (protocol != BTPROTO_L2CAP && protocol != BTPROTO_RFCOMM) {
+    return Fail(EPROTONOSUPPORT);
+  }
+  if ((type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC)) !=
+      (protocol == BTPROTO_L2CAP ? SOCK_SEQPACKET : SOCK_STREAM)) {
+    return Fail(ESOCKTNOSUPPORT);
+  }
+  const int fd = Real().socket(AF_UNIX, type, 0);
+  if (fd >= 0) {
+    Locked lock;
+    if (gSockets.insert_or_assign(fd, FakeSocket{protocol}).second) {
+      gSocketCount.fetch_add(1, std::memory_order_release);
+    }
+  }
+  return fd;
+}
+
+int connect(int fd, const sockaddr *address, socklen_t length) {
+  FakeSocket socket;
+  if (!Tracked(fd, &socket)) {
+    return Real().connect(fd, address, length);
+  }
+  return ConnectBluetooth(fd, socket, address, length);
+}
+
+// Polls with every connect in progress replaced by its control socket:
+// readable there means the device has answered, which makes the Bluetooth
+// socket writable (connected) or in error.
+int ppoll(pollfd *fds, nfds_t count, const timespec *timeout, const sigset_t *mask) {
   std::vector<pollfd> waits(fds, fds + count);
   std::vector<bool> settling(count, false);
   bool any = false;
@@ -315,9 +316,9 @@ int PollSettling(pollfd *fds, nfds_t count, Poll poll) {
     }
   }
   if (!any) {
-    return poll(fds, count);
+    return Real().ppoll(fds, count, timeout, mask);
   }
-  const int ready = poll(waits.data(), count);
+  const int ready = Real().ppoll(waits.data(), count, timeout, mask);
   if (ready < 0) {
     return ready;
   }
@@ -332,7 +333,8 @@ int PollSettling(pollfd *fds, nfds_t count, Poll poll) {
         fds[i].revents = 0;  // only another interruption came
       } else if (socket.connected) {
         pollfd now{fds[i].fd, fds[i].events, 0};
-        Real().poll(&now, 1, 0);
+        const timespec zero{};
+        Real().ppoll(&now, 1, &zero, nullptr);
         fds[i].revents = now.revents;
       } else {
         fds[i].revents = POLLERR | POLLHUP;
@@ -343,97 +345,23 @@ int PollSettling(pollfd *fds, nfds_t count, Poll poll) {
   return reported;
 }
 
-}  // namespace
-
-extern "C" {
-
-int socket(int domain, int type, int protocol) noexcept {
-  if (domain != AF_BLUETOOTH) {
-    return Real().socket(domain, type, protocol);
-  }
-  const int kind = type & ~(SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (protocol != BTPROTO_L2CAP && protocol != BTPROTO_RFCOMM) {
-    return Fail(EPROTONOSUPPORT);
-  }
-  if ((protocol == BTPROTO_L2CAP && kind != SOCK_SEQPACKET) ||
-      (protocol == BTPROTO_RFCOMM && kind != SOCK_STREAM)) {
-    return Fail(ESOCKTNOSUPPORT);
-  }
-  const int fd = Real().socket(AF_UNIX, type, 0);
-  if (fd >= 0) {
-    Locked lock;
-    if (gSockets.insert_or_assign(fd, FakeSocket{protocol}).second) {
-      gSocketCount.fetch_add(1, std::memory_order_release);
-    }
-  }
-  return fd;
-}
-
-int bind(int fd, const sockaddr *address, socklen_t length) noexcept {
-  FakeSocket socket;
-  if (!Tracked(fd, &socket)) {
-    return Real().bind(fd, address, length);
-  }
-  const std::size_t size = socket.protocol == BTPROTO_L2CAP ? sizeof(sockaddr_l2) : sizeof(sockaddr_rc);
-  if (address == nullptr || length < size || address->sa_family != AF_BLUETOOTH) {
-    return Fail(EINVAL);
-  }
-  bdaddr_t local{};
-  if (socket.protocol == BTPROTO_L2CAP) {
-    sockaddr_l2 l2{};
-    std::memcpy(&l2, address, sizeof(l2));
-    local = l2.l2_bdaddr;
-  } else {
-    sockaddr_rc rc{};
-    std::memcpy(&rc, address, sizeof(rc));
-    local = rc.rc_bdaddr;
-  }
-  const bdaddr_t any{};
-  return bacmp(&local, &any) == 0 ? 0 : Fail(EADDRNOTAVAIL);
-}
-
-int connect(int fd, const sockaddr *address, socklen_t length) {
-  FakeSocket socket;
-  if (!Tracked(fd, &socket)) {
-    return Real().connect(fd, address, length);
-  }
-  return ConnectBluetooth(fd, socket, address, length);
-}
-
 int getsockopt(int fd, int level, int name, void *value, socklen_t *pLength) noexcept {
-  if (!Tracked(fd)) {
+  int error = 0;
+  if (level == SOL_SOCKET && name == SO_ERROR && Tracked(fd)) {
+    TrySettle(fd);
+    Locked lock;
+    const auto found = gSockets.find(fd);
+    error = found != gSockets.end() ? std::exchange(found->second.error, 0) : 0;
+  }
+  if (error == 0) {
     return Real().getsockopt(fd, level, name, value, pLength);
   }
-  if (level != SOL_SOCKET) {
-    return Fail(ENOPROTOOPT);
+  if (value == nullptr || pLength == nullptr || *pLength < sizeof(int)) {
+    return Fail(EINVAL);
   }
-  if (name == SO_ERROR) {
-    TrySettle(fd);
-    int error = 0;
-    {
-      Locked lock;
-      const auto found = gSockets.find(fd);
-      if (found != gSockets.end()) {
-        error = std::exchange(found->second.error, 0);
-      }
-    }
-    if (error != 0) {
-      if (value == nullptr || pLength == nullptr || *pLength < sizeof(int)) {
-        return Fail(EINVAL);
-      }
-      std::memcpy(value, &error, sizeof(int));
-      *pLength = sizeof(int);
-      return 0;
-    }
-  }
-  return Real().getsockopt(fd, level, name, value, pLength);
-}
-
-int setsockopt(int fd, int level, int name, const void *value, socklen_t length) noexcept {
-  if (Tracked(fd) && level != SOL_SOCKET) {
-    return Fail(ENOPROTOOPT);
-  }
-  return Real().setsockopt(fd, level, name, value, length);
+  std::memcpy(value, &error, sizeof(int));
+  *pLength = sizeof(int);
+  return 0;
 }
 
 int close(int fd) {
@@ -453,15 +381,6 @@ int close(int fd) {
     }
   }
   return Real().close(fd);
-}
-
-int poll(pollfd *fds, nfds_t count, int timeout) {
-  return PollSettling(fds, count, [timeout](pollfd *set, nfds_t n) { return Real().poll(set, n, timeout); });
-}
-
-int ppoll(pollfd *fds, nfds_t count, const timespec *timeout, const sigset_t *mask) {
-  return PollSettling(fds, count,
-                      [timeout, mask](pollfd *set, nfds_t n) { return Real().ppoll(set, n, timeout, mask); });
 }
 
 }  // extern "C"

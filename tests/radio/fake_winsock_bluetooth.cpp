@@ -14,7 +14,6 @@
 #include <utility>
 
 #include "bluetooth/platform/emulated_link.h"
-#include "tests/radio/import_patch.h"
 
 namespace vdm::radio::test {
 namespace {
@@ -81,6 +80,10 @@ bool SendAll(SOCKET socket, const char *bytes, int size) {
 
 void Relay(RelayLink *link) {
   char buffer[4096];
+  const auto pump = [&buffer](SOCKET from, SOCKET to) {
+    const int got = recv(from, buffer, sizeof(buffer), 0);
+    return got > 0 && SendAll(to, buffer, got);
+  };
   for (;;) {
     fd_set reads;
     FD_ZERO(&reads);
@@ -101,19 +104,9 @@ void Relay(RelayLink *link) {
       Shared().resetDone.notify_all();
       return;
     }
-    const bool fromHost = FD_ISSET(link->host, &reads) != 0;
-    const bool fromScanner = FD_ISSET(link->scanner, &reads) != 0;
-    if (fromHost) {
-      const int got = recv(link->host, buffer, sizeof(buffer), 0);
-      if (got <= 0 || !SendAll(link->scanner, buffer, got)) {
-        break;
-      }
-    }
-    if (fromScanner) {
-      const int got = recv(link->scanner, buffer, sizeof(buffer), 0);
-      if (got <= 0 || !SendAll(link->host, buffer, got)) {
-        break;
-      }
+    if ((FD_ISSET(link->host, &reads) && !pump(link->host, link->scanner)) ||
+        (FD_ISSET(link->scanner, &reads) && !pump(link->scanner, link->host))) {
+      break;
     }
   }
   closesocket(link->host);
@@ -167,12 +160,8 @@ SOCKET WSAAPI FakeSocket(int family, int type, int protocol) {
   if (family != AF_BTH) {
     return kWinsock.socket(family, type, protocol);
   }
-  if (type != SOCK_STREAM) {
-    WSASetLastError(WSAESOCKTNOSUPPORT);
-    return INVALID_SOCKET;
-  }
-  if (protocol != BTHPROTO_RFCOMM) {
-    WSASetLastError(WSAEPROTONOSUPPORT);
+  if (type != SOCK_STREAM || protocol != BTHPROTO_RFCOMM) {
+    WSASetLastError(type != SOCK_STREAM ? WSAESOCKTNOSUPPORT : WSAEPROTONOSUPPORT);
     return INVALID_SOCKET;
   }
   const SOCKET socket = kWinsock.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -240,14 +229,8 @@ int HexDigit(wchar_t c) {
   return digit != std::wstring_view::npos ? static_cast<int>(digit) : -1;
 }
 
-// "XX:XX:XX:XX:XX:XX", bare or in brackets.
-bool ParseAddress(std::wstring text, std::uint64_t *pAddress) {
-  if (!text.empty() && text.front() == L'(') {
-    if (text.back() != L')') {
-      return false;
-    }
-    text = text.substr(1, text.size() - 2);
-  }
+// "XX:XX:XX:XX:XX:XX".
+bool ParseAddress(std::wstring_view text, std::uint64_t *pAddress) {
   if (text.size() != kAddressBytes * 3 - 1) {
     return false;
   }
@@ -299,34 +282,57 @@ INT WSAAPI FakeAddressToString(LPSOCKADDR address, DWORD addressLength, LPWSAPRO
   }
   SOCKADDR_BTH record;
   std::memcpy(&record, address, sizeof(record));
-  unsigned bytes[kAddressBytes];
-  for (int i = 0; i < kAddressBytes; ++i) {
-    bytes[i] = static_cast<unsigned>(record.btAddr >> (8 * (kAddressBytes - 1 - i))) & 0xFF;
-  }
-  std::swprintf(text, kAddressTextCapacity, L"(%02X:%02X:%02X:%02X:%02X:%02X)", bytes[0], bytes[1], bytes[2],
-                bytes[3], bytes[4], bytes[5]);
+  const auto byte = [&record](int i) { return static_cast<unsigned>(record.btAddr >> (8 * i)) & 0xFF; };
+  std::swprintf(text, kAddressTextCapacity, L"(%02X:%02X:%02X:%02X:%02X:%02X)", byte(5), byte(4), byte(3),
+                byte(2), byte(1), byte(0));
   *pLength = kBracketedTextLength;
   return 0;
 }
 
 // void (*)() converts to and from any function pointer without a warning.
 template <typename Function>
-FARPROC AsFarProc(Function function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+ULONG_PTR Address(Function function) {
+  return reinterpret_cast<ULONG_PTR>(reinterpret_cast<void (*)()>(function));
 }
 
 }  // namespace
 
 namespace fake_bluetooth {
 
+// Rewrites the slots of the module's import address table that hold one of
+// the Winsock functions: whether imported by name or by ordinal, a slot is
+// the function's if it is bound to the address Winsock gives for the name.
+// The PE32 and PE32+ layouts come from the build's headers.
 int Install(HMODULE module) {
-  ImportReplacement replacements[] = {
-      {"socket", AsFarProc(FakeSocket)},
-      {"connect", AsFarProc(FakeConnect)},
-      {"WSAStringToAddressW", AsFarProc(FakeStringToAddress)},
-      {"WSAAddressToStringW", AsFarProc(FakeAddressToString)},
+  const std::pair<const char *, ULONG_PTR> replacements[] = {
+      {"socket", Address(FakeSocket)},
+      {"connect", Address(FakeConnect)},
+      {"WSAStringToAddressW", Address(FakeStringToAddress)},
+      {"WSAAddressToStringW", Address(FakeAddressToString)},
   };
-  return PatchImports(module, "WS2_32.dll", replacements);
+  const HMODULE winsock = GetModuleHandleW(L"ws2_32.dll");
+  auto *const base = reinterpret_cast<BYTE *>(module);
+  const auto *nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  int patched = 0;
+  for (auto *descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
+       imports.VirtualAddress != 0 && descriptor->Name != 0; ++descriptor) {
+    for (auto *slot = reinterpret_cast<IMAGE_THUNK_DATA *>(base + descriptor->FirstThunk);
+         slot->u1.Function != 0; ++slot) {
+      for (const auto &[name, replacement] : replacements) {
+        DWORD protection = 0;
+        if (slot->u1.Function != Address(GetProcAddress(winsock, name)) ||
+            !VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection)) {
+          continue;
+        }
+        slot->u1.Function = replacement;
+        VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
+        ++patched;
+      }
+    }
+  }
+  return patched;
 }
 
 void AddDevice(std::uint64_t address, const FakeRadioDevice &device) {

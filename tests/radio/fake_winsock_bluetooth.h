@@ -13,9 +13,8 @@
 // WSAAddressToStringW's "(XX:XX:XX:XX:XX:XX)", refused with WSAEFAULT unless
 // the buffer holds 40 characters. Microsoft does not list the texts
 // WSAStringToAddressW takes for AF_BTH: the fake takes six hexadecimal
-// pairs separated by colons, bare or in the brackets WSAAddressToStringW
-// writes, and fills the address alone (the service class zero, port 0,
-// missing parts defaulting to zero as for every family).
+// pairs separated by colons and fills the address alone (the service class
+// zero, port 0, missing parts defaulting to zero as for every family).
 //
 // A connected socket is a loopback TCP stream that a relay thread carries
 // to the scanner emulator serving the channel, byte for byte, so that a test
@@ -48,7 +47,8 @@ struct FakeRadioDevice {
 
 namespace fake_bluetooth {
 
-// Patches module's Winsock imports; returns the slots rewritten.
+// Patches module's Winsock imports, in this process only; returns the slots
+// rewritten.
 int Install(HMODULE module);
 // The device answering at the address, until Clear.
 void AddDevice(std::uint64_t address, const FakeRadioDevice &device);

@@ -4,8 +4,12 @@
 
 #include <ostream>
 
+#include "tests/emulator/unique_address.h"
+
 namespace vdm::radio::test {
 namespace {
+
+namespace emu = bluefin::emu;
 
 constexpr char kModuleOf[] = "VdmBlueFinModuleOf";
 constexpr std::size_t kImagePixels = 256 * 360;
@@ -48,6 +52,7 @@ void RadioHost::SetUp() {
 void RadioHost::TearDown() {
   captureObject_.reset();
   module_.reset();
+  scanners_.clear();
   VTestSetSleepHook(nullptr, nullptr);
   EXPECT_TRUE(HostFootprint{} == baseline_) << "the module left host objects behind";
 }
@@ -61,6 +66,19 @@ void RadioHost::LoadAndPlug(const std::function<void()> &prepare) {
   ASSERT_EQ(module_->Init(), V_OK);
   ASSERT_EQ(module_->Plug(), V_OK);
   ASSERT_EQ(VPropertyBagCreate(captureObject_.put()), V_OK);
+}
+
+emu::Emulator &RadioHost::StartScanner(emu::Options options) {
+  options.address = emu::test::UniqueAddress();
+  emu::Emulator &scanner = scanners_.emplace_back(options);
+  std::string error;
+  EXPECT_TRUE(scanner.Start(&error)) << error;
+  return scanner;
+}
+
+// The listen name holds the address after its 8-character prefix.
+std::string RadioHost::AddressOf(const emu::Emulator &scanner) {
+  return scanner.ListenName().substr(8, 17);
 }
 
 VResult RadioHost::Create(const std::string &address, HVDevice *phDevice, const wchar_t *displayName) {
@@ -102,21 +120,56 @@ CaptureRun RadioHost::Capture(HVDevice hDevice, OnReport onReport) {
   return run;
 }
 
-void RadioHost::CancelFromAnotherThread(HVDevice hDevice) {
-  if (!stopper_.joinable()) {
-    stopper_ = std::thread(
-        [this, hDevice, param = captureParam_] { stopResult_ = Slots().pCancel(hDevice, param); });
-  }
-}
-
-void RadioHost::ExpectCancelEndsTheCapture(HVDevice hDevice) {
+void RadioHost::ExpectCancelEndsTheCapture(const std::string &address) {
+  HVDevice hDevice = nullptr;
+  ASSERT_EQ(Create(address, &hDevice), V_OK) << LastPlatformError();
   const CaptureRun run = Capture(hDevice, [&](const CaptureRun &sofar) {
-    if (sofar.polls == 2) {
-      CancelFromAnotherThread(hDevice);
+    if (sofar.polls == 2 && !stopper_.joinable()) {
+      stopper_ = std::thread(
+          [this, hDevice, param = captureParam_] { stopResult_ = Slots().pCancel(hDevice, param); });
     }
   });
   EXPECT_EQ(run.result, V_OK) << LastPlatformError();
   EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
+  EXPECT_TRUE(run.image.empty());
+  EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
+}
+
+void RadioHost::ExpectTheWholeLife(emu::Emulator &scanner) {
+  HVDevice hDevice = nullptr;
+  ASSERT_EQ(Create(AddressOf(scanner), &hDevice, L"Radio scanner"), V_OK) << LastPlatformError();
+  EXPECT_EQ(Property(Slots().pGetId, hDevice), L"TopLink Pacific BF-2000 0BF12345");
+  EXPECT_EQ(Property(Slots().pGetDisplayName, hDevice), L"Radio scanner");
+  EXPECT_EQ(Property(Slots().pGetMake, hDevice), L"TopLink Pacific");
+  EXPECT_EQ(Property(Slots().pGetModel, hDevice), L"BF-2000");
+  EXPECT_EQ(Property(Slots().pGetSerialNumber, hDevice), L"0BF12345");
+  const CaptureRun run = Capture(hDevice);
+  ASSERT_EQ(run.result, V_OK) << LastPlatformError();
+  EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_OK);
+  EXPECT_EQ(run.parts, 12);
+  EXPECT_TRUE(run.image == scanner.ExpectedImage()) << "the image is not the scanner's";
+  EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
+  EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
+
+  ASSERT_EQ(Create(AddressOf(scanner), &hDevice), V_OK) << LastPlatformError();
+  scanner.ClearTranscript();
+  EXPECT_EQ(module_->Unplug(), V_OK);
+  EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
+  EXPECT_EQ(scanner.Transcript().size(), 1u) << "unplug did not restore the key alone";
+}
+
+void RadioHost::ExpectAResetFailsTheCapture(const std::string &address, const std::function<void()> &reset,
+                                            VInt32 error, const wchar_t *at) {
+  HVDevice hDevice = nullptr;
+  ASSERT_EQ(Create(address, &hDevice), V_OK) << LastPlatformError();
+  const CaptureRun run = Capture(hDevice, [&](const CaptureRun &sofar) {
+    if (sofar.parts == 3) {
+      reset();
+    }
+  });
+  EXPECT_EQ(run.result, V_E_WIN32);
+  EXPECT_EQ(LastPlatformError(), (PlatformError{V_E_WIN32, error, at}));
+  EXPECT_EQ(run.parts, 3);
   EXPECT_TRUE(run.image.empty());
   EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
 }

@@ -10,8 +10,12 @@
 #ifndef TESTS_RADIO_RADIO_WIRE_H
 #define TESTS_RADIO_RADIO_WIRE_H
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace vdm::radio {
@@ -32,12 +36,13 @@ struct ConnectReply {
 };
 inline constexpr std::int32_t kInterrupted = -1;
 
-// bdaddr_t order: least significant byte first.
-inline std::string RadioName(const std::uint8_t address[6]) {
-  char text[18];
-  std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", address[5], address[4], address[3],
-                address[2], address[1], address[0]);
-  return std::string(kRadioNamePrefix) + text;
+// The abstract AF_UNIX address of the name, and in *pLength its length.
+inline sockaddr_un AbstractAddress(const std::string &name, socklen_t *pLength) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  *pLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return address;
 }
 
 }  // namespace vdm::radio

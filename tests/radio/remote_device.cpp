@@ -1,15 +1,12 @@
 #include "tests/radio/remote_device.h"
 
+#include <bluetooth/sdp_lib.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <cstddef>
 #include <cstring>
 #include <utility>
 
@@ -18,14 +15,6 @@ namespace {
 
 constexpr std::uint16_t kSdpPsm = 1;
 constexpr std::size_t kLargestPdu = 65535;
-
-sockaddr_un AbstractName(const std::string &name, socklen_t *pLength) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path + 1, name.data(), name.size());
-  *pLength = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-  return address;
-}
 
 void Reply(int control, std::int32_t error, int socket) {
   ConnectReply reply{error};
@@ -51,9 +40,6 @@ bool SendAll(int fd, const std::uint8_t *bytes, std::size_t size) {
   while (size > 0) {
     const ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL);
     if (sent <= 0) {
-      if (sent < 0 && errno == EINTR) {
-        continue;
-      }
       return false;
     }
     bytes += sent;
@@ -64,28 +50,25 @@ bool SendAll(int fd, const std::uint8_t *bytes, std::size_t size) {
 
 }  // namespace
 
-// One RFCOMM stream: the host's end of it and the connection to the scanner.
-struct RemoteDevice::Relay {
-  int host = -1;
-  int scanner = -1;
-  void Close() {
-    ::close(host);
-    ::close(scanner);
-    host = scanner = -1;
-  }
-};
+void RemoteDevice::Relay::Close() {
+  ::close(host);
+  ::close(scanner);
+  host = scanner = -1;
+}
 
-RemoteDevice::RemoteDevice(const std::string &address) {
+RemoteDevice::RemoteDevice(const std::string &address, DeviceSetup setup) : setup_(std::move(setup)) {
+  for (const ServiceRecord &record : setup_.records) {
+    AddRecord(record);
+  }
   std::string name = kRadioNamePrefix;
   for (char c : address) {
     name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   socklen_t length = 0;
-  const sockaddr_un where = AbstractName(name, &length);
+  const sockaddr_un where = AbstractAddress(name, &length);
   listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  stop_ = eventfd(0, EFD_CLOEXEC);
-  if (listener_ < 0 || stop_ < 0 ||
-      bind(listener_, reinterpret_cast<const sockaddr *>(&where), length) != 0 || listen(listener_, 8) != 0) {
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<const sockaddr *>(&where), length) != 0 ||
+      listen(listener_, 8) != 0) {
     ADD_FAILURE() << "cannot answer pages at @" << name << ": " << std::strerror(errno);
     return;
   }
@@ -94,63 +77,24 @@ RemoteDevice::RemoteDevice(const std::string &address) {
 
 RemoteDevice::~RemoteDevice() {
   if (thread_.joinable()) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(stop_, &one, sizeof(one));
+    shutdown(listener_, SHUT_RDWR);  // the thread sees it hung up, and ends
     thread_.join();
   }
   for (auto &[fd, session] : sdpSessions_) {
     ::close(fd);
   }
-  for (auto &relay : relays_) {
-    relay->Close();
+  for (Relay &relay : relays_) {
+    relay.Close();
   }
   ::close(listener_);
-  ::close(stop_);
-}
-
-void RemoteDevice::AddRecord(const ServiceRecord &record) {
-  std::lock_guard lock(mutex_);
-  sdp_.Add(record);
-}
-
-void RemoteDevice::SetSdpAnswer(SdpAnswer answer) {
-  std::lock_guard lock(mutex_);
-  sdp_.answer = answer;
-}
-
-void RemoteDevice::SetResponseLimit(std::size_t bytes) {
-  std::lock_guard lock(mutex_);
-  sdp_.responseLimit = bytes;
-}
-
-void RemoteDevice::MatchShortUuidsOnly(bool only) {
-  std::lock_guard lock(mutex_);
-  sdp_.matchShortUuidsOnly = only;
-}
-
-void RemoteDevice::Serve(std::uint8_t channel, const std::string &listenName) {
-  std::lock_guard lock(mutex_);
-  channels_[channel] = listenName;
-}
-
-void RemoteDevice::Script(Link link, Verdict verdict) {
-  std::lock_guard lock(mutex_);
-  scripts_[link].push_back(verdict);
-}
-
-void RemoteDevice::ResetOnNextHostBytes() {
-  std::lock_guard lock(mutex_);
-  resetArmed_ = true;
+  for (sdp_record_t *record : records_) {
+    sdp_record_free(record);
+  }
 }
 
 std::vector<std::uint8_t> RemoteDevice::RfcommConnects() const {
   std::lock_guard lock(mutex_);
   return rfcommConnects_;
-}
-
-std::vector<int> RemoteDevice::SearchedUuidBits() const {
-  std::lock_guard lock(mutex_);
-  return sdp_.searchedUuidBits;
 }
 
 int RemoteDevice::SdpConnects() const {
@@ -160,13 +104,13 @@ int RemoteDevice::SdpConnects() const {
 
 void RemoteDevice::Run() {
   for (;;) {
-    std::vector<pollfd> fds{{stop_, POLLIN, 0}, {listener_, POLLIN, 0}};
+    std::vector<pollfd> fds{{listener_, POLLIN, 0}};
     for (const auto &[fd, session] : sdpSessions_) {
       fds.push_back({fd, POLLIN, 0});
     }
-    for (const auto &relay : relays_) {
-      fds.push_back({relay->host, POLLIN, 0});
-      fds.push_back({relay->scanner, POLLIN, 0});
+    for (const Relay &relay : relays_) {
+      fds.push_back({relay.host, POLLIN, 0});
+      fds.push_back({relay.scanner, POLLIN, 0});
     }
     if (poll(fds.data(), fds.size(), -1) < 0) {
       if (errno == EINTR) {
@@ -175,31 +119,31 @@ void RemoteDevice::Run() {
       ADD_FAILURE() << "remote device: poll: " << std::strerror(errno);
       return;
     }
-    if (fds[0].revents != 0) {
+    if ((fds[0].revents & POLLHUP) != 0) {
       return;
     }
-    std::size_t next = 2;
+    std::size_t next = 1;
     std::vector<int> sdpReady;
     for (const auto &[fd, session] : sdpSessions_) {
       if (fds[next++].revents != 0) {
         sdpReady.push_back(fd);
       }
     }
-    for (auto &relay : relays_) {
+    for (Relay &relay : relays_) {
       const bool fromHost = fds[next++].revents != 0;
       const bool fromScanner = fds[next++].revents != 0;
       if (fromHost) {
-        Pump(*relay, true);
+        Pump(relay, true);
       }
-      if (fromScanner && relay->host >= 0) {
-        Pump(*relay, false);
+      if (fromScanner && relay.host >= 0) {
+        Pump(relay, false);
       }
     }
-    std::erase_if(relays_, [](const auto &relay) { return relay->host < 0; });
+    std::erase_if(relays_, [](const Relay &relay) { return relay.host < 0; });
     for (int fd : sdpReady) {
       ServeSdp(fd);
     }
-    if (fds[1].revents != 0) {
+    if (fds[0].revents != 0) {
       const int control = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (control >= 0) {
         AnswerPage(control);
@@ -214,15 +158,13 @@ void RemoteDevice::AnswerPage(int control) {
     ::close(control);
     return;
   }
-  Verdict verdict;
+  const bool rfcomm = request.link == Link::kRfcomm;
+  const std::vector<Verdict> &script = rfcomm ? setup_.rfcommPages : setup_.sdpPages;
+  std::size_t &seen = rfcomm ? rfcommPagesSeen_ : sdpPagesSeen_;
+  const Verdict verdict = seen < script.size() ? script[seen++] : Verdict{};
   {
     std::lock_guard lock(mutex_);
-    auto &script = scripts_[request.link];
-    if (!script.empty()) {
-      verdict = script.front();
-      script.pop_front();
-    }
-    if (request.link == Link::kRfcomm) {
+    if (rfcomm) {
       rfcommConnects_.push_back(static_cast<std::uint8_t>(request.port));
     } else {
       ++sdpConnects_;
@@ -257,37 +199,27 @@ int RemoteDevice::Accepted(const ConnectRequest &request) {
     sdpSessions_[pair[0]] = {};
     return pair[1];
   }
-  std::string listenName;
-  {
-    std::lock_guard lock(mutex_);
-    const auto served = channels_.find(static_cast<std::uint8_t>(request.port));
-    if (served == channels_.end()) {
-      return -ECONNREFUSED;  // the device answers DM: nothing on that channel
-    }
-    listenName = served->second;
+  if (request.port != setup_.served) {
+    return -ECONNREFUSED;  // the device answers DM: nothing on that channel
   }
   socklen_t length = 0;
-  const sockaddr_un where = AbstractName(listenName, &length);
+  const sockaddr_un where = AbstractAddress(setup_.listenName, &length);
   const int scanner = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (scanner < 0 || connect(scanner, reinterpret_cast<const sockaddr *>(&where), length) != 0 ||
       socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     ::close(scanner);
     return -ECONNREFUSED;
   }
-  auto relay = std::make_unique<Relay>();
-  relay->host = pair[0];
-  relay->scanner = scanner;
-  relays_.push_back(std::move(relay));
+  relays_.push_back({pair[0], scanner});
   return pair[1];
 }
 
 void RemoteDevice::ServeSdp(int fd) {
   std::vector<std::uint8_t> request(kLargestPdu);
   const ssize_t got = recv(fd, request.data(), request.size(), 0);
-  std::optional<std::vector<std::uint8_t>> response;
+  std::optional<Bytes> response;
   if (got > 0) {
-    std::lock_guard lock(mutex_);
-    response = sdp_.Respond({request.data(), static_cast<std::size_t>(got)}, sdpSessions_[fd]);
+    response = RespondSdp({request.data(), static_cast<std::size_t>(got)}, sdpSessions_[fd]);
   }
   if (!response || !SendAll(fd, response->data(), response->size())) {
     ::close(fd);
@@ -296,13 +228,9 @@ void RemoteDevice::ServeSdp(int fd) {
 }
 
 void RemoteDevice::Pump(Relay &relay, bool fromHost) {
-  if (fromHost) {
-    std::lock_guard lock(mutex_);
-    if (std::exchange(resetArmed_, false)) {
-      // Closed with the host's bytes unread: the host's socket is reset.
-      relay.Close();
-      return;
-    }
+  if (fromHost && resetArmed_.exchange(false)) {
+    relay.Close();  // with the host's bytes unread: the host's socket is reset
+    return;
   }
   std::uint8_t buffer[4096];
   const int from = fromHost ? relay.host : relay.scanner;

@@ -1,28 +1,52 @@
 // A remote Bluetooth device for the fake kernel (fake_kernel.cpp): it answers
-// the pages for its address, serves SDP on PSM 1 from its records, and
-// carries the RFCOMM channels it serves to a scanner emulator's listen name.
-// Every connect can be given the errno a real device and kernel produce
-// instead, or be interrupted by a signal first.
+// the pages for its address, serves SDP on PSM 1 from its service records,
+// and carries an RFCOMM channel to a scanner emulator's listen name. Any
+// connect can be given the errno a real device and kernel produce instead,
+// or be interrupted by a signal first.
 //
 // One thread serves the device: pages, SDP channels and the RFCOMM streams,
 // which it relays byte for byte, so that a test can reset one in the middle
-// of a capture. Configuration and observations are thread-safe.
+// of a capture. The SDP server (sdp_server.cpp) builds its records with
+// libbluetooth's own record functions and answers ServiceSearchAttribute
+// requests as real SDP PDUs, split into continued responses past its
+// response limit; any other request gets an error response.
 #ifndef TESTS_RADIO_REMOTE_DEVICE_H
 #define TESTS_RADIO_REMOTE_DEVICE_H
 
+#include <bluetooth/bluetooth.h>
+#include <bluetooth/sdp.h>
+
+#include <atomic>
 #include <cstdint>
-#include <deque>
 #include <map>
-#include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/radio/radio_wire.h"
-#include "tests/radio/sdp_server.h"
 
 namespace vdm::radio::test {
+
+inline constexpr std::uint16_t kSerialPortClass = 0x1101;
+inline constexpr std::uint16_t kDialupNetworkingClass = 0x1103;
+inline constexpr std::uint16_t kObexObjectPushClass = 0x1105;
+
+struct ServiceRecord {
+  std::vector<std::uint16_t> classes;  // the ServiceClassIDList, in order
+  // The RFCOMM channel in the protocol list; without one the service runs
+  // on L2CAP alone.
+  std::optional<std::uint8_t> channel;
+  bool listsProtocols = true;  // false: no ProtocolDescriptorList at all
+};
+
+enum class SdpAnswer {
+  kRecords,
+  kInsufficientResources,  // the error response of a server too busy to answer
+  kCloseWithoutAnswer,     // the server drops the channel on the request
+};
 
 // What one connect gets: 0, or the errno the kernel reports; interrupted:
 // connect() fails with EINTR first and the outcome comes in the background.
@@ -31,54 +55,83 @@ struct Verdict {
   bool interrupted = false;
 };
 
+// What a device offers and how it answers, fixed before it runs.
+struct DeviceSetup {
+  std::vector<ServiceRecord> records{};
+  // RFCOMM connects to this channel reach the stream listening at the
+  // abstract name; to any other the device answers that nothing is there
+  // (ECONNREFUSED).
+  std::uint8_t served = 0;
+  std::string listenName{};
+  // The first SDP and RFCOMM connects get these verdicts, in turn; the
+  // rest are accepted.
+  std::vector<Verdict> sdpPages{};
+  std::vector<Verdict> rfcommPages{};
+  SdpAnswer answer = SdpAnswer::kRecords;
+  // The attribute bytes one response carries at most: the default L2CAP
+  // MTU of 672 less the PDU header, the byte count and the continuation
+  // state.
+  std::size_t responseLimit = 672 - 5 - 2 - 3;
+  // Like some embedded servers: a 128-bit UUID in the search pattern never
+  // matches, even one on the Bluetooth base UUID.
+  bool matchShortUuidsOnly = false;
+};
+
 class RemoteDevice {
  public:
   // Answers pages at the address ("00:11:22:33:44:55") from now on.
-  explicit RemoteDevice(const std::string &address);
+  RemoteDevice(const std::string &address, DeviceSetup setup);
   ~RemoteDevice();
   RemoteDevice(const RemoteDevice &) = delete;
   RemoteDevice &operator=(const RemoteDevice &) = delete;
 
-  void AddRecord(const ServiceRecord &record);
-  void SetSdpAnswer(SdpAnswer answer);
-  void SetResponseLimit(std::size_t bytes);
-  void MatchShortUuidsOnly(bool only);
-  // RFCOMM connects to the channel reach the abstract stream name; a channel
-  // nobody serves refuses them (ECONNREFUSED).
-  void Serve(std::uint8_t channel, const std::string &listenName);
-  // The next connect on the link gets the verdict instead of the default.
-  void Script(Link link, Verdict verdict);
-  // The next bytes the host sends on a served channel are never read: the
+  // The next bytes the host sends on the RFCOMM stream are never read: the
   // stream is closed under them, which the host sees as a reset
   // (ECONNRESET).
-  void ResetOnNextHostBytes();
+  void ResetOnNextHostBytes() { resetArmed_ = true; }
 
-  // The RFCOMM channels asked for, in order, and the SDP searches' UUID sizes.
+  // The RFCOMM channels asked for, in order, and the SDP connects.
   std::vector<std::uint8_t> RfcommConnects() const;
-  std::vector<int> SearchedUuidBits() const;
   int SdpConnects() const;
 
  private:
-  struct Relay;
+  using Bytes = std::vector<std::uint8_t>;
+  // What one SDP channel remembers between a response and its continuation.
+  struct SdpSession {
+    Bytes request;  // the parameters before the continuation state
+    Bytes lists;    // the whole AttributeLists
+  };
+  // One RFCOMM stream: the host's end of it and the connection to the
+  // scanner.
+  struct Relay {
+    int host;
+    int scanner;
+    void Close();
+  };
+
   void Run();
   void AnswerPage(int control);
   int Accepted(const ConnectRequest &request);
   void ServeSdp(int fd);
   void Pump(Relay &relay, bool fromHost);
+  // In sdp_server.cpp: the records in libbluetooth's form, and the
+  // response PDU to a request PDU (nullopt: close the channel).
+  void AddRecord(const ServiceRecord &record);
+  std::optional<Bytes> RespondSdp(std::span<const std::uint8_t> request, SdpSession &session) const;
 
+  const DeviceSetup setup_;
+  std::vector<sdp_record_t *> records_;
+  std::atomic<bool> resetArmed_ = false;
   mutable std::mutex mutex_;
-  SdpServer sdp_;
-  std::map<std::uint8_t, std::string> channels_;
-  std::map<Link, std::deque<Verdict>> scripts_;
-  std::vector<std::uint8_t> rfcommConnects_;
+  Bytes rfcommConnects_;
   int sdpConnects_ = 0;
-  bool resetArmed_ = false;
 
   int listener_ = -1;
-  int stop_ = -1;
   // Owned by the thread.
-  std::map<int, SdpServer::Session> sdpSessions_;
-  std::vector<std::unique_ptr<Relay>> relays_;
+  std::size_t sdpPagesSeen_ = 0;
+  std::size_t rfcommPagesSeen_ = 0;
+  std::map<int, SdpSession> sdpSessions_;
+  std::vector<Relay> relays_;
   std::thread thread_;
 };
 

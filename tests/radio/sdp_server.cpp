@@ -1,5 +1,6 @@
-#include "tests/radio/sdp_server.h"
-
+// The SDP server of the remote devices.
+#include "tests/radio/remote_device.h"
+// sdp_lib.h needs the types of the headers remote_device.h includes.
 #include <bluetooth/sdp_lib.h>
 
 #include <algorithm>
@@ -11,8 +12,6 @@ namespace {
 constexpr std::size_t kHeaderSize = 5;  // PDU id, transaction id, parameter length
 constexpr std::uint16_t kInsufficientResources = 0x0006;
 constexpr std::size_t kContinuationBytes = 2;  // ours: the offset into the AttributeLists
-// The smallest MaximumAttributeByteCount a client may ask for.
-constexpr std::uint16_t kSmallestByteCount = 7;
 
 using Bytes = std::vector<std::uint8_t>;
 using Input = std::span<const std::uint8_t>;
@@ -124,10 +123,6 @@ Bytes AttributeList(sdp_record_t *record, const std::vector<AttributeRange> &ran
   return list;
 }
 
-int UuidBits(const uuid_t &uuid) {
-  return uuid.type == SDP_UUID16 ? 16 : uuid.type == SDP_UUID32 ? 32 : 128;
-}
-
 // L2CAP, and RFCOMM with its channel on top when the service has one.
 void SetProtocols(sdp_record_t *record, std::optional<std::uint8_t> channelNumber) {
   uuid_t l2cap;
@@ -158,15 +153,9 @@ void SetProtocols(sdp_record_t *record, std::optional<std::uint8_t> channelNumbe
 
 }  // namespace
 
-SdpServer::~SdpServer() {
-  for (sdp_record_t *record : records_) {
-    sdp_record_free(record);
-  }
-}
-
-void SdpServer::Add(const ServiceRecord &spec) {
+void RemoteDevice::AddRecord(const ServiceRecord &spec) {
   sdp_record_t *record = sdp_record_alloc();
-  record->handle = nextHandle_++;
+  record->handle = static_cast<std::uint32_t>(0x10000 + records_.size());
   sdp_attr_add_new(record, SDP_ATTR_RECORD_HANDLE, SDP_UINT32, &record->handle);
 
   std::vector<uuid_t> classes(spec.classes.size());
@@ -187,35 +176,26 @@ void SdpServer::Add(const ServiceRecord &spec) {
   if (spec.listsProtocols) {
     SetProtocols(record, spec.channel);
   }
-  sdp_set_info_attr(record, spec.name.c_str(), nullptr, nullptr);
   records_.push_back(record);
 }
 
-std::optional<Bytes> SdpServer::Respond(Input request, Session &session) {
-  if (request.size() < kHeaderSize) {
-    return ErrorResponse(0, SDP_INVALID_PDU_SIZE);
-  }
-  const std::uint16_t tid = GetU16(&request[1]);
-  if (GetU16(&request[3]) != request.size() - kHeaderSize) {
+std::optional<Bytes> RemoteDevice::RespondSdp(Input request, SdpSession &session) const {
+  const std::uint16_t tid = request.size() >= kHeaderSize ? GetU16(&request[1]) : 0;
+  if (request.size() < kHeaderSize || GetU16(&request[3]) != request.size() - kHeaderSize) {
     return ErrorResponse(tid, SDP_INVALID_PDU_SIZE);
   }
   if (request[0] != SDP_SVC_SEARCH_ATTR_REQ) {
     return ErrorResponse(tid, SDP_INVALID_SYNTAX);
   }
-  switch (answer) {
-    case SdpAnswer::kInsufficientResources:
-      return ErrorResponse(tid, kInsufficientResources);
-    case SdpAnswer::kCloseWithoutAnswer:
-      return std::nullopt;
-    case SdpAnswer::kRecords:
-      break;
+  if (setup_.answer == SdpAnswer::kInsufficientResources) {
+    return ErrorResponse(tid, kInsufficientResources);
   }
-  return SearchAttributes(request.subspan(kHeaderSize), tid, session);
-}
-
-// ServiceSearchPattern, MaximumAttributeByteCount, AttributeIDList,
-// ContinuationState.
-Bytes SdpServer::SearchAttributes(Input parameters, std::uint16_t tid, Session &session) {
+  if (setup_.answer == SdpAnswer::kCloseWithoutAnswer) {
+    return std::nullopt;
+  }
+  // ServiceSearchPattern, MaximumAttributeByteCount, AttributeIDList,
+  // ContinuationState.
+  const Input parameters = request.subspan(kHeaderSize);
   std::vector<uuid_t> pattern;
   std::size_t at = 0;
   const bool patternRead = ReadSequence(parameters, &at, [&pattern](Input element) -> std::size_t {
@@ -248,31 +228,27 @@ Bytes SdpServer::SearchAttributes(Input parameters, std::uint16_t tid, Session &
     return 0;
   });
   at += used;
-  if (!idsRead || parameters.size() < at + 1 || parameters.size() != at + 1 + parameters[at] ||
-      byteCount < kSmallestByteCount) {
+  if (!idsRead || parameters.size() < at + 1 || parameters.size() != at + 1 + parameters[at]) {
     return ErrorResponse(tid, SDP_INVALID_SYNTAX);
   }
-  const Bytes request(parameters.begin(), parameters.begin() + static_cast<std::ptrdiff_t>(at));
+  const Bytes asked(parameters.begin(), parameters.begin() + static_cast<std::ptrdiff_t>(at));
   const Input continuation = parameters.subspan(at + 1);
 
   std::size_t offset = 0;
   if (continuation.empty()) {
-    for (const uuid_t &uuid : pattern) {
-      searchedUuidBits.push_back(UuidBits(uuid));
-    }
     Bytes body;
     for (sdp_record_t *record : records_) {
-      if (Matches(record, pattern, matchShortUuidsOnly)) {
+      if (Matches(record, pattern, setup_.matchShortUuidsOnly)) {
         const Bytes list = AttributeList(record, ranges);
         body.insert(body.end(), list.begin(), list.end());
       }
     }
-    session.request = request;
+    session.request = asked;
     session.lists.clear();
     PutSequenceHeader(session.lists, body.size());
     session.lists.insert(session.lists.end(), body.begin(), body.end());
   } else {
-    if (continuation.size() != kContinuationBytes || request != session.request ||
+    if (continuation.size() != kContinuationBytes || asked != session.request ||
         GetU16(continuation.data()) >= session.lists.size()) {
       return ErrorResponse(tid, SDP_INVALID_CSTATE);
     }
@@ -280,7 +256,7 @@ Bytes SdpServer::SearchAttributes(Input parameters, std::uint16_t tid, Session &
   }
 
   const std::size_t count =
-      std::min({static_cast<std::size_t>(byteCount), responseLimit, session.lists.size() - offset});
+      std::min({static_cast<std::size_t>(byteCount), setup_.responseLimit, session.lists.size() - offset});
   Bytes response;
   PutU16(response, static_cast<std::uint16_t>(count));
   response.insert(response.end(), session.lists.begin() + static_cast<std::ptrdiff_t>(offset),
