@@ -61,7 +61,7 @@ TEST_F(DeviceTest, RefusedTextsFailOnTheConversionBeforeTheName) {
     Handle device;
     EXPECT_EQ(Create(szText, L"", &device), V_E_WIN32);
     EXPECT_EQ(device.get(), nullptr);
-    ExpectPlatformError(kPlatformCodes.invalid, L"   at WSAStringToAddressW\r\n");
+    ExpectPlatformError(kInvalid, L"   at WSAStringToAddressW\r\n");
   }
 }
 
@@ -76,7 +76,7 @@ TEST_F(DeviceTest, RecordsTheTextCannotShowFailAndBracketsAreDropped) {
     ASSERT_EQ(VBluetoothDeviceCreate(name.get(), &address, device.put()), V_OK);
     EXPECT_EQ(VBluetoothDeviceToString(device.get(), text.put()), V_E_WIN32);
     EXPECT_EQ(text.get(), nullptr);
-    ExpectPlatformError(kPlatformCodes.invalid, L"   at WSAAddressToStringW\r\n");
+    ExpectPlatformError(kInvalid, L"   at WSAAddressToStringW\r\n");
   }
   platform::PlatformCalls bracketing = FakePlatform::AlwaysSucceeds();
   bracketing.addressToString = [](const VBluetoothSocketAddress *, wchar_t *szText, VUInt32 *pLength,
@@ -85,7 +85,7 @@ TEST_F(DeviceTest, RecordsTheTextCannotShowFailAndBracketsAreDropped) {
     return *pLength = 38, true;
   };
   Seam().Install(bracketing);
-  Handle device = MakeDevice(L"0A:11:22:33:44:55"), text;
+  Handle device = MakeDevice("0A:11:22:33:44:55"), text;
   ASSERT_EQ(VBluetoothDeviceToString(device.get(), text.put()), V_OK);
   EXPECT_EQ(ToWString(text.get()), L"0A:11:22:33:44:55");
 }
@@ -94,7 +94,7 @@ TEST_F(DeviceTest, RecordsTheTextCannotShowFailAndBracketsAreDropped) {
 // refuses a null argument, in parameter order, before it touches anything:
 // the message and parameter name say which one.
 TEST_F(DeviceTest, OperationsRefuseMissingArgumentsInOrder) {
-  Handle device = MakeDevice(L"00:11:22:33:44:55"), made, name = MakeString(L"Scanner");
+  Handle device = MakeDevice("00:11:22:33:44:55"), made, name = MakeString(L"Scanner");
   HVString hString = nullptr;
   HVBluetoothSocket hSocket = nullptr;
   VBool equal = V_FALSE;
@@ -150,14 +150,14 @@ TEST_F(DeviceTest, OperationsRefuseMissingArgumentsInOrder) {
 // Equality is the 30-byte record's alone; names play no part. A failing
 // type check or comparison is the caller's result.
 TEST_F(DeviceTest, EqualityFollowsTheRecordAlone) {
-  Handle device = MakeDevice(L"00:11:22:33:44:55");
+  Handle device = MakeDevice("00:11:22:33:44:55");
   // A socket's instance is shorter than a device's: reading an address
   // record out of it would run past its end.
   Seam().Install(FakePlatform::AlwaysSucceeds());
   Handle socket, string = MakeString(L"00:11:22:33:44:55");
   ASSERT_EQ(VBluetoothDeviceConnect(device.get(), kVBluetoothSerialPortServiceClass, socket.put()), V_OK);
-  Handle renamed = MakeDevice(L"00:11:22:33:44:55", L"Other");
-  Handle lastByte = MakeDevice(L"00:11:22:33:44:56"), firstByte = MakeDevice(L"80:11:22:33:44:55");
+  Handle renamed = MakeDevice("00:11:22:33:44:55", L"Other");
+  Handle lastByte = MakeDevice("00:11:22:33:44:56"), firstByte = MakeDevice("80:11:22:33:44:55");
   const struct {
     const char *szOther;
     HVObject hOther;

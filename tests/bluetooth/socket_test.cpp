@@ -13,10 +13,6 @@
 namespace vdm::test {
 namespace {
 
-std::wstring ToWide(const std::string &text) {
-  return std::wstring(text.begin(), text.end());
-}
-
 constexpr wchar_t kNotConnected[] = L"Socket is not connected";
 // Never runs out on a loaded machine; a wait ends as soon as the peer is
 // ready, so success cases never wait this long.
@@ -33,7 +29,7 @@ class LinkTest : public TransportTest {
     TransportTest::SetUp();
     const std::string address = UniqueAddress();
     peer_ = std::make_unique<TestPeer>(address, kVBluetoothSerialPortServiceClass);
-    device_ = MakeDevice(ToWide(address));
+    device_ = MakeDevice(address);
     Seam().Install(platform::PlatformDefault());
   }
 
@@ -187,7 +183,7 @@ TEST_F(LinkTest, SendToAPeerThatStopsReadingTimesOut) {
 TEST_F(LinkTest, ConnectReachesOnlyTheNamedService) {
   const std::string address = UniqueAddress();
   TestPeer other(address, kOtherService);
-  Handle device = MakeDevice(ToWide(address)), socket;
+  Handle device = MakeDevice(address), socket;
   EXPECT_EQ(VBluetoothDeviceConnect(device.get(), kOtherService, socket.put()), V_OK);
   EXPECT_NE(socket.get(), nullptr);
   socket.reset();
@@ -195,7 +191,7 @@ TEST_F(LinkTest, ConnectReachesOnlyTheNamedService) {
   EXPECT_EQ(VBluetoothDeviceConnect(device.get(), kVBluetoothSerialPortServiceClass, socket.put()),
             V_E_WIN32);
   EXPECT_EQ(socket.get(), nullptr);
-  ExpectPlatformError(kPlatformCodes.refused, L"   at connect\r\n");
+  ExpectPlatformError(kRefused, L"   at connect\r\n");
   EXPECT_EQ(Seam().CallNames(), (Names{"startup", "open", "connect", "close", "cleanup"}));
 }
 
