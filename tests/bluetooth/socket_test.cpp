@@ -147,12 +147,9 @@ TEST_F(LinkTest, CountAndStateChecksComeBeforeAnyWait) {
     Seam().calls.clear();
     VUInt8 *pBuffer = c.nullBuffer ? nullptr : buffer;
     for (bool receiving : {true, false}) {
-      EXPECT_EQ(receiving ? VBluetoothSocketReceive(socket_.get(), pBuffer, c.size, kShort)
-                          : VBluetoothSocketSend(socket_.get(), pBuffer, c.size, kShort),
-                c.result);
-      if (c.szMessage) {
-        EXPECT_EQ(GetLastError().message, c.szMessage);
-      }
+      EXPECT_TRUE(Gave(receiving ? VBluetoothSocketReceive(socket_.get(), pBuffer, c.size, kShort)
+                                 : VBluetoothSocketSend(socket_.get(), pBuffer, c.size, kShort),
+                       c.result, c.szMessage, c.nullBuffer ? L"pBuffer" : L""));
     }
     EXPECT_TRUE(Seam().calls.empty());
   }
