@@ -17,11 +17,11 @@ TEST_F(CommandsTest, RefusalsSendNothing) {
   VUInt32 ready = 7;
   const wchar_t *kNotSecure = L"Device is not in secure mode";
   EXPECT_TRUE(
-      Fails(BlueFinGetStatus(device, nullptr, nullptr, &ready, nullptr), V_E_INVALID_OPERATION, kNotSecure));
-  EXPECT_TRUE(Fails(BlueFinSetStatus(device, 0), V_E_INVALID_OPERATION, kNotSecure));
-  EXPECT_TRUE(Fails(BlueFinGetImage(device, &image), V_E_INVALID_OPERATION, kNotSecure));
-  EXPECT_TRUE(Fails(BlueFinSetKey(device, kSessionKey.data(), 16), V_E_ARGUMENT,
-                    L"Only 256 bit (32 byte) keys are supported"));
+      Gave(BlueFinGetStatus(device, nullptr, nullptr, &ready, nullptr), V_E_INVALID_OPERATION, kNotSecure));
+  EXPECT_TRUE(Gave(BlueFinSetStatus(device, 0), V_E_INVALID_OPERATION, kNotSecure));
+  EXPECT_TRUE(Gave(BlueFinGetImage(device, &image), V_E_INVALID_OPERATION, kNotSecure));
+  EXPECT_TRUE(Gave(BlueFinSetKey(device, kSessionKey.data(), 16), V_E_ARGUMENT,
+                   L"Only 256 bit (32 byte) keys are supported"));
   EXPECT_EQ(Codes(), (std::vector<int>{0x01}));
   EXPECT_EQ(ready, 7u);
   EXPECT_EQ(image, nullptr);
@@ -56,7 +56,7 @@ TEST_F(CommandsTest, RefusedKeysChangeNothing) {
   for (const Fault &fault :
        {Fault::RefuseKey(key, 0), Fault::RefuseKey(key, 2), Fault::PayloadLength(key, 12)}) {
     Inject({fault});
-    EXPECT_TRUE(Fails(BlueFinSetKey(device, kSessionKey.data(), 32), V_E_FAILED, L"New AES key was not set"));
+    EXPECT_TRUE(Gave(BlueFinSetKey(device, kSessionKey.data(), 32), V_E_FAILED, L"New AES key was not set"));
     EXPECT_FALSE(IsSecure());
     // A cut answer does not undo the scanner's switch; the device keeps
     // talking under the old key all the same.
@@ -73,8 +73,8 @@ TEST_F(CommandsTest, RandomKeysAreFreshDrawsOfTheSecureSource) {
   std::vector<Key> keys;
   for (int i = 0; i < 2; ++i) {
     ASSERT_EQ(BlueFinSetRandomKey(device), V_OK);
-    ASSERT_EQ(SeamRecorder::draws.size(), keys.size() + 1);
-    const Bytes &draw = SeamRecorder::draws.back();
+    ASSERT_EQ(Moved("secureRandom").size(), keys.size() + 1);
+    const Bytes draw = Moved("secureRandom").back();
     ASSERT_EQ(draw.size(), Key{}.size());
     keys.push_back({});
     std::copy(draw.begin(), draw.end(), keys.back().begin());
@@ -82,7 +82,7 @@ TEST_F(CommandsTest, RandomKeysAreFreshDrawsOfTheSecureSource) {
     EXPECT_EQ(KeyOfNextCommand(), keys.back());
   }
   EXPECT_NE(keys[0], keys[1]);
-  SeamRecorder::drawFails = true;
+  Seam().Script("secureRandom", Fails(5, L"   at getrandom\r\n"));
   EXPECT_EQ(BlueFinSetRandomKey(device), V_E_WIN32);
   EXPECT_EQ(KeyOfNextCommand(), keys[1]);
   EXPECT_EQ(Codes(), (std::vector<int>{0x01, 0x05, 0x03, 0x05, 0x03, 0x03}));
@@ -116,7 +116,7 @@ TEST_F(CommandsTest, IdentityAnswersAreDecoded) {
     VUInt8 value12 = 0, value13 = 9;
     const VResult result = BlueFinGetDeviceInfo(device, model, &serial, &value12, &value13, &value14);
     if (c.cut) {
-      EXPECT_TRUE(Fails(result, V_E_FAILED, L"Response is too short"));
+      EXPECT_TRUE(Gave(result, V_E_FAILED, L"Response is too short"));
       EXPECT_EQ(serial, 0u);
       continue;
     }
@@ -152,7 +152,7 @@ TEST_F(CommandsTest, StatusAnswersAreDecoded) {
   EXPECT_EQ(BlueFinGetStatus(device, nullptr, nullptr, nullptr, nullptr), V_OK);
   Inject({Fault::PayloadLength(On(Command::kGetStatus), 15)});
   EXPECT_TRUE(
-      Fails(BlueFinGetStatus(device, nullptr, nullptr, nullptr, nullptr), V_E_FAILED, L"Response too short"));
+      Gave(BlueFinGetStatus(device, nullptr, nullptr, nullptr, nullptr), V_E_FAILED, L"Response too short"));
   EXPECT_EQ(Codes().size(), 2u + 1 + 4 + 2);
 }
 
@@ -179,7 +179,7 @@ TEST_F(CommandsTest, StatusCommandWantsTheStatusInForceBack) {
     if (c.message == nullptr) {
       EXPECT_EQ(result, V_OK) << c.status;
     } else {
-      EXPECT_TRUE(Fails(result, V_E_FAILED, c.message)) << c.status;
+      EXPECT_TRUE(Gave(result, V_E_FAILED, c.message)) << c.status;
     }
     EXPECT_EQ(emulator->Transcript().back().arguments, Bytes{static_cast<std::uint8_t>(c.status)});
   }

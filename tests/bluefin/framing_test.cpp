@@ -12,33 +12,31 @@ using FramingTest = ScannerTest;
 
 TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   ASSERT_EQ(Open(), V_OK);
-  SeamRecorder::sent.clear();
+  Seam().calls.clear();
   // The identity command with trailing bytes; two equal 16-byte halves.
   Bytes command(48);
   for (std::size_t i = 0; i < command.size(); ++i)
     command[i] = static_cast<std::uint8_t>(i % 16 == 0 ? 3 : i % 16);
   const VInt32 lengths[] = {0, 1, 44, 16, -1, 17, 43, 32};
   for (const VInt32 length : lengths) {
-    const VResult result = BlueFinSendCommand(device, command.data(), length);
-    if (length < 1 || length > 43) {
-      EXPECT_TRUE(
-          Fails(result, V_E_ARGUMENT_OUT_OF_RANGE, L"Expected command length is between 1 and 43 bytes"))
-          << length;
-    } else {
-      EXPECT_EQ(result, V_OK) << length;
-    }
+    const bool bad = length < 1 || length > 43;
+    EXPECT_TRUE(Gave(BlueFinSendCommand(device, command.data(), length),
+                     bad ? V_E_ARGUMENT_OUT_OF_RANGE : V_OK,
+                     bad ? L"Expected command length is between 1 and 43 bytes" : nullptr))
+        << length;
   }
   // Each frame that went out is answered; taking the answers also waits for
   // the scanner to have read every command.
+  const std::vector<Bytes> sent = Moved("send");
   Bytes answer(256);
-  for (std::size_t i = 0; i < SeamRecorder::sent.size(); ++i) {
+  for (std::size_t i = 0; i < sent.size(); ++i) {
     EXPECT_EQ(BlueFinReceiveResponse(device, 0x03, answer.data(), 256), 16);
   }
   std::vector<std::size_t> sizes;
-  for (const Bytes &frame : SeamRecorder::sent)
+  for (const Bytes &frame : sent)
     sizes.push_back(frame.size());
   EXPECT_EQ(sizes, (std::vector<std::size_t>{22, 22, 38, 54, 38}));
-  const Bytes &halves = SeamRecorder::sent.back();
+  const Bytes &halves = sent.back();
   EXPECT_TRUE(std::equal(halves.begin() + 6, halves.begin() + 22, halves.begin() + 22)) << "ECB";
 
   // The scanner took every frame (its checksums held) and read each command
@@ -49,7 +47,7 @@ TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
       argumentCounts.push_back(entry.arguments.size());
   }
   EXPECT_EQ(argumentCounts, (std::vector<std::size_t>{0, 15, 16, 42, 31}));
-  for (const Bytes &frame : SeamRecorder::sent) {
+  for (const Bytes &frame : sent) {
     Bytes plain(frame.begin() + 6, frame.end());
     BlueFinDecryptBlocks(plain.data(), static_cast<VInt32>(plain.size()), kDefaultKey.data(), 256,
                          plain.data());
@@ -110,13 +108,14 @@ TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
     const std::uint8_t command[2] = {code, 0};
     ASSERT_EQ(BlueFinSendCommand(device, command, 2), V_OK);
     Bytes buffer(static_cast<std::size_t>(c.capacity));
-    SeamRecorder::received = 0;
+    Seam().calls.clear();
     const VResult result = BlueFinReceiveResponse(device, code, buffer.data(), c.capacity);
-    EXPECT_TRUE(c.szMessage ? Fails(result, c.result, c.szMessage)
-                            : ::testing::AssertionResult(result == c.result))
-        << result;
+    EXPECT_TRUE(Gave(result, c.result, c.szMessage));
     if (c.headerOnly) {
-      EXPECT_EQ(SeamRecorder::received, 8u);
+      std::size_t received = 0;
+      for (const Bytes &bytes : Moved("receive"))
+        received += bytes.size();
+      EXPECT_EQ(received, 8u);
     }
     if (c.answerRemains) {
       EXPECT_EQ(BlueFinReceiveResponse(device, code, buffer.data(), c.capacity), 16);
