@@ -1,10 +1,13 @@
-// Opening a BlueFinDevice: the echo's tests, a failed opening closing its
-// connection, the object's copies of name and address, the time-outs the
-// exchanges wait with, and every null argument of the scanner API.
+// A BlueFinDevice: the opening echo and the time-outs the exchanges wait
+// with; the identity, status and key commands, their answers decoded and the
+// refusals and bad answers that leave the device as it was; session keys
+// drawn from the platform's secure source; every null argument of the API.
+#include <algorithm>
+#include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "bluefin/framing.h"
-#include "framework/v_support.h"
 #include "scanner_fixture.h"
 
 namespace vdm::bluefin::test {
@@ -32,44 +35,155 @@ TEST_F(DeviceTest, EchoFailuresFailTheOpeningAndCloseTheConnection) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
     Inject(c.faults);
-    SeamRecorder::readsTimeOut = c.code == V_E_TIMEOUT;  // no real wait
-    EXPECT_TRUE(Fails(Open(), c.code, c.szMessage));
+    if (c.code == V_E_TIMEOUT) {  // the send's wait is ready, the read's runs out at once
+      Seam().Script("wait", Gives(1));
+      Seam().Script("wait", Gives(0));
+    }
+    EXPECT_TRUE(Gave(Open(), c.code, c.szMessage));
     EXPECT_EQ(device, nullptr);
     // The scanner serves one connection at a time: it answers again only if
     // the failed opening closed its own.
-    SeamRecorder::readsTimeOut = false;
     EXPECT_EQ(Open(), V_OK);
     Close();
   }
 }
 
-TEST_F(DeviceTest, OpensUnderTheDefaultKeyWithOneAndThreeSecondWaits) {
+// An echo under the default key opens the device; sends wait one second
+// for room, receives three for the answer.
+TEST_F(DeviceTest, OpensWithAnEchoAndDecodesTheAnswers) {
+  Close();
+  emu::Options options;
+  options.model = "ABC";  // padded with zero bytes on the wire
+  options.serial = 0xFEDCBA98;
+  options.readyAfterPolls = 2;
+  Start(options);
   ASSERT_EQ(Open(), V_OK);
   EXPECT_EQ(Codes(), std::vector<int>{0x01});
   EXPECT_EQ(emulator->Transcript()[0].key, kDefaultKey);
   EXPECT_EQ(emulator->Transcript()[0].arguments, (Bytes{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}));
-  EXPECT_FALSE(IsSecure());
-  ASSERT_FALSE(SeamRecorder::waits.empty());
-  for (const auto &[readiness, milliseconds] : SeamRecorder::waits) {
-    EXPECT_EQ(milliseconds, readiness == Readiness::kWritable ? 1000u : 3000u);
+  const std::vector<vdm::test::PlatformCall> waits = Seam().CallsNamed("wait");
+  ASSERT_FALSE(waits.empty());
+  for (const vdm::test::PlatformCall &wait : waits) {
+    EXPECT_EQ(wait.limit.seconds * 1000 + wait.limit.microseconds / 1000,
+              wait.readiness == Readiness::kWritable ? 1000u : 3000u);
   }
 
-  // Each caller gets a string of its own.
-  vfw::Handle first;
-  vfw::Handle second;
-  vfw::Handle name;
-  ASSERT_EQ(BlueFinGetAddress(device, first.put()), V_OK);
-  first.reset();
-  ASSERT_EQ(BlueFinGetAddress(device, second.put()), V_OK);
-  ASSERT_EQ(BlueFinGetName(device, name.put()), V_OK);
-  EXPECT_EQ(vfw::ToUtf8(vfw::ToWString(second.get())), address());
-  EXPECT_EQ(vfw::ToWString(name.get()), L"Scanner");
+  char model[8];
+  std::memset(model, 'x', sizeof model);
+  VUInt32 serial = 0, value14 = 0;
+  VUInt8 value12 = 0, value13 = 9;
+  ASSERT_EQ(BlueFinGetDeviceInfo(device, model, &serial, &value12, &value13, &value14), V_OK);
+  EXPECT_STREQ(model, "ABC");
+  EXPECT_EQ(serial, 0xFEDCBA98u);
+  // The emulator's hardware revision 1.0 and firmware 0x0102.
+  EXPECT_EQ(std::tuple(value12, value13, value14), std::tuple(1, 0, 0x0102u));
 
-  vfw::Handle type;
-  const wchar_t *typeName = nullptr;
-  ASSERT_EQ(VObjectGetType(device, type.put()), V_OK);
-  ASSERT_EQ(VTypeGetNameW(type.get(), &typeName), V_OK);
-  EXPECT_STREQ(typeName, L"BlueFinDevice");
+  ASSERT_EQ(BlueFinSetKey(device, kSessionKey.data(), 32), V_OK);
+  struct Status {
+    VUInt32 flag12, flag13, ready, value14;
+    bool operator==(const Status &) const = default;
+  };
+  const auto poll = [&] {
+    Status out{9, 9, 9, 9};
+    EXPECT_EQ(BlueFinGetStatus(device, &out.flag12, &out.flag13, &out.ready, &out.value14), V_OK);
+    return out;
+  };
+  EXPECT_EQ(poll(), (Status{0, 0, 0, 0}));
+  ASSERT_EQ(BlueFinSetStatus(device, 1), V_OK);
+  EXPECT_EQ(poll(), (Status{1, 1, 0, 1}));
+  EXPECT_EQ(poll(), (Status{1, 1, 0, 2}));
+  EXPECT_EQ(poll(), (Status{1, 1, 1, 2}));
+  // All outputs null: still asked for.
+  EXPECT_EQ(BlueFinGetStatus(device, nullptr, nullptr, nullptr, nullptr), V_OK);
+  EXPECT_EQ(Codes().size(), 2u + 1 + 1 + 4 + 1);
+}
+
+// A refused call sends nothing; a bad answer fails its command. Either way
+// the device stays on its key and in its mode, and its outputs are not
+// written.
+TEST_F(DeviceTest, RefusalsAndBadAnswersLeaveTheDeviceAsItWas) {
+  const auto identity = On(Command::kIdentity), key = On(Command::kSetKey), status = On(Command::kGetStatus),
+             set = On(Command::kSetStatus);
+  const wchar_t *kNotSecure = L"Device is not in secure mode", *kNotSet = L"New AES key was not set",
+                *kShort = L"Response too short", *kNotChanged = L"Status was not changed";
+  VUInt32 out = 7;
+  HVImage image = nullptr;
+  using Call = std::function<VResult(HVBlueFin)>;
+  const Call getStatus = [&](HVBlueFin h) { return BlueFinGetStatus(h, &out, &out, &out, &out); };
+  const Call setStatus = [](HVBlueFin h) { return BlueFinSetStatus(h, 1); };
+  const Call setKey = [](HVBlueFin h) { return BlueFinSetKey(h, kSessionKey.data(), 32); };
+  const struct {
+    const char *szCase;
+    bool secure;
+    std::vector<Fault> faults;
+    Call call;
+    VResult code;
+    const wchar_t *szMessage;  // null: accepted
+  } cases[] = {
+      // clang-format off
+      {"status query, not secure",   false, {},                                getStatus,                                                         V_E_INVALID_OPERATION, kNotSecure},
+      {"status command, not secure", false, {},                                setStatus,                                                         V_E_INVALID_OPERATION, kNotSecure},
+      {"image, not secure",          false, {},                                [&](HVBlueFin h) { return BlueFinGetImage(h, &image); },           V_E_INVALID_OPERATION, kNotSecure},
+      {"a 16-byte key",              false, {},                                [](HVBlueFin h) { return BlueFinSetKey(h, kSessionKey.data(), 16); }, V_E_ARGUMENT,       L"Only 256 bit (32 byte) keys are supported"},
+      {"identity cut to 15",         false, {Fault::PayloadLength(identity, 15)}, [&](HVBlueFin h) { return BlueFinGetDeviceInfo(h, nullptr, &out, nullptr, nullptr, nullptr); }, V_E_FAILED, L"Response is too short"},
+      {"key refused",                false, {Fault::RefuseKey(key, 0)},        setKey,                                                            V_E_FAILED,            kNotSet},
+      {"key refused another way",    false, {Fault::RefuseKey(key, 2)},        setKey,                                                            V_E_FAILED,            kNotSet},
+      {"key answer cut to 12",       false, {Fault::PayloadLength(key, 12)},   setKey,                                                            V_E_FAILED,            kNotSet},
+      {"status cut to 15",           true,  {Fault::PayloadLength(status, 15)}, getStatus,                                                        V_E_FAILED,            kShort},
+      {"status command cut to 13",   true,  {Fault::PayloadLength(set, 13)},   setStatus,                                                         V_E_FAILED,            kShort},
+      {"status command cut to 14",   true,  {Fault::PayloadLength(set, 14)},   [](HVBlueFin h) { return BlueFinSetStatus(h, 0); },                V_OK,                  nullptr},
+      {"status not taken",           true,  {Fault::WrongStatusEcho(set, 0)},  setStatus,                                                         V_E_FAILED,            kNotChanged},
+      // Only the low byte travels: the scanner's 0 is no 256.
+      {"status above a byte",        true,  {},                                [](HVBlueFin h) { return BlueFinSetStatus(h, 256); },              V_E_FAILED,            kNotChanged},
+      // clang-format on
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.szCase);
+    Close();
+    emulator->ForceKey(kDefaultKey);
+    if (c.secure) {
+      OpenSecure();
+    } else {
+      ASSERT_EQ(Open(), V_OK);
+    }
+    const Key before = c.secure ? kSessionKey : kDefaultKey;
+    Inject(c.faults);
+    const std::size_t sent = Codes().size();
+    const VResult result = c.call(device);
+    EXPECT_TRUE(Gave(result, c.code, c.szMessage));
+    const bool refused = c.code == V_E_INVALID_OPERATION || c.code == V_E_ARGUMENT;
+    EXPECT_EQ(Codes().size(), sent + (refused ? 0 : 1));
+    EXPECT_EQ(out, 7u);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(IsSecure(), c.secure);
+    // A cut answer does not undo the scanner's own switch.
+    emulator->ForceKey(before);
+    EXPECT_EQ(KeyOfNextCommand(), before);
+  }
+}
+
+// A session key is the platform's cryptographic random source's draw, as
+// drawn, and a fresh one at each call: never a sequence of the C library's
+// or one seeded from the clock, which another process could repeat.
+TEST_F(DeviceTest, RandomKeysAreFreshDrawsOfTheSecureSource) {
+  ASSERT_EQ(Open(), V_OK);
+  for (std::size_t i = 1; i <= 2; ++i) {
+    ASSERT_EQ(BlueFinSetRandomKey(device), V_OK);
+    const std::vector<Bytes> draws = Moved("secureRandom");
+    ASSERT_EQ(draws.size(), i);
+    ASSERT_EQ(draws.back().size(), Key{}.size());
+    Key drawn;
+    std::copy(draws.back().begin(), draws.back().end(), drawn.begin());
+    EXPECT_EQ(emulator->CurrentKey(), drawn);
+    EXPECT_EQ(KeyOfNextCommand(), drawn);
+  }
+  EXPECT_NE(Moved("secureRandom")[0], Moved("secureRandom")[1]);
+  const Key last = emulator->CurrentKey();
+  Seam().Script("secureRandom", Fails(5, L"   at getrandom\r\n"));
+  EXPECT_EQ(BlueFinSetRandomKey(device), V_E_WIN32);
+  vdm::test::ExpectPlatformError(5, L"   at getrandom\r\n");
+  EXPECT_EQ(KeyOfNextCommand(), last);
+  EXPECT_EQ(Codes(), (std::vector<int>{0x01, 0x05, 0x03, 0x05, 0x03, 0x03}));
 }
 
 TEST(ScannerApi, NullArgumentsAreRefusedByName) {
@@ -101,7 +215,7 @@ TEST(ScannerApi, NullArgumentsAreRefusedByName) {
       // clang-format on
   };
   for (const auto &[call, parameter] : cases) {
-    EXPECT_TRUE(Fails(call(), V_E_ARGUMENT_NULL, std::wstring(parameter) + L" is NULL", parameter))
+    EXPECT_TRUE(Gave(call(), V_E_ARGUMENT_NULL, (std::wstring(parameter) + L" is NULL").c_str(), parameter))
         << vfw::ToUtf8(parameter);
   }
 }

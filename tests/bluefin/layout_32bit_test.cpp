@@ -31,7 +31,7 @@ TEST_F(Layout32Test, OpenDeviceAsTheHostReadsIt) {
   const void *record = device;
   EXPECT_NE(At<HVBluetoothSocket>(record, kSocket), nullptr);
   EXPECT_EQ(vfw::ToWString(At<HVString>(record, kName)), L"Scanner");
-  EXPECT_EQ(vfw::ToUtf8(vfw::ToWString(At<HVString>(record, kAddress))), address());
+  EXPECT_EQ(vfw::ToUtf8(vfw::ToWString(At<HVString>(record, kAddress))), address);
   EXPECT_EQ(At<VUInt32>(record, kSecureMode), 0u);
   EXPECT_EQ(KeyAt(record, kDefaultKeyAt), kDefaultKey);
   EXPECT_EQ(KeyAt(record, kKeyAt), kDefaultKey);

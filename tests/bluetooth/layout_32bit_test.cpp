@@ -38,7 +38,7 @@ TEST_F(Layout32Test, DeviceAsTheHostReadsIt) {
 TEST_F(Layout32Test, SocketAsTheHostReadsIt) {
   const std::string address = UniqueAddress();
   TestPeer peer(address, kVBluetoothSerialPortServiceClass);
-  Handle device = MakeDevice(std::wstring(address.begin(), address.end())), socket;
+  Handle device = MakeDevice(address), socket;
   ASSERT_EQ(VBluetoothDeviceConnect(device.get(), kVBluetoothSerialPortServiceClass, socket.put()), V_OK);
   peer.Accept();
   const void *record = socket.get();

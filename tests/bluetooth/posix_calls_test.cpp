@@ -20,59 +20,54 @@ namespace {
 
 using platform::Failure;
 
+const platform::PlatformCalls &Calls() {
+  return platform::PlatformDefault();
+}
+
+bool ConnectWithoutAFamily(Failure *pFailure) {
+  const VBluetoothSocketAddress noFamily{0, 0x001122334455, {}, 0};
+  platform::SocketHandle socket = platform::kNoSocket;
+  Failure ignored;
+  EXPECT_TRUE(Calls().open(&socket, &ignored));
+  const bool connected = Calls().connect(socket, &noFamily, pFailure);
+  EXPECT_TRUE(Calls().close(socket, &ignored));
+  return connected;
+}
+
+bool OpenWithoutADescriptorToSpare(Failure *pFailure) {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit none{0, limit.rlim_max};
+  setrlimit(RLIMIT_NOFILE, &none);
+  platform::SocketHandle socket = platform::kNoSocket;
+  const bool opened = Calls().open(&socket, pFailure);
+  setrlimit(RLIMIT_NOFILE, &limit);
+  return opened;
+}
+
 TEST(PosixCalls, FailuresCarryErrnoAndTheCallsName) {
-  const platform::PlatformCalls &calls = platform::PlatformDefault();
   const platform::SocketHandle kBad = platform::kNoSocket;  // descriptor -1
-  const VBluetoothSocketAddress kNoFamily{0, 0x001122334455, {}, 0};
+  const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
   VUInt8 byte = 0;
   wchar_t text[17];
+  VUInt32 length = 17;  // no room for the terminator
   const struct {
     const char *szCase;
     std::function<bool(Failure *)> call;  // true when the call succeeded
     VInt32 code;
     const wchar_t *szAt;
   } cases[] = {
-      {"wait with a limit of a whole second in microseconds",
-       [&](Failure *f) {
-         return calls.wait(kBad, platform::Readiness::kReadable, {0, 1000000}, f) >= 0;
-       },
-       EINVAL, L"   at select\r\n"},
-      {"receive", [&](Failure *f) { return calls.receive(kBad, &byte, 1, f) >= 0; }, EBADF,
-       L"   at recv\r\n"},
-      {"send", [&](Failure *f) { return calls.send(kBad, &byte, 1, f) >= 0; }, EBADF, L"   at send\r\n"},
-      {"shutdown", [&](Failure *f) { return calls.shutdown(kBad, f); }, EBADF, L"   at shutdown\r\n"},
-      {"close", [&](Failure *f) { return calls.close(kBad, f); }, EBADF, L"   at closesocket\r\n"},
-      {"address text without room",
-       [&](Failure *f) {
-         VUInt32 length = 17;
-         const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
-         return calls.addressToString(&address, text, &length, f);
-       },
-       EFAULT, L"   at WSAAddressToStringW\r\n"},
-      {"random bytes into no buffer", [&](Failure *f) { return calls.secureRandom(nullptr, 16, f); }, EFAULT,
-       L"   at getrandom\r\n"},
-      {"connect to a record of no family",
-       [&](Failure *f) {
-         platform::SocketHandle socket = platform::kNoSocket;
-         Failure ignored;
-         EXPECT_TRUE(calls.open(&socket, &ignored));
-         const bool connected = calls.connect(socket, &kNoFamily, f);
-         EXPECT_TRUE(calls.close(socket, &ignored));
-         return connected;
-       },
-       EINVAL, L"   at connect\r\n"},
-      {"open without a descriptor to spare",
-       [&](Failure *f) {
-         rlimit limit{};
-         getrlimit(RLIMIT_NOFILE, &limit);
-         const rlimit none{0, limit.rlim_max};
-         setrlimit(RLIMIT_NOFILE, &none);
-         platform::SocketHandle socket = platform::kNoSocket;
-         const bool opened = calls.open(&socket, f);
-         setrlimit(RLIMIT_NOFILE, &limit);
-         return opened;
-       },
-       EMFILE, L"   at socket\r\n"},
+      // clang-format off
+      {"wait for a whole second in microseconds", [&](Failure *f) { return Calls().wait(kBad, platform::Readiness::kReadable, {0, 1000000}, f) >= 0; }, EINVAL, L"   at select\r\n"},
+      {"receive",                                 [&](Failure *f) { return Calls().receive(kBad, &byte, 1, f) >= 0; },                                  EBADF,  L"   at recv\r\n"},
+      {"send",                                    [&](Failure *f) { return Calls().send(kBad, &byte, 1, f) >= 0; },                                     EBADF,  L"   at send\r\n"},
+      {"shutdown",                                [&](Failure *f) { return Calls().shutdown(kBad, f); },                                                EBADF,  L"   at shutdown\r\n"},
+      {"close",                                   [&](Failure *f) { return Calls().close(kBad, f); },                                                   EBADF,  L"   at closesocket\r\n"},
+      {"address text without room",               [&](Failure *f) { return Calls().addressToString(&address, text, &length, f); },                      EFAULT, L"   at WSAAddressToStringW\r\n"},
+      {"random bytes into no buffer",             [&](Failure *f) { return Calls().secureRandom(nullptr, 16, f); },                                     EFAULT, L"   at getrandom\r\n"},
+      {"connect to a record of no family",        ConnectWithoutAFamily,                                                                                EINVAL, L"   at connect\r\n"},
+      {"open without a descriptor to spare",      OpenWithoutADescriptorToSpare,                                                                        EMFILE, L"   at socket\r\n"},
+      // clang-format on
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
@@ -91,10 +86,9 @@ TEST(PosixCalls, ASendIntoAFullBufferMovesNothingYet) {
   Failure failure;
   std::int64_t sent = 1;
   for (int i = 0; i < 1000 && sent > 0; ++i)
-    sent =
-        platform::PlatformDefault().send(socket, chunk.data(), static_cast<VUInt32>(chunk.size()), &failure);
+    sent = Calls().send(socket, chunk.data(), static_cast<VUInt32>(chunk.size()), &failure);
   EXPECT_EQ(sent, 0);
-  EXPECT_EQ(platform::PlatformDefault().wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
+  EXPECT_EQ(Calls().wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
   close(pair[0]);
   close(pair[1]);
 }
@@ -113,8 +107,8 @@ TEST(PosixCalls, SignalsDoNotCutAWaitShort) {
   int ready = -2;
   Failure failure;
   std::thread waiter([&] {
-    ready = platform::PlatformDefault().wait(platform::posix::HandleFromDescriptor(pair[0]),
-                                             platform::Readiness::kReadable, {0, 100000}, &failure);
+    ready = Calls().wait(platform::posix::HandleFromDescriptor(pair[0]), platform::Readiness::kReadable,
+                         {0, 100000}, &failure);
     done.store(true);
   });
   int signals = 0;

@@ -1,9 +1,10 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <tuple>
 #include <type_traits>
 
-#include "framework/v_test_controls.h"
+#include "bluetooth/platform/emulated_link.h"
 
 namespace vdm::test {
 
@@ -25,19 +26,31 @@ void ExpectPlatformError(VInt32 code, const wchar_t *szAt) {
   EXPECT_EQ(error.callStack, szAt);
 }
 
-// --- FakePlatform ----------------------------------------------------------
+::testing::AssertionResult Gave(VResult result, VResult code, const wchar_t *szMessage,
+                                const std::wstring &parameter) {
+  const vfw::LastError error = GetLastError();
+  if (result == code && (szMessage == nullptr || (error.code == code && error.message == szMessage &&
+                                                  error.parameterName == parameter))) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure()
+         << "result " << result << ", last error " << error.code << " \"" << vfw::ToUtf8(error.message)
+         << "\" (" << vfw::ToUtf8(error.parameterName) << "); expected " << code;
+}
 
 namespace {
 
-std::pair<VInt64, VInt64> HostFootprint() {
-  return {VTestGetLiveObjectCount(), VTestGetOutstandingAllocationCount()};
-}
+constexpr char kStartup[] = "startup", kCleanup[] = "cleanup", kOpen[] = "open", kConnect[] = "connect",
+               kWait[] = "wait", kReceive[] = "receive", kSend[] = "send", kShutdown[] = "shutdown",
+               kClose[] = "close", kToAddress[] = "stringToAddress", kToString[] = "addressToString",
+               kRandom[] = "secureRandom";
 
 template <typename Member>
 struct Recorder;
 
-// One recording wrapper per table member: records the call with its limit
-// and readiness, then plays the scripted outcome or the inner table's.
+// One recording wrapper per table member: plays the scripted outcome or the
+// inner table's, then records the call with its limit, readiness and the
+// bytes the inner table moved.
 template <typename R, typename... Args>
 struct Recorder<R (*PlatformCalls::*)(Args...)> {
   template <auto kMember, const char *kName>
@@ -51,12 +64,18 @@ struct Recorder<R (*PlatformCalls::*)(Args...)> {
         call.readiness = arg;
     };
     (note(args), ...);
-    fake.calls.push_back(call);
-    Failure *pFailure = std::get<sizeof...(Args) - 1>(std::tie(args...));
+    const auto tied = std::tie(args...);
+    Failure *pFailure = std::get<sizeof...(Args) - 1>(tied);
     Outcome outcome;
     R result;
     if (!fake.TakeScript(kName, &outcome)) {
       result = (fake.inner->*kMember)(args...);
+      if constexpr (kName == kSend || kName == kReceive) {
+        const auto *pBytes = static_cast<const VUInt8 *>(std::get<1>(tied));
+        call.bytes.assign(pBytes, pBytes + std::max<R>(result, 0));
+      } else if constexpr (kName == kRandom) {
+        call.bytes.assign(std::get<0>(tied), std::get<0>(tied) + (result ? std::get<1>(tied) : 0));
+      }
     } else {
       if (outcome.fails)
         *pFailure = outcome.failure;
@@ -66,6 +85,7 @@ struct Recorder<R (*PlatformCalls::*)(Args...)> {
         result = static_cast<R>(outcome.value);
       }
     }
+    fake.calls.push_back(call);
     if (fake.after)
       fake.after(kName);
     return result;
@@ -74,11 +94,6 @@ struct Recorder<R (*PlatformCalls::*)(Args...)> {
 
 template <auto kMember, const char *kName>
 constexpr auto kRecorded = &Recorder<decltype(kMember)>::template Call<kMember, kName>;
-
-constexpr char kStartup[] = "startup", kCleanup[] = "cleanup", kOpen[] = "open", kConnect[] = "connect",
-               kWait[] = "wait", kReceive[] = "receive", kSend[] = "send", kShutdown[] = "shutdown",
-               kClose[] = "close", kToAddress[] = "stringToAddress", kToString[] = "addressToString",
-               kRandom[] = "secureRandom";
 
 constexpr PlatformCalls kRecording{
     kRecorded<&PlatformCalls::startup, kStartup>,
@@ -155,13 +170,29 @@ std::vector<PlatformCall> FakePlatform::CallsNamed(const std::string &name) cons
   return named;
 }
 
-Handle MakeDevice(const std::wstring &addressText, const wchar_t *szName) {
-  Handle name = MakeString(szName), address = MakeString(addressText.c_str()), device;
-  EXPECT_EQ(VBluetoothDeviceCreateFromString(name.get(), address.get(), device.put()), V_OK);
-  return device;
+TestPeer::TestPeer(const std::string &address, const VUInt8 serviceClass[16]) {
+  std::string error;
+  listener_ = emu::ListenOn(EmulatedLinkName(address, serviceClass), &error);
+  EXPECT_TRUE(listener_) << error;
 }
 
-// --- Fixture ---------------------------------------------------------------
+int TestPeer::Accept() {
+  emu::Fd connection;
+  EXPECT_EQ(emu::AcceptOne(listener_.get(), waker_, &connection), emu::Io::kOk);
+  accepted_.push_back(std::move(connection));
+  return accepted_.back().get();
+}
+
+void TestPeer::Write(int fd, const std::vector<VUInt8> &bytes) {
+  EXPECT_EQ(emu::WriteAll(fd, waker_, bytes), emu::Io::kOk);
+}
+
+Handle MakeDevice(const std::string &address, const wchar_t *szName) {
+  Handle name = MakeString(szName), text = MakeString(std::wstring(address.begin(), address.end()).c_str());
+  Handle device;
+  EXPECT_EQ(VBluetoothDeviceCreateFromString(name.get(), text.get(), device.put()), V_OK);
+  return device;
+}
 
 void TransportTest::SetUp() {
   Handle type;
@@ -169,13 +200,13 @@ void TransportTest::SetUp() {
   ASSERT_EQ(VBluetoothSocketTypeOf(type.put()), V_OK);
   type.reset();
   VErrorClearLast();
-  baseline_ = HostFootprint();
+  baseline_ = HostFootprint{};
 }
 
 void TransportTest::TearDown() {
   FakePlatform::Get().Uninstall();
   VErrorClearLast();
-  EXPECT_EQ(HostFootprint(), baseline_) << "host objects or memory left behind (objects, allocations)";
+  EXPECT_EQ(HostFootprint{}, baseline_) << "the test left host objects behind";
 }
 
 }  // namespace vdm::test

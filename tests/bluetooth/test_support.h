@@ -1,12 +1,13 @@
-// Helpers shared by the transport's tests: host footprint counts, a
-// recording and scriptable table on the platform seam, and a raw peer on the
-// emulated link.
+// Helpers shared by the transport's and the scanner protocol's tests: a
+// recording and scriptable table on the platform seam, a raw peer on the
+// emulated link, and a fixture that compares the host's footprint.
 #ifndef TESTS_BLUETOOTH_TEST_SUPPORT_H
 #define TESTS_BLUETOOTH_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 #include <v_core.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -16,18 +17,20 @@
 
 #include "bluetooth/platform/platform.h"
 #include "bluetooth/v_bluetooth.h"
+#include "emulator/link.h"
 #include "framework/v_support.h"
 #include "tests/emulator/unique_address.h"
+#include "tests/host_footprint.h"
 
 namespace vdm::test {
 
+namespace emu = ::bluefin::emu;
 using vfw::GetLastError;
 using vfw::Handle;
 using vfw::MakeString;
 using vfw::ToWString;
 using Names = std::vector<std::string>;
-// An address no other test process uses at the same time, so that parallel
-// tests never share an abstract name.
+// Parallel test processes never share an abstract name.
 using bluefin::emu::test::UniqueAddress;
 
 // Releases the reference and returns what the release (the dispose) gave.
@@ -38,6 +41,7 @@ struct PlatformCall {
   std::string name;  // the PlatformCalls member: "open", "wait", "receive", ...
   platform::WaitLimit limit{};
   platform::Readiness readiness{};
+  std::vector<VUInt8> bytes = {};  // what a send, receive or random draw moved
 };
 
 // What a scripted call does instead of the inner table: fail, or give a
@@ -79,38 +83,37 @@ class FakePlatform {
   std::map<std::string, std::deque<Outcome>> scripts_;
 };
 
-Handle MakeDevice(const std::wstring &addressText, const wchar_t *szName = L"Scanner");
+Handle MakeDevice(const std::string &address, const wchar_t *szName = L"Scanner");
 
-// A raw peer listening on the emulated link's abstract name for a device and
-// service class. A connect completes into the listen queue, so the test
-// accepts after connecting, on its own thread.
+// A raw peer on the emulated link's name for a device and service class: the
+// scanner emulator's end of the link, without a scanner. A connect completes
+// into the listen queue, so the test accepts after connecting.
 class TestPeer {
  public:
   TestPeer(const std::string &address, const VUInt8 serviceClass[16]);
-  ~TestPeer();
-  TestPeer(const TestPeer &) = delete;
-  TestPeer &operator=(const TestPeer &) = delete;
 
   int Accept();
   void Write(int fd, const std::vector<VUInt8> &bytes);
-  void Close(int fd);
+  void Close(int fd) {
+    std::erase_if(accepted_, [fd](const emu::Fd &each) { return each.get() == fd; });
+  }
 
  private:
-  int listener_ = -1;
-  std::vector<int> accepted_;
+  emu::Fd listener_;
+  emu::Waker waker_;
+  std::vector<emu::Fd> accepted_;
 };
 
-// The platform's own codes for the failures the link tests provoke, defined
-// beside each platform's test peer.
-struct PlatformCodes {
-  VInt32 refused;   // a connect nobody listens for
-  VInt32 invalid;   // address text that is no address
-  VInt32 peerGone;  // a send to a peer that closed
-};
-extern const PlatformCodes kPlatformCodes;
+// The platform's own codes for a connect nobody listens for and for address
+// text that is no address.
+#ifdef _WIN32
+inline constexpr VInt32 kRefused = 10061, kInvalid = 10022;  // WSAECONNREFUSED, WSAEINVAL
+#else
+inline constexpr VInt32 kRefused = ECONNREFUSED, kInvalid = EINVAL;
+#endif
 
-// Primes the types, so that their one-time registration is not counted as
-// a leak, and compares the host's live objects and allocations at the end.
+// Primes the transport's types, so that their one-time registration is not
+// counted as a leak, and compares the host's footprint at the end.
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -118,12 +121,17 @@ class TransportTest : public ::testing::Test {
   FakePlatform &Seam() { return FakePlatform::Get(); }
 
  private:
-  std::pair<VInt64, VInt64> baseline_;
+  HostFootprint baseline_;
 };
 
 // The thread's last error is the platform's failure: V_E_WIN32 with its code
 // and the failed call's name.
 void ExpectPlatformError(VInt32 code, const wchar_t *szAt);
+
+// The call gave code, and the thread's last error agrees on code, message and
+// parameter name; without a message only the result is looked at.
+::testing::AssertionResult Gave(VResult result, VResult code, const wchar_t *szMessage,
+                                const std::wstring &parameter = L"");
 
 }  // namespace vdm::test
 
