@@ -6,10 +6,6 @@
 namespace vdm::test {
 namespace {
 
-VResult V_CALL NoReport(HVDevice, HVObject, HVImage *, VInt32, VBiometricStatus *, void *) {
-  return V_OK;
-}
-
 class CaptureTest : public DeviceTest {
  protected:
   HVDevice OpenScanner(unsigned readyAfterPolls) {

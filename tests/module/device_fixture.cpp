@@ -1,9 +1,9 @@
 #include "device_fixture.h"
 
-#include "tests/emulator/unique_address.h"
-
 #include <chrono>
 #include <utility>
+
+#include "tests/emulator/unique_address.h"
 
 namespace vdm::test {
 namespace {
@@ -100,7 +100,7 @@ void DeviceTest::TearDown() {
   // Unplugging gives every scanner its default key back, so the scanners
   // go after the module.
   module_.reset();
-  scanners_.clear();
+  emulators_.clear();
   VTestSetSleepHook(nullptr, nullptr);
   ModuleTest::TearDown();
 }
@@ -112,7 +112,7 @@ std::string DeviceTest::AddressOf(const emu::Emulator &scanner) {
 
 emu::Emulator &DeviceTest::StartScanner(emu::Options options) {
   options.address = emu::test::UniqueAddress();
-  auto &scanner = scanners_.emplace_back(options);
+  auto &scanner = emulators_.emplace_back(options);
   std::string error;
   EXPECT_TRUE(scanner.Start(&error)) << error;
   return scanner;
@@ -145,6 +145,20 @@ std::wstring DeviceTest::Property(VDeviceManagerGetStringProc slot, HVDevice hDe
   const VResult result = slot(hDevice, value.put());
   EXPECT_EQ(result, V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
   return vfw::ToWString(value.get());
+}
+
+int DeviceTest::ReadEach(std::span<const HVDevice> devices) {
+  int reads = 0;
+  for (HVDevice hDevice : devices) {
+    for (auto slot : {Slots().pGetId, Slots().pGetDisplayName, Slots().pGetSerialNumber}) {
+      HVString value = nullptr;
+      const VResult result = slot(hDevice, &value);
+      EXPECT_TRUE(result == V_OK || IsRefusal(result)) << result;
+      VObjectUnref(value);
+      ++reads;
+    }
+  }
+  return reads;
 }
 
 VResult DeviceTest::Stop(StopKind kind, HVDevice hDevice, void *captureParam) {

@@ -1,19 +1,24 @@
 // The emulated-link build of the module loaded through the framework's
-// device manager, as the host would, with a leak check at the end; and a
+// device manager, as the host would, with a leak check at the end; a
 // plugged module with scanner emulators to create devices on, and captures
 // driven from the capture callback: an action at every report, and a
-// stopper on another thread started at a chosen report.
+// stopper on another thread started at a chosen report; and several
+// devices at once for seeded sessions.
 #ifndef TESTS_MODULE_DEVICE_FIXTURE_H
 #define TESTS_MODULE_DEVICE_FIXTURE_H
 
 #include <gtest/gtest.h>
 #include <v_devices.h>
 
+#include <array>
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <list>
 #include <memory>
 #include <optional>
+#include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +28,7 @@
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
 #include "tests/host_footprint.h"
+#include "watchdog.h"
 
 namespace vdm::test {
 
@@ -67,6 +73,14 @@ inline ::testing::AssertionResult HasLastError(VResult result, VResult code, con
   return ::testing::AssertionFailure()
          << "result " << result << ", last error " << error.code << " \"" << vfw::ToUtf8(error.message)
          << "\"; expected " << code << " \"" << vfw::ToUtf8(message) << "\"";
+}
+
+inline bool IsRefusal(VResult result) {
+  return result == V_E_ARGUMENT || result == V_E_INVALID_OPERATION;
+}
+
+inline VResult V_CALL NoReport(HVDevice, HVObject, HVImage *, VInt32, VBiometricStatus *, void *) {
+  return V_OK;
 }
 
 namespace emu = bluefin::emu;
@@ -137,6 +151,9 @@ class DeviceTest : public ModuleTest {
                  void *hostParam = nullptr);
   HVDevice CreateOn(const emu::Emulator &scanner, const wchar_t *displayName = L"Scanner");
   std::wstring Property(VDeviceManagerGetStringProc slot, HVDevice hDevice);
+  // Reads three properties of each device, each read or refused (the device
+  // may be gone meanwhile), never a crash or a hang; gives the count.
+  int ReadEach(std::span<const HVDevice> devices);
 
   // Captures on hDevice with the fixture's capture object unless given one;
   // several threads capture at once each with its own.
@@ -148,8 +165,112 @@ class DeviceTest : public ModuleTest {
   // the parameter that names the capture for a cancel.
   std::function<void(HVDevice hDevice, void *captureParam)> onCaptureStart_;
 
-  std::list<emu::Emulator> scanners_;  // stable addresses
+  std::list<emu::Emulator> emulators_;  // stable addresses
   vfw::Handle captureObject_;
+};
+
+// Devices on scanners whose image is ready at the third poll, each with a
+// capture object of its own, for seeded sessions of captures and stops.
+class SeveralDevicesTest : public DeviceTest {
+ protected:
+  static constexpr int kDevices = 3;
+  static constexpr unsigned kReadyAfterPolls = 2;
+
+  void SetUp() override {
+    DeviceTest::SetUp();
+    emu::Options options;
+    options.readyAfterPolls = kReadyAfterPolls;
+    options.image = emu::Emulator().ExpectedImage();  // drawn once for all
+    for (int d = 0; d < kDevices; ++d) {
+      options.observer = [this, d](const emu::EmulatorEvent &event) {
+        if (event.kind == emu::EmulatorEvent::Kind::kCommand) {
+          OnCommand(d, event.command->code);
+        }
+      };
+      scanners_[d] = &StartScanner(options);
+      devices_[d] = CreateOn(*scanners_[d]);
+      ASSERT_EQ(VPropertyBagCreate(captureObjects_[d].put()), V_OK);
+    }
+  }
+
+  void TearDown() override {
+    for (auto &object : captureObjects_) {
+      object.reset();
+    }
+    DeviceTest::TearDown();
+  }
+
+  // On the scanner's thread when a command reaches scanner d, before its
+  // answer goes out.
+  virtual void OnCommand(int /*d*/, std::uint8_t /*code*/) {}
+
+  // Runs `session` with each seed in turn under a watchdog, until a
+  // failure: VDM_<name>_SEED sets the first seed, VDM_<name>_ITERATIONS the
+  // count, which it gives.
+  int Seeded(const std::string &name, const std::function<void(std::mt19937 &)> &session) {
+    const auto number = [&name](const char *what, int fallback) {
+      const char *text = std::getenv(("VDM_" + name + what).c_str());
+      return text ? std::atoi(text) : fallback;
+    };
+    const int iterations = number("_ITERATIONS", 1000);
+    const auto firstSeed = static_cast<unsigned>(number("_SEED", 1));
+    Watchdog watchdog;
+    for (int i = 0; i < iterations && !HasFailure(); ++i) {
+      const unsigned seed = firstSeed + static_cast<unsigned>(i);
+      SCOPED_TRACE(testing::Message() << "seed " << seed);
+      watchdog.Begin(name + " session with seed " + std::to_string(seed));
+      std::mt19937 random(seed);
+      session(random);
+    }
+    return iterations;
+  }
+
+  // A capture on every device at once, each on a thread of its own.
+  std::array<CaptureRun, kDevices> CaptureOnAll(
+      const std::array<StopPlan, kDevices> &plans,
+      const std::function<ReportAction(int d)> &actionOf = nullptr) {
+    std::array<CaptureRun, kDevices> runs;
+    std::vector<std::thread> threads;
+    for (int d = 0; d < kDevices; ++d) {
+      threads.emplace_back([&, d] {
+        runs[d] = Capture(devices_[d], plans[d], captureObjects_[d].get(), actionOf ? actionOf(d) : nullptr);
+      });
+    }
+    for (std::thread &thread : threads) {
+      thread.join();
+    }
+    return runs;
+  }
+
+  // Checks and counts a run as refused (a capture that never polled, ended
+  // with a result `refusal` accepts), stopped or completed.
+  void Tally(CaptureRun &run, const StopPlan &plan, int d, bool (*refusal)(VResult)) {
+    SCOPED_TRACE(testing::Message() << "device " << d);
+    run.Collect();
+    EXPECT_EQ(run.stopResult, V_OK);
+    // A stopper that waited returned once the capture's outcome was stored;
+    // one on the capture's own thread ran before it was.
+    if (plan.kind != StopKind::kNone && !plan.fromCallback && run.statusWhenStopped != -1) {
+      EXPECT_EQ(run.statusWhenStopped, run.status);
+    }
+    if (refusal && refusal(run.result) && run.polls == 0) {
+      ++refused_;  // began after its device was removed or unplugged
+    } else if (run.status == V_BIOMETRIC_STATUS_CANCELED) {
+      EXPECT_EQ(run.result, V_OK);
+      EXPECT_FALSE(run.image.has_value());
+      ++stopped_;
+    } else {
+      EXPECT_EQ(run.result, V_OK);
+      EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_OK);
+      EXPECT_TRUE(run.image == scanners_[d]->ExpectedImage());
+      ++completed_;
+    }
+  }
+
+  std::array<emu::Emulator *, kDevices> scanners_{};
+  std::array<HVDevice, kDevices> devices_{};
+  std::array<vfw::Handle, kDevices> captureObjects_;
+  int stopped_ = 0, completed_ = 0, refused_ = 0;
 };
 
 }  // namespace vdm::test
