@@ -118,24 +118,24 @@ emu::Emulator &DeviceTest::StartScanner(emu::Options options) {
   return scanner;
 }
 
-VResult DeviceTest::Create(const wchar_t *displayName, const std::string *address, HVDevice *phDevice,
+VResult DeviceTest::Create(const emu::Emulator *scanner, HVDevice *phDevice, const wchar_t *displayName,
                            void *hostParam) {
   vfw::Handle bag;
   EXPECT_EQ(VPropertyBagCreate(bag.put()), V_OK);
   if (displayName) {
     EXPECT_EQ(VPropertyBagSetStringW(bag.get(), L"DisplayName", displayName), V_OK);
   }
-  if (address) {
-    const std::wstring wide(address->begin(), address->end());
+  if (scanner) {
+    const std::string address = AddressOf(*scanner);
+    const std::wstring wide(address.begin(), address.end());
     EXPECT_EQ(VPropertyBagSetStringW(bag.get(), L"BluetoothAddress", wide.c_str()), V_OK);
   }
   return Slots().pCreateDevice(bag.get(), phDevice, hostParam);
 }
 
 HVDevice DeviceTest::CreateOn(const emu::Emulator &scanner, const wchar_t *displayName) {
-  const std::string address = AddressOf(scanner);
   HVDevice hDevice = nullptr;
-  const VResult result = Create(displayName, &address, &hDevice);
+  const VResult result = Create(&scanner, &hDevice, displayName);
   EXPECT_EQ(result, V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
   return hDevice;
 }
@@ -186,8 +186,9 @@ CaptureRun DeviceTest::Capture(HVDevice hDevice, const StopPlan &plan, HVObject 
   const HVImage unwritten = reinterpret_cast<HVImage>(&context);
   HVImage images[1] = {unwritten};
   VInt32 imageCount = 0;
-  if (onCaptureStart_) {
-    onCaptureStart_(hDevice, &context);
+  {
+    std::lock_guard lock(paramsMutex_);
+    params_[hDevice] = &context;
   }
   run.result = Slots().pCapture(hDevice, captureObject, nullptr, nullptr, nullptr, nullptr, V_TRUE, nullptr,
                                 nullptr, nullptr, images, 1, &imageCount, &run.status, OnReport, &context);

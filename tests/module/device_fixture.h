@@ -10,12 +10,19 @@
 #include <gtest/gtest.h>
 #include <v_devices.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <span>
@@ -28,7 +35,6 @@
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
 #include "tests/host_footprint.h"
-#include "watchdog.h"
 
 namespace vdm::test {
 
@@ -146,8 +152,9 @@ class DeviceTest : public ModuleTest {
   // socket names are shared by the whole machine.
   emu::Emulator &StartScanner(emu::Options options = {});
 
-  // Slot 39 with the given parameters; a null text leaves it out.
-  VResult Create(const wchar_t *displayName, const std::string *address, HVDevice *phDevice,
+  // Slot 39 with the scanner's address and the display name; a null one
+  // leaves it out.
+  VResult Create(const emu::Emulator *scanner, HVDevice *phDevice, const wchar_t *displayName = L"Scanner",
                  void *hostParam = nullptr);
   HVDevice CreateOn(const emu::Emulator &scanner, const wchar_t *displayName = L"Scanner");
   std::wstring Property(VDeviceManagerGetStringProc slot, HVDevice hDevice);
@@ -161,12 +168,62 @@ class DeviceTest : public ModuleTest {
                      ReportAction action = nullptr);
   VResult Stop(StopKind kind, HVDevice hDevice, void *captureParam);
 
-  // Called on the capturing thread just before each capture starts, with
-  // the parameter that names the capture for a cancel.
-  std::function<void(HVDevice hDevice, void *captureParam)> onCaptureStart_;
+  // The parameter that names the latest capture on hDevice for a cancel.
+  void *ParamOf(HVDevice hDevice) {
+    std::lock_guard lock(paramsMutex_);
+    return params_[hDevice];
+  }
 
   std::list<emu::Emulator> emulators_;  // stable addresses
   vfw::Handle captureObject_;
+  std::mutex paramsMutex_;
+  std::map<HVDevice, void *> params_;
+};
+
+// A deadlock fails the suite instead of hanging it: the watchdog aborts the
+// process, naming what did not end, when a watched step outlives its limit.
+class Watchdog {
+ public:
+  explicit Watchdog(std::chrono::seconds limit = std::chrono::seconds(60))
+      : limit_(limit), thread_([this] { Watch(); }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // Starts the time of the next step; what names it in the abort message.
+  void Begin(std::string what) {
+    std::lock_guard lock(mutex_);
+    what_ = std::move(what);
+    ++step_;
+    changed_.notify_all();
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock lock(mutex_);
+    while (!done_) {
+      const std::uint64_t step = step_;
+      if (!changed_.wait_for(lock, limit_, [&] { return done_ || step_ != step; })) {
+        std::fprintf(stderr, "watchdog: %s did not end in %lld s: deadlock\n", what_.c_str(),
+                     static_cast<long long>(limit_.count()));
+        std::fflush(stderr);
+        std::abort();
+      }
+    }
+  }
+
+  const std::chrono::seconds limit_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  std::string what_ = "the test";
+  std::uint64_t step_ = 0;
+  std::thread thread_;
 };
 
 // Devices on scanners whose image is ready at the third poll, each with a
@@ -264,6 +321,26 @@ class SeveralDevicesTest : public DeviceTest {
       EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_OK);
       EXPECT_TRUE(run.image == scanners_[d]->ExpectedImage());
       ++completed_;
+    }
+  }
+
+  // Every device open again on a plugged module, each scanner on its
+  // default key: what the next session starts from.
+  void Restore(bool plugged) {
+    if (!plugged) {
+      ASSERT_EQ(module_->Plug(), V_OK);
+    }
+    for (int d = 0; d < kDevices; ++d) {
+      // A closed device's handle may name a newer device's record at the
+      // same address: only a handle no other entry has is still its own.
+      const auto same = std::count(devices_.begin(), devices_.end(), devices_[d]);
+      HVString id = nullptr;
+      if (same == 1 && Slots().pGetId(devices_[d], &id) == V_OK) {
+        VObjectUnref(id);
+        continue;
+      }
+      EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey) << "device " << d;
+      devices_[d] = CreateOn(*scanners_[d]);
     }
   }
 

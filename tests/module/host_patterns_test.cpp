@@ -6,10 +6,8 @@
 // answering, and null and garbage arguments on every slot. A watchdog fails
 // the suite on a hang; the fixture's footprint check catches leaks.
 // VDM_PATTERN_SEED sets the first seed and VDM_PATTERN_ITERATIONS the count.
-#include <algorithm>
 #include <condition_variable>
 #include <iostream>
-#include <map>
 #include <mutex>
 
 #include "device_fixture.h"
@@ -54,45 +52,11 @@ class Gate {
 
 class HostPatternsTest : public SeveralDevicesTest {
  protected:
-  void SetUp() override {
-    onCaptureStart_ = [this](HVDevice hDevice, void *param) {
-      std::lock_guard lock(paramsMutex_);
-      params_[hDevice] = param;
-    };
-    SeveralDevicesTest::SetUp();
-  }
-
   // A gate on a command holds the scanner's answer; it closes once reached.
   void OnCommand(int d, std::uint8_t code) override {
     Gate *gate = gates_[d].load();
     if (gate && gate->code == code && gates_[d].compare_exchange_strong(gate, nullptr)) {
       gate->Reach();
-    }
-  }
-
-  void *ParamOf(HVDevice hDevice) {
-    std::lock_guard lock(paramsMutex_);
-    const auto found = params_.find(hDevice);
-    return found == params_.end() ? nullptr : found->second;
-  }
-
-  // Every device open again on a plugged module, each scanner on its
-  // default key: what the next session starts from.
-  void Restore(bool plugged) {
-    if (!plugged) {
-      ASSERT_EQ(module_->Plug(), V_OK);
-    }
-    for (int d = 0; d < kDevices; ++d) {
-      // A closed device's handle may name a newer device's record at the
-      // same address: only a handle no other entry has is still its own.
-      const auto same = std::count(devices_.begin(), devices_.end(), devices_[d]);
-      HVString id = nullptr;
-      if (same == 1 && Slots().pGetId(devices_[d], &id) == V_OK) {
-        VObjectUnref(id);
-        continue;
-      }
-      EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey) << "device " << d;
-      devices_[d] = CreateOn(*scanners_[d]);
     }
   }
 
@@ -102,8 +66,6 @@ class HostPatternsTest : public SeveralDevicesTest {
   void NullAndGarbageArguments(std::mt19937 &random);
 
   std::array<std::atomic<Gate *>, kDevices> gates_{};
-  std::mutex paramsMutex_;
-  std::map<HVDevice, void *> params_;
   std::atomic<int> reads_{0};
 };
 
@@ -177,13 +139,12 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
   } else if (step != 0) {
     gates_[d].store(&gate);
   }
-  const std::string address = AddressOf(*scanners_[d]);
   HVDevice hDevice = nullptr;
   std::atomic<bool> done{false};
   VResult created = V_OK;
   std::wstring message;
   std::thread creator([&] {
-    created = Create(L"Scanner", &address, &hDevice);
+    created = Create(scanners_[d], &hDevice);
     message = vfw::GetLastError().message;
     done.store(true);
   });
