@@ -6,9 +6,8 @@
 // answering, and null and garbage arguments on every slot. A watchdog fails
 // the suite on a hang; the fixture's footprint check catches leaks.
 // VDM_PATTERN_SEED sets the first seed and VDM_PATTERN_ITERATIONS the count.
-#include <condition_variable>
+#include <future>
 #include <iostream>
-#include <mutex>
 
 #include "device_fixture.h"
 
@@ -17,37 +16,17 @@ namespace {
 
 // Where a creation waits at one step until the test has acted: one of the
 // opening exchange's commands, or the host's notification (code 0xFF).
-class Gate {
- public:
-  explicit Gate(std::uint8_t code) : code(code) {}
-  // On the creation's way: marks the step reached and waits until opened.
+struct Gate {
+  // On the creation's way: tells the step reached and waits until opened.
   void Reach() {
-    std::unique_lock lock(mutex_);
-    reached_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return open_; });
-  }
-  // False when the creation ended before it got that far.
-  bool AwaitReached(const std::atomic<bool> &done) {
-    std::unique_lock lock(mutex_);
-    while (!reached_ && !done.load()) {
-      changed_.wait_for(lock, std::chrono::milliseconds(5));
-    }
-    return reached_;
-  }
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
+    reached.set_value();
+    opened.wait();
   }
 
   const std::uint8_t code;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool reached_ = false;
-  bool open_ = false;
+  std::promise<void> reached{};
+  std::promise<void> open{};
+  std::shared_future<void> opened = open.get_future().share();
 };
 
 class HostPatternsTest : public SeveralDevicesTest {
@@ -130,7 +109,8 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
   // Echo, identity, key, status, the host's notification, or no hold.
   const std::uint8_t steps[] = {kEcho, kIdentity, kSetKey, kSetStatus, 0xFF, 0};
   const std::uint8_t step = steps[Pick(random, 6)];
-  Gate gate(step);
+  Gate gate{step};
+  std::future<void> arrived = gate.reached.get_future();
   if (step == 0xFF) {
     module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, [&](const vfw::DeviceModule::Event &) {
       gate.Reach();
@@ -150,7 +130,10 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
   });
   bool held = false;
   if (step != 0) {
-    held = gate.AwaitReached(done);
+    // Until the step is reached, or the creation ended before it got there.
+    while (arrived.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready && !done.load()) {
+    }
+    held = arrived.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     EXPECT_TRUE(held || step != 0xFF) << "the creation failed before the host was told";
   } else {
     const int spins = Pick(random, 200000);
@@ -161,7 +144,7 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
   // The host unplugs, or shuts the module down altogether.
   const bool uninit = Pick(random, 3) == 0;
   EXPECT_EQ(uninit ? module_->Uninit() : module_->Unplug(), V_OK);
-  gate.Open();
+  gate.open.set_value();
   creator.join();
   gates_[d].store(nullptr);
   module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, nullptr);

@@ -250,10 +250,10 @@ TEST_F(DeviceTest, CapturePollsUntilReadyThenTransfersAndDisarms) {
     EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_OK);
     EXPECT_TRUE(run.image == scanner.ExpectedImage());
 
-    std::vector<CaptureRun::Report> reports(ready, {V_BIOMETRIC_STATUS_OBJECT_MISSING, false});
+    std::vector<std::pair<VBiometricStatus, bool>> reports(ready, {V_BIOMETRIC_STATUS_OBJECT_MISSING, false});
     reports.push_back({V_BIOMETRIC_STATUS_NONE, false});
     reports.insert(reports.end(), emu::kImageParts, {V_BIOMETRIC_STATUS_NONE, true});
-    EXPECT_TRUE(run.reports == reports);
+    EXPECT_EQ(run.reports, reports);
     EXPECT_EQ(run.sleeps, std::vector<VInt32>(ready, 2000));
 
     VBool cleared = V_TRUE;
