@@ -9,7 +9,6 @@
 #include <malloc.h>
 #include <psapi.h>
 #include <tlhelp32.h>
-#include <winternl.h>
 #else
 #include <malloc.h>
 #include <pthread.h>
@@ -20,7 +19,7 @@
 #include <fstream>
 #endif
 
-#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,50 +31,14 @@ namespace vdm::test {
 namespace {
 
 #ifdef _WIN32
-// The system's handle list, SystemExtendedHandleInformation, with the
-// owning process of each handle. GetProcessHandleCount would do on Windows,
-// but Wine answers it with 0.
-constexpr auto kSystemExtendedHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(64);
-
-struct HandleEntry {
-  PVOID object;
-  ULONG_PTR processId;
-  ULONG_PTR handle;
-  ULONG grantedAccess;
-  USHORT creatorBackTraceIndex;
-  USHORT objectTypeIndex;
-  ULONG attributes;
-  ULONG reserved;
-};
-
-struct HandleList {
-  ULONG_PTR count;
-  ULONG_PTR reserved;
-  HandleEntry handles[1];
-};
-
-constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
-
+// Kernel handles, found by asking every handle value below 2^18 for its
+// flags. GetProcessHandleCount would do on Windows, but Wine answers it
+// with 0.
 std::size_t Handles() {
-  std::vector<unsigned char> buffer(1 << 16);
-  for (;;) {
-    ULONG needed = 0;
-    const NTSTATUS status = NtQuerySystemInformation(kSystemExtendedHandleInformation, buffer.data(),
-                                                     static_cast<ULONG>(buffer.size()), &needed);
-    if (status == kInfoLengthMismatch) {
-      buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
-      continue;
-    }
-    if (status != 0) {
-      return 0;
-    }
-    break;
-  }
-  const auto *list = reinterpret_cast<const HandleList *>(buffer.data());
-  const ULONG_PTR self = GetCurrentProcessId();
   std::size_t count = 0;
-  for (ULONG_PTR i = 0; i < list->count; ++i) {
-    count += list->handles[i].processId == self;
+  for (std::uintptr_t value = 4; value < (1u << 18); value += 4) {
+    DWORD flags = 0;
+    count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) != 0;
   }
   return count;
 }
