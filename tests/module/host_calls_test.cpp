@@ -5,137 +5,88 @@
 // away. A watchdog turns a deadlock into a failure.
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <iostream>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "device_fixture.h"
 #include "tests/v_call_function.h"
-#include "watchdog.h"
 
 namespace vdm::test {
 namespace {
 
-using Kind = vfw::DeviceModule::Event::Kind;
-
-constexpr StopKind kStopKinds[] = {StopKind::kCancel, StopKind::kRemove, StopKind::kUnplug};
-
-const char *NameOf(StopKind kind) {
-  switch (kind) {
-    case StopKind::kCancel:
-      return "cancel";
-    case StopKind::kRemove:
-      return "removal";
-    case StopKind::kUnplug:
-      return "unplug";
-    case StopKind::kNone:
-      break;
-  }
-  return "none";
-}
-
 class HostCallsTest : public DeviceTest {
  protected:
-  // A device's display name as a host reads it from a callback: the device
-  // may be gone by then, which is refused, never a crash or a hang.
-  void ReadName(HVDevice hDevice) {
-    HVString value = nullptr;
-    const VResult result = Slots().pGetDisplayName(hDevice, &value);
-    EXPECT_TRUE(result == V_OK || result == V_E_ARGUMENT || result == V_E_INVALID_OPERATION) << result;
-    VObjectUnref(value);
-  }
-
-  // After an unplug the module is plugged again for the next case.
-  void Replug(StopKind kind) {
-    if (kind == StopKind::kUnplug) {
-      ASSERT_EQ(module_->Plug(), V_OK);
+  // Each stop at each kind of report, made by another thread, which waits
+  // for the capture's end, or by the capture's own callback, which cannot:
+  // it asks for the stop and the capture ends at its next check. The
+  // callback meanwhile reads properties of its own device and of another
+  // one. A removed or unplugged device is closed when its capture ends.
+  void StopAtEveryReport(bool fromCallback) {
+    emu::Options options;
+    options.readyAfterPolls = 2;
+    const std::pair<StopKind, const char *> stops[] = {
+        {StopKind::kCancel, "cancel"}, {StopKind::kRemove, "removal"}, {StopKind::kUnplug, "unplug"}};
+    for (const auto &[kind, name] : stops) {
+      for (ReportKind on : {ReportKind::kPoll, ReportKind::kSleep, ReportKind::kPart}) {
+        SCOPED_TRACE(testing::Message() << name << " at report kind " << static_cast<int>(on));
+        watchdog_.Begin(std::string("a capture stopped by ") + name);
+        const HVDevice hOther = CreateOn(StartScanner(), L"Other");
+        emu::Emulator &scanner = StartScanner(options);
+        const HVDevice hDevice = CreateOn(scanner);
+        StopPlan plan{kind, on, 1};
+        plan.fromCallback = fromCallback;
+        int reads = 0;
+        CaptureRun run = Capture(hDevice, plan, nullptr, [&](VBiometricStatus *, HVImage) {
+          reads += ReadEach(std::array{hDevice, hOther});
+          return V_OK;
+        });
+        EXPECT_EQ(run.stopResult, V_OK);
+        EXPECT_EQ(run.result, V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
+        EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
+        EXPECT_FALSE(run.written && run.handle);
+        EXPECT_GE(reads, 1);
+        if (fromCallback) {
+          // No report after the one that made the stop.
+          EXPECT_EQ(run.polls + run.parts, on == ReportKind::kPart ? 4 : 1);
+        } else {
+          // The capture stored its outcome before the stopper returned.
+          EXPECT_EQ(run.statusWhenStopped, V_BIOMETRIC_STATUS_CANCELED);
+        }
+        if (kind == StopKind::kCancel) {
+          CaptureRun again = Capture(hDevice);
+          again.Collect();
+          EXPECT_EQ(again.status, V_BIOMETRIC_STATUS_OK);
+          EXPECT_TRUE(again.image == scanner.ExpectedImage());
+          EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
+        } else {
+          EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
+          HVString id = nullptr;
+          EXPECT_EQ(Slots().pGetId(hDevice, &id),
+                    kind == StopKind::kRemove ? V_E_ARGUMENT : V_E_INVALID_OPERATION);
+        }
+        if (kind == StopKind::kUnplug) {
+          ASSERT_EQ(module_->Plug(), V_OK);
+        } else {
+          EXPECT_EQ(Slots().pRemoveDevice(hOther, nullptr), V_OK);
+        }
+      }
     }
   }
 
   Watchdog watchdog_{std::chrono::seconds(30)};
 };
 
-// The stopper waits for the capture's end; the capture's callback meanwhile
-// reads properties of its own device and of another one. Neither may wait
-// for the other.
+// The stopper waits for the capture's end while the capture's callback
+// reads properties: neither may wait for the other.
 TEST_F(HostCallsTest, CallbacksReadPropertiesWhileAnotherThreadStopsTheCapture) {
-  for (StopKind kind : kStopKinds) {
-    for (ReportKind on : {ReportKind::kPoll, ReportKind::kPart}) {
-      SCOPED_TRACE(testing::Message()
-                   << NameOf(kind) << (on == ReportKind::kPoll ? " at a poll" : " at a part"));
-      watchdog_.Begin(std::string("a capture stopped by ") + NameOf(kind));
-      emu::Emulator &other = StartScanner();
-      emu::Emulator &scanner = StartScanner();
-      const HVDevice hOther = CreateOn(other, L"Other");
-      const HVDevice hDevice = CreateOn(scanner);
-      int reads = 0;
-      CaptureRun run = Capture(hDevice, {kind, on, 1}, nullptr, [&](VBiometricStatus *, HVImage) {
-        ReadName(hDevice);
-        ReadName(hOther);
-        ++reads;
-        return V_OK;
-      });
-      EXPECT_EQ(run.stopResult, V_OK);
-      EXPECT_EQ(run.result, V_OK);
-      EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
-      EXPECT_EQ(run.statusWhenStopped, V_BIOMETRIC_STATUS_CANCELED);
-      EXPECT_FALSE(run.written && run.handle);
-      EXPECT_GE(reads, 1);
-      if (kind != StopKind::kCancel) {
-        EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
-      }
-      Replug(kind);
-      if (kind != StopKind::kUnplug) {
-        EXPECT_EQ(Slots().pRemoveDevice(hOther, nullptr), V_OK);
-      }
-      if (kind == StopKind::kCancel) {
-        EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
-      }
-    }
-  }
+  StopAtEveryReport(false);
 }
 
-// A stop made on the capture's own thread, from a poll report, a part
-// report or the sleep between polls, cannot wait for the capture: it asks
-// for the stop and returns, and the capture ends at its next check. A
-// removed or unplugged device is closed when its capture ends.
 TEST_F(HostCallsTest, StopsFromInsideTheCaptureEndItAtItsNextCheck) {
-  emu::Options options;
-  options.readyAfterPolls = 2;
-  for (StopKind kind : kStopKinds) {
-    for (ReportKind on : {ReportKind::kPoll, ReportKind::kSleep, ReportKind::kPart}) {
-      SCOPED_TRACE(testing::Message() << NameOf(kind) << " at report kind " << static_cast<int>(on));
-      watchdog_.Begin(std::string("a capture stopped from its callback by ") + NameOf(kind));
-      emu::Emulator &scanner = StartScanner(options);
-      const HVDevice hDevice = CreateOn(scanner);
-      module_->ClearEvents();
-      StopPlan plan{kind, on, 1};
-      plan.fromCallback = true;
-      CaptureRun run = Capture(hDevice, plan);
-      EXPECT_EQ(run.stopResult, V_OK);
-      EXPECT_EQ(run.result, V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
-      EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_CANCELED);
-      EXPECT_FALSE(run.written && run.handle);
-      // No report after the one that made the stop.
-      EXPECT_EQ(run.polls + run.parts, on == ReportKind::kPart ? 4 : 1);
-      if (kind == StopKind::kCancel) {
-        CaptureRun again = Capture(hDevice);
-        again.Collect();
-        EXPECT_EQ(again.status, V_BIOMETRIC_STATUS_OK);
-        EXPECT_TRUE(again.image == scanner.ExpectedImage());
-        EXPECT_EQ(Slots().pRemoveDevice(hDevice, nullptr), V_OK);
-      } else {
-        EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
-        HVString id = nullptr;
-        EXPECT_EQ(Slots().pGetId(hDevice, &id),
-                  kind == StopKind::kRemove ? V_E_ARGUMENT : V_E_INVALID_OPERATION);
-      }
-      Replug(kind);
-    }
-  }
+  StopAtEveryReport(true);
 }
 
 // A cancel waits for the capture it stops, up to a poll period; other
@@ -181,86 +132,165 @@ TEST_F(HostCallsTest, AStopDoesNotStallOtherDevices) {
   EXPECT_LT(during.back(), 1000.0);
 }
 
-// An unplug while creation tells the host of the new device closes the
-// device, and creation fails instead of handing out a freed record: from
-// inside the host's notification, and from another thread while the
-// notification is under way.
+// An unplug from inside the host's notification of a new device closes the
+// device, and creation fails instead of handing out a freed record. The
+// host sessions unplug from another thread while the notification is under
+// way.
 TEST_F(HostCallsTest, AnUnplugWhileTheHostIsToldOfANewDeviceFailsTheCreation) {
-  for (bool fromNotification : {true, false}) {
-    SCOPED_TRACE(fromNotification ? "unplug inside the notification" : "unplug from another thread");
-    watchdog_.Begin("creation racing an unplug");
-    emu::Emulator &scanner = StartScanner();
-    const std::string address = AddressOf(scanner);
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool notified = false, unplugged = false;
-    module_->SetCallbackAction(Kind::kAdded, [&](const vfw::DeviceModule::Event &) {
-      if (fromNotification) {
-        EXPECT_EQ(module_->Unplug(), V_OK);
-        return V_OK;
-      }
-      std::unique_lock lock(mutex);
-      notified = true;
-      changed.notify_all();
-      changed.wait(lock, [&] { return unplugged; });
-      return V_OK;
-    });
-    HVDevice hDevice = nullptr;
-    std::thread creator([&] {
-      EXPECT_TRUE(HasLastError(Create(L"Scanner", &address, &hDevice), V_E_INVALID_OPERATION,
-                               L"VdmBlueFin is not plugged"));
-    });
-    if (!fromNotification) {
-      std::unique_lock lock(mutex);
-      changed.wait(lock, [&] { return notified; });
-      lock.unlock();
-      EXPECT_EQ(module_->Unplug(), V_OK);
-      lock.lock();
-      unplugged = true;
-      changed.notify_all();
-    }
-    creator.join();
-    module_->SetCallbackAction(Kind::kAdded, nullptr);
-    EXPECT_EQ(hDevice, nullptr);
-    EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
-    ASSERT_EQ(module_->Plug(), V_OK);
-  }
+  watchdog_.Begin("creation racing an unplug");
+  emu::Emulator &scanner = StartScanner();
+  module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, [&](const vfw::DeviceModule::Event &) {
+    EXPECT_EQ(module_->Unplug(), V_OK);
+    return V_OK;
+  });
+  HVDevice hDevice = nullptr;
+  EXPECT_TRUE(HasLastError(Create(&scanner, &hDevice), V_E_INVALID_OPERATION, L"VdmBlueFin is not plugged"));
+  module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, nullptr);
+  EXPECT_EQ(hDevice, nullptr);
+  EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
 }
 
-// Device creation checks that the module is initialised, as the plug guard
-// does, instead of entering a monitor that is not there.
-TEST_F(HostCallsTest, CreationOutsideInitAndUninitIsRefused) {
+// The capture's arguments are checked in order before anything else. A
+// capture without a callback never starts, on a real device too: its first
+// poll would call through the null pointer.
+TEST_F(HostCallsTest, CaptureArgumentsAreCheckedInOrderBeforeAnythingElse) {
+  HVImage images[1] = {};
+  VInt32 count = 0;
+  VBiometricStatus status = 0;
+  int notADevice = 0;
+  struct Case {
+    VBiometricStatus *pStatus;
+    HVImage *arhImages;
+    VInt32 imagesLength;
+    VInt32 *pImageCount;
+    VBool automatic;
+    VCaptureCallback callback;
+    VResult code;
+    const wchar_t *message;
+  } cases[] = {
+      // clang-format off
+      {nullptr, nullptr, 0,  nullptr, 0, nullptr,  V_E_ARGUMENT_NULL,  L"pStatus is NULL"},
+      {&status, nullptr, 0,  nullptr, 0, nullptr,  V_E_ARGUMENT_NULL,  L"arhImages is NULL"},
+      {&status, images,  0,  nullptr, 0, nullptr,  V_E_ARGUMENT,       L"imagesLength is insufficient"},
+      {&status, images,  -1, &count,  1, NoReport, V_E_ARGUMENT,       L"imagesLength is insufficient"},
+      {&status, images,  1,  nullptr, 0, nullptr,  V_E_ARGUMENT_NULL,  L"pImageCount is NULL"},
+      {&status, images,  1,  &count,  0, nullptr,  V_E_NOT_SUPPORTED,  L"Module does not support non-automatic capturing"},
+      {&status, images,  1,  &count,  1, nullptr,  V_E_ARGUMENT_NULL,  L"pCaptureCallback is NULL"},
+      {&status, images,  1,  &count,  1, NoReport, V_E_ARGUMENT,       L"VdmBlueFin device handle is invalid"},
+      // clang-format on
+  };
+  const auto run = [&](const Case &c, HVDevice hDevice) {
+    return Slots().pCapture(hDevice, nullptr, nullptr, nullptr, nullptr, nullptr, c.automatic, nullptr,
+                            nullptr, nullptr, c.arhImages, c.imagesLength, c.pImageCount, c.pStatus,
+                            c.callback, nullptr);
+  };
+  for (const Case &c : cases) {
+    EXPECT_TRUE(HasLastError(run(c, &notADevice), c.code, c.message)) << vfw::ToUtf8(c.message);
+  }
   emu::Emulator &scanner = StartScanner();
-  const std::string address = AddressOf(scanner);
+  const HVDevice hDevice = CreateOn(scanner);
+  scanner.ClearTranscript();
+  EXPECT_TRUE(HasLastError(run(cases[6], hDevice), V_E_ARGUMENT_NULL, cases[6].message));
+  EXPECT_TRUE(scanner.Transcript().empty());
+  // The mode is refused before the module's state is looked at.
+  ASSERT_EQ(module_->Uninit(0), V_OK);
+  EXPECT_TRUE(HasLastError(run(cases[5], &notADevice), V_E_NOT_SUPPORTED, cases[5].message));
+  EXPECT_TRUE(
+      HasLastError(run(cases[7], &notADevice), V_E_INVALID_OPERATION, L"VdmBlueFin is not initialized"));
+}
+
+// Outside init and plug the constant slots answer and the others name the
+// missing state. Device creation checks that the module is initialised, as
+// the plug guard does, instead of entering a monitor that is not there. An
+// uninit with a flag changes nothing; one without it unplugs first.
+TEST_F(HostCallsTest, OutsideInitAndPlugSlotsAndCreationNameTheMissingState) {
+  emu::Emulator &scanner = StartScanner();
   module_.reset();
   ASSERT_EQ(Load(), V_OK);
+  const std::pair<std::function<VResult(VUInt32 *)>, VUInt32> constants[] = {
+      {Slots().pGetDeviceTypes, 8},
+      {[this](VUInt32 *pValue) { return Slots().pGetDeviceType(nullptr, pValue); }, 8},
+      {Slots().pGetDeviceCreationSupport, 1},
+  };
+  for (const auto &[slot, expected] : constants) {
+    VUInt32 value = 0;
+    EXPECT_EQ(slot(&value), V_OK);
+    EXPECT_EQ(value, expected);
+    EXPECT_TRUE(HasLastError(slot(nullptr), V_E_ARGUMENT_NULL, L"pValue is NULL"));
+    EXPECT_EQ(vfw::GetLastError().parameterName, L"pValue");
+  }
+  HVString hValue = nullptr;
+  HVParameterDescriptor *descriptors = nullptr;
+  VInt32 count = 0;
+  int anyDevice = 0;
+  const auto expectGuard = [&](const wchar_t *message) {
+    EXPECT_TRUE(HasLastError(Slots().pGetId(&anyDevice, &hValue), V_E_INVALID_OPERATION, message));
+    EXPECT_TRUE(HasLastError(Slots().pCancel(&anyDevice, nullptr), V_E_INVALID_OPERATION, message));
+    EXPECT_TRUE(HasLastError(Slots().pGetParameters(&descriptors, &count), V_E_INVALID_OPERATION, message));
+  };
   HVDevice hDevice = nullptr;
-  EXPECT_TRUE(HasLastError(Create(L"Scanner", &address, &hDevice), V_E_INVALID_OPERATION,
-                           L"VdmBlueFin is not initialized"));
+  const auto expectUninitialised = [&] {
+    expectGuard(L"VdmBlueFin is not initialized");
+    EXPECT_TRUE(
+        HasLastError(Create(&scanner, &hDevice), V_E_INVALID_OPERATION, L"VdmBlueFin is not initialized"));
+  };
+
+  expectUninitialised();
+  EXPECT_TRUE(HasLastError(module_->Unplug(), V_E_INVALID_OPERATION, L"VdmBlueFin is not initialized"));
   ASSERT_EQ(module_->Init(), V_OK);
+  expectGuard(L"VdmBlueFin is not plugged");
   ASSERT_EQ(module_->Plug(), V_OK);
-  ASSERT_EQ(module_->Uninit(), V_OK);
-  EXPECT_TRUE(HasLastError(Create(L"Scanner", &address, &hDevice), V_E_INVALID_OPERATION,
-                           L"VdmBlueFin is not initialized"));
+  EXPECT_TRUE(HasLastError(Slots().pGetId(&anyDevice, &hValue), V_E_ARGUMENT,
+                           L"VdmBlueFin device handle is invalid"));
+  EXPECT_TRUE(HasLastError(Slots().pGetId(nullptr, &hValue), V_E_ARGUMENT_NULL, L"hDevice is NULL"));
+  EXPECT_EQ(module_->Uninit(1), V_OK);
+  ASSERT_EQ(Slots().pGetParameters(&descriptors, &count), V_OK);
+  VObjectFreeArray(descriptors, count);
+  ASSERT_EQ(module_->Unplug(), V_OK);
+  expectGuard(L"VdmBlueFin is not plugged");
+  // The make needs no device and no plug.
+  vfw::Handle make;
+  ASSERT_EQ(Slots().pGetMake(nullptr, make.put()), V_OK);
+  EXPECT_EQ(vfw::ToWString(make.get()), L"TopLink Pacific");
+  ASSERT_EQ(module_->Plug(), V_OK);
+  EXPECT_EQ(module_->Uninit(0), V_OK);
+  EXPECT_FALSE(module_->IsPlugged());
+  expectUninitialised();
   EXPECT_EQ(hDevice, nullptr);
   EXPECT_EQ(scanner.Snapshot().connections, 0u);
 }
 
 // Scanners switched off before the application exits: the host's uninit
-// unplugs, every device is closed and freed though no key can be given
-// back, and the module ends uninitialised and unplugged, as the host sees
-// it too.
+// unplugs, closing the devices from the last to the first. A scanner that
+// no longer answers cannot be given its key back, but its record is freed
+// and the other devices are closed all the same; the unplug has done what
+// it is for and succeeds, and the module ends uninitialised and unplugged,
+// as the host sees it too.
 TEST_F(HostCallsTest, UninitAfterTheScannersStoppedAnswering) {
-  emu::Emulator &first = StartScanner();
-  emu::Emulator &second = StartScanner();
-  CreateOn(first);
-  CreateOn(second);
-  first.Stop();
-  second.Stop();
+  std::vector<emu::Emulator *> scanners;
+  std::vector<HVDevice> devices;
+  for (int i = 0; i < 5; ++i) {
+    scanners.push_back(&StartScanner());
+    devices.push_back(CreateOn(*scanners.back()));
+  }
+  scanners[2]->Stop();  // out of range
+  EXPECT_EQ(Slots().pRemoveDevice(devices[2], nullptr), V_OK);
+  scanners[4]->Stop();
+  module_->ClearEvents();
   EXPECT_EQ(module_->Uninit(), V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
   EXPECT_FALSE(module_->IsPlugged());
   EXPECT_FALSE(module_->IsInitialised());
-  EXPECT_EQ(module_->Events().size(), 2u) << "only the two additions: an unplug tells nobody";
+  EXPECT_TRUE(module_->Events().empty()) << "an unplug tells nobody";
+  std::vector<std::chrono::steady_clock::time_point> restored;
+  for (int i : {0, 1, 3}) {
+    EXPECT_EQ(scanners[i]->CurrentKey(), emu::kDefaultKey);
+    const auto transcript = scanners[i]->Transcript();
+    ASSERT_EQ(transcript.back().code, kSetKey);
+    restored.push_back(transcript.back().time);
+  }
+  EXPECT_GT(restored[0], restored[1]);
+  EXPECT_GT(restored[1], restored[2]);
+  // TearDown checks that nothing of the five records is left.
 }
 
 // A stopper may return as soon as the capture signals its end through the

@@ -236,19 +236,18 @@ const Self::Scenario kScenarios[] = {
        }
        return step;
      }},
-    Capturing("capture", Otherwise::kNothing, {}),
-    Capturing("cancel during polls", Otherwise::kNothing, {StopKind::kCancel, ReportKind::kPoll, 2}),
-    Capturing("cancel during transfer", Otherwise::kNothing, {StopKind::kCancel, ReportKind::kPart, 3}),
-    Capturing("remove during polls", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPoll, 2}),
+    // clang-format off
+    Capturing("capture",                Otherwise::kNothing,      {}),
+    Capturing("cancel during polls",    Otherwise::kNothing,      {StopKind::kCancel, ReportKind::kPoll, 2}),
+    Capturing("cancel during transfer", Otherwise::kNothing,      {StopKind::kCancel, ReportKind::kPart, 3}),
+    Capturing("remove during polls",    Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPoll, 2}),
     Capturing("remove during transfer", Otherwise::kIgnoredClose, {StopKind::kRemove, ReportKind::kPart, 3}),
-    Capturing("unplug during polls", Otherwise::kIgnoredClose, {StopKind::kUnplug, ReportKind::kPoll, 2}),
+    Capturing("unplug during polls",    Otherwise::kIgnoredClose, {StopKind::kUnplug, ReportKind::kPoll, 2}),
     Capturing("unplug during transfer", Otherwise::kIgnoredClose, {StopKind::kUnplug, ReportKind::kPart, 3}),
-    Calling("remove", Needs::kDevice, Otherwise::kIgnoredClose,
-            [](Self &t, HVDevice hDevice) { return t.Slots().pRemoveDevice(hDevice, nullptr); }),
-    Calling("unplug", Needs::kDevice, Otherwise::kIgnoredClose,
-            [](Self &t, HVDevice) { return t.module_->Unplug(); }),
-    Calling("uninit", Needs::kDevice, Otherwise::kIgnoredClose,
-            [](Self &t, HVDevice) { return t.module_->Uninit(V_FALSE); }),
+    Calling("remove", Needs::kDevice, Otherwise::kIgnoredClose, [](Self &t, HVDevice hDevice) { return t.Slots().pRemoveDevice(hDevice, nullptr); }),
+    Calling("unplug", Needs::kDevice, Otherwise::kIgnoredClose, [](Self &t, HVDevice) { return t.module_->Unplug(); }),
+    Calling("uninit", Needs::kDevice, Otherwise::kIgnoredClose, [](Self &t, HVDevice) { return t.module_->Uninit(V_FALSE); }),
+    // clang-format on
 };
 
 class HostFailureSweep : public HostFailureSweepTest, public ::testing::WithParamInterface<int> {};

@@ -6,156 +6,36 @@
 // answering, and null and garbage arguments on every slot. A watchdog fails
 // the suite on a hang; the fixture's footprint check catches leaks.
 // VDM_PATTERN_SEED sets the first seed and VDM_PATTERN_ITERATIONS the count.
-#include <algorithm>
-#include <condition_variable>
-#include <cstdlib>
+#include <future>
 #include <iostream>
-#include <map>
-#include <mutex>
-#include <random>
 
 #include "device_fixture.h"
-#include "watchdog.h"
 
 namespace vdm::test {
 namespace {
 
-constexpr int kDevices = 3;
-constexpr int kDefaultIterations = 1000;
-constexpr unsigned kReadyAfterPolls = 2;
-
-int EnvironmentNumber(const char *name, int fallback) {
-  const char *text = std::getenv(name);
-  return text ? std::atoi(text) : fallback;
-}
-
-VResult V_CALL NoReport(HVDevice, HVObject, HVImage *, VInt32, VBiometricStatus *, void *) {
-  return V_OK;
-}
-
-bool IsRefusal(VResult result) {
-  return result == V_E_ARGUMENT || result == V_E_INVALID_OPERATION;
-}
-
-// Holds one scanner's answer to a chosen command until released, so that a
-// test can act while a creation waits at that step.
-class AnswerHold {
- public:
-  void Arm(std::uint8_t code) {
-    std::lock_guard lock(mutex_);
-    code_ = code;
-    reached_ = released_ = false;
-  }
-  // From the emulator's thread, before an answer goes out.
-  void Before(const emu::Emulator &scanner) {
-    std::unique_lock lock(mutex_);
-    if (code_ == 0) {
-      return;
-    }
-    const auto transcript = scanner.Transcript();
-    if (transcript.empty() || transcript.back().code != code_) {
-      return;
-    }
-    code_ = 0;
-    reached_ = true;
-    changed_.notify_all();
-    changed_.wait(lock, [this] { return released_; });
-  }
-  // False when the creation never got that far (it failed earlier).
-  bool AwaitReached(const std::function<bool()> &gaveUp) {
-    std::unique_lock lock(mutex_);
-    while (!reached_) {
-      if (gaveUp()) {
-        return false;
-      }
-      changed_.wait_for(lock, std::chrono::milliseconds(5));
-    }
-    return true;
-  }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    code_ = 0;
-    released_ = true;
-    changed_.notify_all();
+// Where a creation waits at one step until the test has acted: one of the
+// opening exchange's commands, or the host's notification (code 0xFF).
+struct Gate {
+  // On the creation's way: tells the step reached and waits until opened.
+  void Reach() {
+    reached.set_value();
+    opened.wait();
   }
 
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::uint8_t code_ = 0;
-  bool reached_ = false;
-  bool released_ = true;
+  const std::uint8_t code;
+  std::promise<void> reached{};
+  std::promise<void> open{};
+  std::shared_future<void> opened = open.get_future().share();
 };
 
-class HostPatternsTest : public DeviceTest {
+class HostPatternsTest : public SeveralDevicesTest {
  protected:
-  void SetUp() override {
-    DeviceTest::SetUp();
-    onCaptureStart_ = [this](HVDevice hDevice, void *param) {
-      std::lock_guard lock(paramsMutex_);
-      params_[hDevice] = param;
-    };
-    emu::Options options;
-    options.readyAfterPolls = kReadyAfterPolls;
-    options.image = emu::Emulator().ExpectedImage();
-    options.shaping.latency = std::chrono::microseconds(1);  // so that the hold below is asked
-    for (int d = 0; d < kDevices; ++d) {
-      emu::Options own = options;
-      own.shaping.sleepUntil = [this, d](std::chrono::steady_clock::time_point) {
-        holds_[d].Before(*scanners_[d]);
-        return true;
-      };
-      scanners_[d] = &StartScanner(own);
-      devices_[d] = CreateOn(*scanners_[d]);
-      ASSERT_EQ(VPropertyBagCreate(captureObjects_[d].put()), V_OK);
-    }
-  }
-
-  void TearDown() override {
-    onCaptureStart_ = nullptr;
-    for (auto &object : captureObjects_) {
-      object.reset();
-    }
-    DeviceTest::TearDown();
-  }
-
-  void *ParamOf(HVDevice hDevice) {
-    std::lock_guard lock(paramsMutex_);
-    const auto found = params_.find(hDevice);
-    return found == params_.end() ? nullptr : found->second;
-  }
-
-  // Reads a property of every device; each is read or refused, never a
-  // crash or a hang.
-  void ReadAll() {
-    for (HVDevice hDevice : devices_) {
-      for (auto slot : {Slots().pGetId, Slots().pGetDisplayName, Slots().pGetSerialNumber}) {
-        HVString value = nullptr;
-        const VResult result = slot(hDevice, &value);
-        EXPECT_TRUE(result == V_OK || IsRefusal(result)) << result;
-        VObjectUnref(value);
-        reads_.fetch_add(1);
-      }
-    }
-  }
-
-  // Every device open again on a plugged module, each scanner on its
-  // default key: what the next session starts from.
-  void Restore(bool plugged) {
-    if (!plugged) {
-      ASSERT_EQ(module_->Plug(), V_OK);
-    }
-    for (int d = 0; d < kDevices; ++d) {
-      // A closed device's handle may name a newer device's record at the
-      // same address: only a handle no other entry has is still its own.
-      const auto same = std::count(devices_.begin(), devices_.end(), devices_[d]);
-      HVString id = nullptr;
-      if (same == 1 && Slots().pGetId(devices_[d], &id) == V_OK) {
-        VObjectUnref(id);
-        continue;
-      }
-      EXPECT_EQ(scanners_[d]->CurrentKey(), emu::kDefaultKey) << "device " << d;
-      devices_[d] = CreateOn(*scanners_[d]);
+  // A gate on a command holds the scanner's answer; it closes once reached.
+  void OnCommand(int d, std::uint8_t code) override {
+    Gate *gate = gates_[d].load();
+    if (gate && gate->code == code && gates_[d].compare_exchange_strong(gate, nullptr)) {
+      gate->Reach();
     }
   }
 
@@ -164,14 +44,8 @@ class HostPatternsTest : public DeviceTest {
   void UninitAfterScannersStopped(std::mt19937 &random);
   void NullAndGarbageArguments(std::mt19937 &random);
 
-  std::array<emu::Emulator *, kDevices> scanners_{};
-  std::array<HVDevice, kDevices> devices_{};
-  std::array<vfw::Handle, kDevices> captureObjects_;
-  std::array<AnswerHold, kDevices> holds_;
-  std::mutex paramsMutex_;
-  std::map<HVDevice, void *> params_;
+  std::array<std::atomic<Gate *>, kDevices> gates_{};
   std::atomic<int> reads_{0};
-  int stopped_ = 0, completed_ = 0, refused_ = 0;
 };
 
 int Pick(std::mt19937 &random, int n) {
@@ -207,89 +81,60 @@ void HostPatternsTest::CapturesWithStops(std::mt19937 &random) {
       break;
     }
   }
-  std::array<CaptureRun, kDevices> runs;
-  std::vector<std::thread> threads;
+  std::array<CaptureRun, kDevices> runs = CaptureOnAll(plans, [&](int d) -> ReportAction {
+    return [&, d, count = 0](VBiometricStatus *, HVImage) mutable {
+      reads_ += ReadEach(devices_);
+      if (crossAt[d] != 0 && ++count == crossAt[d]) {
+        const HVDevice next = devices_[(d + 1) % kDevices];
+        const VResult result = Slots().pCancel(next, ParamOf(next));
+        EXPECT_TRUE(result == V_OK || IsRefusal(result)) << result;
+      }
+      return V_OK;
+    };
+  });
   for (int d = 0; d < kDevices; ++d) {
-    threads.emplace_back([&, d] {
-      int count = 0;
-      runs[d] = Capture(devices_[d], plans[d], captureObjects_[d].get(), [&, d](VBiometricStatus *, HVImage) {
-        ReadAll();
-        if (crossAt[d] != 0 && ++count == crossAt[d]) {
-          const HVDevice next = devices_[(d + 1) % kDevices];
-          const VResult result = Slots().pCancel(next, ParamOf(next));
-          EXPECT_TRUE(result == V_OK || IsRefusal(result)) << result;
-        }
-        return V_OK;
-      });
-    });
-  }
-  for (std::thread &thread : threads) {
-    thread.join();
-  }
-  for (int d = 0; d < kDevices; ++d) {
-    CaptureRun &run = runs[d];
-    run.Collect();
-    EXPECT_EQ(run.stopResult, V_OK) << "device " << d;
-    if (IsRefusal(run.result) && run.polls == 0) {
-      ++refused_;  // began after another capture's callback removed or unplugged it
-    } else if (run.status == V_BIOMETRIC_STATUS_CANCELED) {
-      EXPECT_EQ(run.result, V_OK) << "device " << d;
-      EXPECT_FALSE(run.image.has_value()) << "device " << d;
-      ++stopped_;
-    } else {
-      EXPECT_EQ(run.result, V_OK) << "device " << d << ": " << vfw::ToUtf8(vfw::GetLastError().message);
-      EXPECT_EQ(run.status, V_BIOMETRIC_STATUS_OK) << "device " << d;
-      EXPECT_TRUE(run.image == scanners_[d]->ExpectedImage()) << "device " << d;
-      ++completed_;
-    }
-    // A stopper that waited saw the final status; one on the capture's own
-    // thread ran before it was stored.
-    if (plans[d].kind != StopKind::kNone && !plans[d].fromCallback && run.statusWhenStopped != -1) {
-      EXPECT_EQ(run.statusWhenStopped, run.status) << "device " << d;
-    }
+    Tally(runs[d], plans[d], d, IsRefusal);
   }
   Restore(!unplugs);
 }
 
 // A creation held at one step of its opening (or while the host is told of
-// it), the module unplugged or uninitialised meanwhile; or a free race. The creation never
-// hands out a closed device, and the scanner gets its default key back.
+// it), the module unplugged or uninitialised meanwhile; or a free race. The
+// creation never hands out a closed device, and the scanner gets its
+// default key back.
 void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
   const int d = Pick(random, kDevices);
   ASSERT_EQ(Slots().pRemoveDevice(devices_[d], nullptr), V_OK);
+  module_->ClearEvents();
   // Echo, identity, key, status, the host's notification, or no hold.
   const std::uint8_t steps[] = {kEcho, kIdentity, kSetKey, kSetStatus, 0xFF, 0};
   const std::uint8_t step = steps[Pick(random, 6)];
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool notified = false, unplugged = false;
+  Gate gate{step};
+  std::future<void> arrived = gate.reached.get_future();
   if (step == 0xFF) {
     module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, [&](const vfw::DeviceModule::Event &) {
-      std::unique_lock lock(mutex);
-      notified = true;
-      changed.notify_all();
-      changed.wait(lock, [&] { return unplugged; });
+      gate.Reach();
       return V_OK;
     });
   } else if (step != 0) {
-    holds_[d].Arm(step);
+    gates_[d].store(&gate);
   }
-  const std::string address = AddressOf(*scanners_[d]);
   HVDevice hDevice = nullptr;
   std::atomic<bool> done{false};
   VResult created = V_OK;
   std::wstring message;
   std::thread creator([&] {
-    created = Create(L"Scanner", &address, &hDevice);
+    created = Create(scanners_[d], &hDevice);
     message = vfw::GetLastError().message;
     done.store(true);
   });
-  bool held = true;
-  if (step == 0xFF) {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return notified; });
-  } else if (step != 0) {
-    held = holds_[d].AwaitReached([&] { return done.load(); });
+  bool held = false;
+  if (step != 0) {
+    // Until the step is reached, or the creation ended before it got there.
+    while (arrived.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready && !done.load()) {
+    }
+    held = arrived.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    EXPECT_TRUE(held || step != 0xFF) << "the creation failed before the host was told";
   } else {
     const int spins = Pick(random, 200000);
     for (int i = 0; i < spins; ++i) {
@@ -299,18 +144,16 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
   // The host unplugs, or shuts the module down altogether.
   const bool uninit = Pick(random, 3) == 0;
   EXPECT_EQ(uninit ? module_->Uninit() : module_->Unplug(), V_OK);
-  {
-    std::lock_guard lock(mutex);
-    unplugged = true;
-  }
-  changed.notify_all();
-  holds_[d].Release();
+  gate.open.set_value();
   creator.join();
+  gates_[d].store(nullptr);
   module_->SetCallbackAction(vfw::DeviceModule::Event::kAdded, nullptr);
-  if (step != 0 && held) {
+  if (held) {
     EXPECT_EQ(created, V_E_INVALID_OPERATION);
     EXPECT_EQ(message, L"VdmBlueFin is not plugged");
     EXPECT_EQ(hDevice, nullptr);
+    // The host heard of the device only when it was held in the telling.
+    EXPECT_EQ(module_->Events().size(), step == 0xFF ? 1u : 0u);
   } else {
     EXPECT_TRUE(created == V_OK || created == V_E_INVALID_OPERATION) << created;
   }
@@ -405,15 +248,8 @@ void HostPatternsTest::NullAndGarbageArguments(std::mt19937 &random) {
 }
 
 TEST_F(HostPatternsTest, SeededHostSessions) {
-  const int iterations = EnvironmentNumber("VDM_PATTERN_ITERATIONS", kDefaultIterations);
-  const unsigned firstSeed = static_cast<unsigned>(EnvironmentNumber("VDM_PATTERN_SEED", 1));
-  Watchdog watchdog;
   std::array<int, 4> sessions{};
-  for (int i = 0; i < iterations && !HasFailure(); ++i) {
-    const unsigned seed = firstSeed + static_cast<unsigned>(i);
-    SCOPED_TRACE(testing::Message() << "seed " << seed);
-    watchdog.Begin("host session with seed " + std::to_string(seed));
-    std::mt19937 random(seed);
+  const int iterations = Seeded("PATTERN", [&](std::mt19937 &random) {
     // Mostly captures: they are where the threads meet.
     const int kind = std::discrete_distribution<int>({12, 4, 1, 1})(random);
     ++sessions[kind];
@@ -431,7 +267,7 @@ TEST_F(HostPatternsTest, SeededHostSessions) {
         NullAndGarbageArguments(random);
         break;
     }
-  }
+  });
   std::cout << "host patterns: " << iterations << " sessions (" << sessions[0] << " capturing, "
             << sessions[1] << " creating against an unplug or uninit, " << sessions[2]
             << " uninit after dead scanners, " << sessions[3] << " garbage arguments); captures " << stopped_

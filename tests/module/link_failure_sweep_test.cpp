@@ -69,30 +69,22 @@ struct LinkFault {
 
 // An image part already fills the receive buffer: a longer declared length
 // is refused before any of it is read, and the stream is then out of step.
-const LinkFault kOversizedPart = {"short read then silence",        nullptr, V_E_FAILED,
-                                  L"Invalid payload size received", false,   false};
+// clang-format off
+const LinkFault kOversizedPart = {"short read then silence", nullptr, V_E_FAILED, L"Invalid payload size received", false, false};
 
 const LinkFault kFaults[] = {
-    {"short read then silence",
-     [](const Exchange &e) { return Fault::DeclaredLength(e.target, e.answerLength + 16); }, V_E_TIMEOUT,
-     kTimeout, true, true},
-    {"silence", [](const Exchange &e) { return Fault::Silence(e.target); }, V_E_TIMEOUT, kTimeout, true,
-     true},
-    {"closed before the answer", [](const Exchange &e) { return Fault::CloseMidFrame(e.target, 0); },
-     V_E_END_OF_STREAM, L"", false, false},
-    {"closed inside the header", [](const Exchange &e) { return Fault::CloseMidFrame(e.target, 5); },
-     V_E_END_OF_STREAM, L"", false, false},
-    {"bad data checksum", [](const Exchange &e) { return Fault::BadDataChecksum(e.target); }, V_E_CORRUPTED,
-     L"Incorrect data checksum", false, true},
-    {"bad header checksum", [](const Exchange &e) { return Fault::BadHeaderChecksum(e.target); },
-     V_E_CORRUPTED, L"Incorrect header checksum", false, true},
-    {"three stray frames", [](const Exchange &e) { return Fault::StrayFrames(e.target, 3); }, kNoFailure, L"",
-     false, true},
+    {"short read then silence",  [](const Exchange &e) { return Fault::DeclaredLength(e.target, e.answerLength + 16); }, V_E_TIMEOUT,       kTimeout,                     true,  true},
+    {"silence",                  [](const Exchange &e) { return Fault::Silence(e.target); },                             V_E_TIMEOUT,       kTimeout,                     true,  true},
+    {"closed before the answer", [](const Exchange &e) { return Fault::CloseMidFrame(e.target, 0); },                    V_E_END_OF_STREAM, L"",                          false, false},
+    {"closed inside the header", [](const Exchange &e) { return Fault::CloseMidFrame(e.target, 5); },                    V_E_END_OF_STREAM, L"",                          false, false},
+    {"bad data checksum",        [](const Exchange &e) { return Fault::BadDataChecksum(e.target); },                     V_E_CORRUPTED,     L"Incorrect data checksum",   false, true},
+    {"bad header checksum",      [](const Exchange &e) { return Fault::BadHeaderChecksum(e.target); },                   V_E_CORRUPTED,     L"Incorrect header checksum", false, true},
+    {"three stray frames",       [](const Exchange &e) { return Fault::StrayFrames(e.target, 3); },                      kNoFailure,        L"",                          false, true},
     // The true answer is left queued behind the fourth, and read in place of
     // the next command's: whether that one still fits is a race.
-    {"four stray frames", [](const Exchange &e) { return Fault::StrayFrames(e.target, 4); }, V_E_FAILED,
-     L"Cannot get response for sent command", false, false},
+    {"four stray frames",        [](const Exchange &e) { return Fault::StrayFrames(e.target, 4); },                      V_E_FAILED,        L"Cannot get response for sent command", false, false},
 };
+// clang-format on
 
 struct CaseOutcome {
   VResult result = V_OK;  // of the step the fault hit
@@ -108,9 +100,8 @@ class LinkFailureSweepTest : public DeviceTest {
   // device is removed whenever it was created.
   CaseOutcome Life(emu::Emulator &scanner) {
     CaseOutcome outcome;
-    const std::string address = AddressOf(scanner);
     HVDevice hDevice = nullptr;
-    outcome.result = Create(L"Scanner", &address, &hDevice);
+    outcome.result = Create(&scanner, &hDevice);
     outcome.message = vfw::GetLastError().message;
     if (VSucceeded(outcome.result)) {
       vfw::Handle captureObject;

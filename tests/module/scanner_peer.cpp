@@ -8,11 +8,10 @@
 // code HOLD_CODE (decimal) arrives: its answer then waits for a line on
 // stdin. At the end of stdin it prints "key default" or "key session",
 // whichever key the scanner is on, and exits.
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <iostream>
-#include <mutex>
 #include <string>
 
 #include "emulator/emulator.h"
@@ -25,32 +24,21 @@ int main(int argc, char **argv) {
     return 2;
   }
   const auto holdCode = static_cast<std::uint8_t>(std::atoi(argv[2]));
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool released = false;
   bool held = false;
-  emu::Emulator *scanner = nullptr;
-
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
   emu::Options options;
   options.address = argv[1];
-  options.shaping.latency = std::chrono::microseconds(1);  // so that the hook is asked
-  options.shaping.sleepUntil = [&](std::chrono::steady_clock::time_point) {
-    if (held || !scanner) {
-      return true;
-    }
-    const auto transcript = scanner->Transcript();
-    if (transcript.empty() || transcript.back().code != holdCode) {
-      return true;
+  options.observer = [&](const emu::EmulatorEvent &event) {
+    if (event.kind != emu::EmulatorEvent::Kind::kCommand || event.command->code != holdCode || held) {
+      return;
     }
     held = true;
     std::printf("held\n");
     std::fflush(stdout);
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return released; });
-    return true;
+    released.wait();
   };
   emu::Emulator emulator(options);
-  scanner = &emulator;
   std::string error;
   if (!emulator.Start(&error)) {
     std::fprintf(stderr, "scanner_peer: %s\n", error.c_str());
@@ -60,19 +48,9 @@ int main(int argc, char **argv) {
   std::fflush(stdout);
 
   std::string line;
-  bool first = true;
+  std::getline(std::cin, line);  // the first line, or the end
+  release.set_value();
   while (std::getline(std::cin, line)) {
-    if (first) {
-      first = false;
-      std::lock_guard lock(mutex);
-      released = true;
-      changed.notify_all();
-    }
-  }
-  {
-    std::lock_guard lock(mutex);
-    released = true;
-    changed.notify_all();
   }
   // The module closes its connection before the test ends stdin, so the
   // key seen here is the one the scanner keeps.

@@ -24,7 +24,7 @@ constexpr int kSetStatus = 0x0C;  // the opening exchange's last command, after 
 // A child process with its stdin and stdout on pipes.
 class Peer {
  public:
-  explicit Peer(const std::wstring &commandLine) {
+  explicit Peer(std::wstring commandLine) {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     HANDLE childIn = nullptr, childOut = nullptr;
     EXPECT_TRUE(CreatePipe(&childIn, &in_, &inherit, 0));
@@ -37,26 +37,21 @@ class Peer {
     startup.hStdInput = childIn;
     startup.hStdOutput = childOut;
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-    std::wstring line = commandLine;
-    started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                              &process_) != 0;
-    EXPECT_TRUE(started_) << "CreateProcessW: " << GetLastError();
+    EXPECT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                               &startup, &process_))
+        << "CreateProcessW: " << GetLastError();
     CloseHandle(childIn);
     CloseHandle(childOut);
   }
   ~Peer() {
     CloseInput();
-    if (started_) {
-      if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
-        TerminateProcess(process_.hProcess, 1);
-      }
-      CloseHandle(process_.hProcess);
-      CloseHandle(process_.hThread);
+    if (process_.hProcess && WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
+      TerminateProcess(process_.hProcess, 1);
     }
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
     CloseHandle(out_);
   }
-  Peer(const Peer &) = delete;
-  Peer &operator=(const Peer &) = delete;
 
   // The next line the peer prints, without its end; empty at its end.
   std::string ReadLine() {
@@ -86,7 +81,6 @@ class Peer {
   HANDLE in_ = nullptr;
   HANDLE out_ = nullptr;
   PROCESS_INFORMATION process_{};
-  bool started_ = false;
 };
 
 TEST(SocketLibraryTest, ACreationThatOutlivesTheUnplugKeepsItsSocket) {

@@ -10,38 +10,18 @@
 
 namespace {
 
-std::wstring Widen(const char *text) {
-  return std::wstring(text, text + std::char_traits<char>::length(text));
-}
+TEST(VersionResource, NamesTheModuleAndItsMakerAtVersionNineZeroZeroZero) {
+  const char *narrow = VDM_RADIO_MODULE_PATH;
+  const std::wstring path(narrow, narrow + std::char_traits<char>::length(narrow));
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  ASSERT_NE(size, 0u) << "no version resource, error " << GetLastError();
+  std::vector<BYTE> block(size);
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block.data()));
 
-class VersionResourceTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const std::wstring path = Widen(VDM_RADIO_MODULE_PATH);
-    DWORD ignored = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    ASSERT_NE(size, 0u) << "no version resource, error " << GetLastError();
-    block_.resize(size);
-    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, block_.data()));
-  }
-
-  // The value under subBlock, or nothing when the resource has none.
-  std::wstring Text(const std::wstring &name) {
-    void *value = nullptr;
-    UINT length = 0;
-    const std::wstring subBlock = L"\\StringFileInfo\\040904b0\\" + name;
-    if (!VerQueryValueW(block_.data(), subBlock.c_str(), &value, &length) || length == 0)
-      return L"";
-    return std::wstring(static_cast<const wchar_t *>(value), length - 1);
-  }
-
-  std::vector<BYTE> block_;
-};
-
-TEST_F(VersionResourceTest, FixedVersionsAreNineZeroZeroZero) {
   void *value = nullptr;
   UINT length = 0;
-  ASSERT_TRUE(VerQueryValueW(block_.data(), L"\\", &value, &length));
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", &value, &length));
   ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
   const auto *info = static_cast<const VS_FIXEDFILEINFO *>(value);
   EXPECT_EQ(info->dwSignature, 0xFEEF04BDu);
@@ -50,9 +30,7 @@ TEST_F(VersionResourceTest, FixedVersionsAreNineZeroZeroZero) {
   EXPECT_EQ(info->dwProductVersionMS, MAKELONG(0, 9));
   EXPECT_EQ(info->dwProductVersionLS, 0u);
   EXPECT_EQ(info->dwFileType, static_cast<DWORD>(VFT_DLL));
-}
 
-TEST_F(VersionResourceTest, StringsNameTheModuleAndItsMaker) {
   const struct {
     const wchar_t *name;
     const wchar_t *value;
@@ -69,7 +47,10 @@ TEST_F(VersionResourceTest, StringsNameTheModuleAndItsMaker) {
       // clang-format on
   };
   for (const auto &row : kRows) {
-    EXPECT_EQ(Text(row.name), row.value) << std::string(row.name, row.name + wcslen(row.name));
+    const std::wstring subBlock = std::wstring(L"\\StringFileInfo\\040904b0\\") + row.name;
+    const bool found = VerQueryValueW(block.data(), subBlock.c_str(), &value, &length) && length > 0;
+    EXPECT_EQ(found ? std::wstring(static_cast<const wchar_t *>(value), length - 1) : L"", row.value)
+        << std::string(row.name, row.name + wcslen(row.name));
   }
 }
 
