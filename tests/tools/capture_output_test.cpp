@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "child_process.h"
@@ -23,11 +22,6 @@ emu::Options FingerAtOnce() {
   emu::Options options;
   options.readyAfterPolls = 0;
   return options;
-}
-
-std::string FileText(const std::string &path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::vector<std::string> Names(const ScratchDir &dir) {
