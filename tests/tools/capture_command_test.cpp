@@ -110,6 +110,7 @@ TEST(CaptureCommand, UsageErrorsSayWhatIsWrongAndExit2) {
       {{"capture", "--timeout", "-1"}, "bluefin: --timeout: Value -1 not in range"},
       {{"emulate"}, "bluefin: --address is required"},
       {{"emulate", "--address", "0B:F1:00:00:00:02", "--ready-after", "soon"}, "bluefin: Could not convert: --ready-after = soon"},
+      {{"emulate", "--address", "0B:F1:00:00:00:02", "--fault", "silence@key", "silence@echo"}, "bluefin: The following argument was not expected: silence@echo"},  // one fault per --fault
       // clang-format on
   };
   for (const auto &row : cases) {
