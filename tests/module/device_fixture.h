@@ -165,14 +165,20 @@ struct CaptureContext {
   ReportAction action;
   CaptureRun *run;
   std::thread stopper;
+  std::atomic<bool> stopperRunning{false};
   std::atomic<bool> stopperDone{false};
 };
 
 // Until the stopper is parked on the capture's end or has given up. A
 // stopper whose host wait failed waits for the capture without the host,
-// where no counter sees it: that case is let go after a while.
+// where no counter sees it: that case is let go after a while, counted
+// from when the stopper runs, since on a loaded machine a new thread may
+// wait long for a core.
 inline void AwaitStopper(const CaptureContext &context) {
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  while (!context.stopperRunning.load()) {
+    std::this_thread::yield();
+  }
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (VTestGetBlockedWaitCount() == 0 && !context.stopperDone.load() &&
          std::chrono::steady_clock::now() < giveUp) {
     std::this_thread::yield();
@@ -189,6 +195,7 @@ inline void ArriveAt(CaptureContext *context, ReportKind kind, int count) {
     return;
   }
   const auto stop = [context] {
+    context->stopperRunning.store(true);
     context->run->stopResult = context->stop();
     context->run->statusWhenStopped = context->run->status;
     context->stopperDone.store(true);
