@@ -57,8 +57,6 @@ TEST(CaptureOutput, OutputsThatCannotBeWrittenAreRefusedBeforeConnecting) {
   ScratchDir dir;
   std::filesystem::create_directory(dir / "folder.png");
   std::ofstream(dir / "notes.txt") << "not a folder";
-  const std::string pattern =
-      "Output pattern " + (dir / "finger.png") + " has no %d: with --count it needs one number";
   const struct {
     std::vector<std::string> args;
     std::string line;
@@ -67,7 +65,7 @@ TEST(CaptureOutput, OutputsThatCannotBeWrittenAreRefusedBeforeConnecting) {
       {{"--out", dir / "missing/finger.png"}, "Cannot write " + (dir / "missing/finger.png") + ": No such file or directory (code -90)\n"},
       {{"--out", dir / "folder.png"}, "Cannot write " + (dir / "folder.png") + ": Is a directory (code -90)\n"},
       {{"--out", dir / "notes.txt/finger.png"}, "Cannot write " + (dir / "notes.txt/finger.png") + ": Not a directory (code -90)\n"},
-      {{"--count", "2", "--out", dir / "finger.png"}, pattern + ", like finger-%02d.png (code -10)\n"},
+      {{"--count", "2", "--out", dir / "finger.png"}, "Output pattern " + (dir / "finger.png") + " has no %d: with --count it needs one number, like finger-%02d.png (code -10)\n"},
       {{"--count", "2", "--out", dir / "missing/f-%d.png"}, "Cannot write " + (dir / "missing/f-1.png") + ": No such file or directory (code -90)\n"},
       // clang-format on
   };
