@@ -26,8 +26,12 @@ TEST(CaptureOutput, AFileIsReplacedOnlyByACompleteOne) {
   const std::string keep = dir / "keep.png";
   std::ofstream(keep) << "the previous capture";
   chmod(keep.c_str(), 0640);
+  // A coverage build's child writes its profile as it exits, which the limit
+  // would cut short for the runs after it: it writes it apart.
+  const ScratchDir profile;
   const ChildResult failed = RunBluefin(scanner.Command("capture", {"--out", keep}),
-                                        {.wrapper = {"/usr/bin/prlimit", "--fsize=4096", "--"}});
+                                        {.wrapper = {"/usr/bin/env", "GCOV_PREFIX=" + profile.path().string(),
+                                                     "/usr/bin/prlimit", "--fsize=4096", "--"}});
   EXPECT_EQ(failed.exitStatus, 1) << failed.err;
   EXPECT_NE(failed.err.find("bluefin: Cannot write " + keep + ": File too large (code -90)\n"),
             std::string::npos)
