@@ -2,7 +2,6 @@
 // print, write and exit with, built and installed.
 #include <gtest/gtest.h>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 
 #include "command_support.h"
@@ -182,10 +181,7 @@ TEST(Install, AMovedTreeCapturesWithWhatWasInstalled) {
   ASSERT_EQ(install.exitStatus, 0) << install.out << install.err;
   std::filesystem::rename(dir / "prefix", dir / "moved");
   const std::filesystem::path moved = dir.path() / "moved";
-  std::ifstream manual(moved / "share/man/man1/bluefin.1");
-  std::string firstLine;
-  std::getline(manual, firstLine);
-  EXPECT_EQ(firstLine.rfind(".TH BLUEFIN 1 ", 0), 0u) << firstLine;
+  EXPECT_EQ(FileText(moved / "share/man/man1/bluefin.1").rfind(".TH BLUEFIN 1 ", 0), 0u) << "the manual page";
   ChildOptions options =
       FastPolls({.program = moved / "bin/bluefin", .wrapper = {"/usr/bin/env", "-C", dir.path()}});
   const ChildResult run = RunBluefin({"capture", "--json"}, options);

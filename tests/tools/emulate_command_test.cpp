@@ -137,12 +137,10 @@ TEST(EmulateCommand, FaultsFromTheCommandLineHitTheirCommand) {
 TEST(EmulateCommand, SwitchingOffAndOnClearsAKeyAKilledHostLeft) {
   Emulate emulate({"--ready-after", "1000000"});
   ASSERT_TRUE(emulate.Listening());
-  {
-    Child killed(emulate.Run("capture"), FastPolls());
-    ASSERT_TRUE(killed.WaitFor(&ChildResult::err, "Waiting for a finger on the scanner (poll 1)\n"));
-    killed.Signal(SIGKILL);
-    EXPECT_EQ(killed.Finish().exitStatus, 128 + SIGKILL);
-  }
+  Child killed(emulate.Run("capture"), FastPolls());
+  ASSERT_TRUE(killed.WaitFor(&ChildResult::err, "Waiting for a finger on the scanner (poll 1)\n"));
+  killed.Signal(SIGKILL);
+  EXPECT_EQ(killed.Finish().exitStatus, 128 + SIGKILL);
   const ChildResult stranded = RunBluefin(emulate.Run("capture", {"--json"}));
   EXPECT_EQ(stranded.exitStatus, 1);
   EXPECT_NE(stranded.out.find("\"code\": -30"), std::string::npos) << stranded.out;
