@@ -11,7 +11,7 @@
 
 #include "emulator/emulator.h"
 #include "tools/commands.h"
-#include "tools/fault_spec.h"
+#include "tools/fault_spelling.h"
 #include "tools/image_files.h"
 #include "tools/streams.h"
 
@@ -174,8 +174,8 @@ bool Configure(const EmulateOptions &options, emu::Options *scanner, std::vector
     scanner->shaping.latency =
         std::chrono::microseconds(static_cast<std::int64_t>(*options.roundTripMilliseconds * 1000 / 2));
   }
-  for (const std::string &spec : options.faults) {
-    const std::optional<emu::Fault> fault = ParseFault(spec, failure);
+  for (const std::string &spelling : options.faults) {
+    const std::optional<emu::Fault> fault = ParseFault(spelling, failure);
     if (!fault) {
       return false;
     }
@@ -222,8 +222,8 @@ int RunEmulate(const EmulateOptions &options) {
                   options.roundTripMilliseconds.value_or(0));
     banner += shaping;
   }
-  for (const std::string &spec : options.faults) {
-    banner += "Fault armed: " + spec + "\n";
+  for (const std::string &spelling : options.faults) {
+    banner += "Fault armed: " + spelling + "\n";
   }
   banner += "Listening on @" + emulator.ListenName() +
             "; capture with: bluefin capture --emulated --address " + options.address + "\n";

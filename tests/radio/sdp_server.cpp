@@ -153,15 +153,15 @@ void SetProtocols(sdp_record_t *record, std::optional<std::uint8_t> channelNumbe
 
 }  // namespace
 
-void RemoteDevice::AddRecord(const ServiceRecord &spec) {
+void RemoteDevice::AddRecord(const ServiceRecord &wanted) {
   sdp_record_t *record = sdp_record_alloc();
   record->handle = static_cast<std::uint32_t>(0x10000 + records_.size());
   sdp_attr_add_new(record, SDP_ATTR_RECORD_HANDLE, SDP_UINT32, &record->handle);
 
-  std::vector<uuid_t> classes(spec.classes.size());
+  std::vector<uuid_t> classes(wanted.classes.size());
   sdp_list_t *classList = nullptr;
   for (std::size_t i = 0; i < classes.size(); ++i) {
-    sdp_uuid16_create(&classes[i], spec.classes[i]);
+    sdp_uuid16_create(&classes[i], wanted.classes[i]);
     classList = sdp_list_append(classList, &classes[i]);
   }
   sdp_set_service_classes(record, classList);
@@ -173,8 +173,8 @@ void RemoteDevice::AddRecord(const ServiceRecord &spec) {
   sdp_set_browse_groups(record, groups);
   sdp_list_free(groups, nullptr);
 
-  if (spec.listsProtocols) {
-    SetProtocols(record, spec.channel);
+  if (wanted.listsProtocols) {
+    SetProtocols(record, wanted.channel);
   }
   records_.push_back(record);
 }

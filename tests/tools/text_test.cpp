@@ -8,7 +8,7 @@
 #include <tuple>
 
 #include "tools/failure.h"
-#include "tools/fault_spec.h"
+#include "tools/fault_spelling.h"
 #include "tools/hints.h"
 #include "tools/json.h"
 #include "tools/text.h"
@@ -140,7 +140,7 @@ TEST(ToolFaultSpec, EachKindAndPlaceBecomesTheEmulatorsFault) {
   using emu::Command;
   using emu::FaultKind;
   const struct {
-    const char *spec;
+    const char *spelling;
     FaultKind kind;
     std::uint8_t command;
     std::optional<std::uint8_t> part;
@@ -165,19 +165,19 @@ TEST(ToolFaultSpec, EachKindAndPlaceBecomesTheEmulatorsFault) {
   };
   for (const auto &row : cases) {
     Failure failure;
-    const std::optional<emu::Fault> fault = ParseFault(row.spec, &failure);
-    ASSERT_TRUE(fault) << row.spec << ": " << failure.message;
+    const std::optional<emu::Fault> fault = ParseFault(row.spelling, &failure);
+    ASSERT_TRUE(fault) << row.spelling << ": " << failure.message;
     EXPECT_EQ(std::tie(fault->kind, fault->target.command, fault->target.part, fault->target.occurrence,
                        fault->value),
               std::tie(row.kind, row.command, row.part, row.occurrence, row.value))
-        << row.spec;
-    EXPECT_EQ(fault->key != emu::Key{}, row.kind == FaultKind::kForeignKey) << row.spec;
+        << row.spelling;
+    EXPECT_EQ(fault->key != emu::Key{}, row.kind == FaultKind::kForeignKey) << row.spelling;
   }
 }
 
 TEST(ToolFaultSpec, MisspelledFaultsSayWhatIsWrong) {
   const struct {
-    const char *spec;
+    const char *spelling;
     const char *reason;
   } cases[] = {
       // clang-format off
@@ -194,9 +194,9 @@ TEST(ToolFaultSpec, MisspelledFaultsSayWhatIsWrong) {
   };
   for (const auto &row : cases) {
     Failure failure;
-    EXPECT_FALSE(ParseFault(row.spec, &failure)) << row.spec;
+    EXPECT_FALSE(ParseFault(row.spelling, &failure)) << row.spelling;
     EXPECT_EQ(failure.code, V_E_ARGUMENT);
-    EXPECT_EQ(failure.message.rfind(std::string("Fault \"") + row.spec + "\": " + row.reason, 0), 0u)
+    EXPECT_EQ(failure.message.rfind(std::string("Fault \"") + row.spelling + "\": " + row.reason, 0), 0u)
         << failure.message;
   }
 }

@@ -11,8 +11,8 @@
 // to part11, then optionally ":N" for its N-th occurrence (1 without) or
 // ":every" for all of them. The kinds made for one command (wrong-echo,
 // refuse-key, wrong-status-echo, invalid-image-part) hit it without WHERE.
-#ifndef BLUEFIN_TOOLS_FAULT_SPEC_H
-#define BLUEFIN_TOOLS_FAULT_SPEC_H
+#ifndef BLUEFIN_TOOLS_FAULT_SPELLING_H
+#define BLUEFIN_TOOLS_FAULT_SPELLING_H
 
 #include <optional>
 #include <string_view>
@@ -22,8 +22,8 @@
 
 namespace bluefin::tool {
 
-std::optional<emu::Fault> ParseFault(std::string_view spec, Failure *failure);
+std::optional<emu::Fault> ParseFault(std::string_view spelling, Failure *failure);
 
 }  // namespace bluefin::tool
 
-#endif  // BLUEFIN_TOOLS_FAULT_SPEC_H
+#endif  // BLUEFIN_TOOLS_FAULT_SPELLING_H

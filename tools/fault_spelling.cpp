@@ -1,4 +1,4 @@
-#include "tools/fault_spec.h"
+#include "tools/fault_spelling.h"
 
 #include <charconv>
 #include <string>
@@ -75,12 +75,13 @@ std::string KindList() {
   return list;
 }
 
-bool Refuse(std::string_view spec, const std::string &why, Failure *failure) {
-  *failure = Failure{V_E_ARGUMENT, "Fault \"" + std::string(spec) + "\": " + why};
+bool Refuse(std::string_view spelling, const std::string &why, Failure *failure) {
+  *failure = Failure{V_E_ARGUMENT, "Fault \"" + std::string(spelling) + "\": " + why};
   return false;
 }
 
-bool ParseWhere(std::string_view spec, std::string_view where, emu::FaultTarget *target, Failure *failure) {
+bool ParseWhere(std::string_view spelling, std::string_view where, emu::FaultTarget *target,
+                Failure *failure) {
   std::string_view name = where;
   std::string_view occurrence;
   if (const std::size_t colon = where.find(':'); colon != std::string_view::npos) {
@@ -91,7 +92,7 @@ bool ParseWhere(std::string_view spec, std::string_view where, emu::FaultTarget 
   if (name.size() > 4 && name.substr(0, 4) == "part") {
     const std::optional<std::uint32_t> index = Number(name.substr(4));
     if (!index || *index >= kImageParts) {
-      return Refuse(spec, "image parts are part0 to part11, not " + std::string(name), failure);
+      return Refuse(spelling, "image parts are part0 to part11, not " + std::string(name), failure);
     }
     part = static_cast<std::uint8_t>(*index);
     name = "part";
@@ -103,7 +104,7 @@ bool ParseWhere(std::string_view spec, std::string_view where, emu::FaultTarget 
     }
   }
   if (command == nullptr) {
-    return Refuse(spec,
+    return Refuse(spelling,
                   "unknown command '" + std::string(name) +
                       "' (commands: echo, identity, key, status, set-status, part, part0 to part11)",
                   failure);
@@ -114,7 +115,7 @@ bool ParseWhere(std::string_view spec, std::string_view where, emu::FaultTarget 
   } else if (!occurrence.empty()) {
     const std::optional<std::uint32_t> count = Number(occurrence);
     if (!count || *count == 0) {
-      return Refuse(spec, "the occurrence must be a number from 1, or 'every'", failure);
+      return Refuse(spelling, "the occurrence must be a number from 1, or 'every'", failure);
     }
     target->occurrence = *count;
   }
@@ -123,12 +124,12 @@ bool ParseWhere(std::string_view spec, std::string_view where, emu::FaultTarget 
 
 }  // namespace
 
-std::optional<emu::Fault> ParseFault(std::string_view spec, Failure *failure) {
-  std::string_view head = spec;
+std::optional<emu::Fault> ParseFault(std::string_view spelling, Failure *failure) {
+  std::string_view head = spelling;
   std::string_view where;
-  if (const std::size_t at = spec.find('@'); at != std::string_view::npos) {
-    head = spec.substr(0, at);
-    where = spec.substr(at + 1);
+  if (const std::size_t at = spelling.find('@'); at != std::string_view::npos) {
+    head = spelling.substr(0, at);
+    where = spelling.substr(at + 1);
   }
   std::string_view name = head;
   std::optional<std::string_view> valueText;
@@ -143,36 +144,36 @@ std::optional<emu::Fault> ParseFault(std::string_view spec, Failure *failure) {
     }
   }
   if (kind == nullptr) {
-    Refuse(spec, "unknown kind '" + std::string(name) + "' (kinds: " + KindList() + ")", failure);
+    Refuse(spelling, "unknown kind '" + std::string(name) + "' (kinds: " + KindList() + ")", failure);
     return std::nullopt;
   }
   emu::Fault fault{kind->kind, {}, kind->defaultValue, {}};
   if (valueText) {
     const std::optional<std::uint32_t> value = Number(*valueText);
     if (kind->value == ValueUse::kNone) {
-      Refuse(spec, std::string(kind->name) + " takes no value", failure);
+      Refuse(spelling, std::string(kind->name) + " takes no value", failure);
       return std::nullopt;
     }
     if (!value) {
-      Refuse(spec, "the value must be a whole number, not " + std::string(*valueText), failure);
+      Refuse(spelling, "the value must be a whole number, not " + std::string(*valueText), failure);
       return std::nullopt;
     }
     fault.value = *value;
   } else if (kind->value == ValueUse::kRequired) {
-    Refuse(spec, std::string(kind->name) + " needs a value: " + kind->name + "=N", failure);
+    Refuse(spelling, std::string(kind->name) + " needs a value: " + kind->name + "=N", failure);
     return std::nullopt;
   }
   if (kind->kind == FaultKind::kForeignKey) {
     fault.key = kForeignKey;
   }
   if (!where.empty()) {
-    if (!ParseWhere(spec, where, &fault.target, failure)) {
+    if (!ParseWhere(spelling, where, &fault.target, failure)) {
       return std::nullopt;
     }
   } else if (kind->naturalTarget) {
     fault.target = emu::On(*kind->naturalTarget);
   } else {
-    Refuse(spec, "say which command it hits: " + std::string(head) + "@COMMAND, e.g. @key or @part3",
+    Refuse(spelling, "say which command it hits: " + std::string(head) + "@COMMAND, e.g. @key or @part3",
            failure);
     return std::nullopt;
   }
