@@ -1,7 +1,6 @@
-// The scanner and its faults served in process, as the emulator's thread
-// serves them; its image coding; and on the socket, the serving loop, state
-// across connections, life cycle, options and pacing. Frames use the
-// emulator's own checksum and cipher: the module's checks those end to end.
+// The scanner, its faults and its image coding in process; on the socket, the
+// serving loop, life cycle, options and pacing. Frames use the emulator's own
+// checksum and cipher: the module's suites check those end to end.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -90,6 +89,14 @@ Key OtherKey(std::uint8_t seed) {
   return key;
 }
 
+// The one answer to a served frame, read under key (by default the key it
+// went out under).
+Answer Only(const ServedFrame &served, std::optional<Key> key = std::nullopt) {
+  const std::vector<Answer> answers = Answers(served.out, key.value_or(served.key));
+  EXPECT_EQ(answers.size(), 1u);
+  return answers.empty() ? Answer{} : answers[0];
+}
+
 struct Bench {
   Scanner scanner{ScannerConfig{}};  // ready at the first status query
   FaultBook faults;
@@ -101,13 +108,7 @@ struct Bench {
         std::span<const std::uint8_t, kCommandHeaderSize>(frame.data(), kCommandHeaderSize));
     return ServeFrame(scanner, faults, header, std::span(frame).subspan(kCommandHeaderSize));
   }
-  // The payload of the one answer.
-  Bytes Exchange(const Bytes &command) {
-    const ServedFrame served = Serve(command);
-    const std::vector<Answer> answers = Answers(served.out, served.key);
-    EXPECT_EQ(answers.size(), 1u);
-    return answers.empty() ? Bytes(16) : answers[0].Payload();
-  }
+  Bytes Exchange(const Bytes &command) { return Only(Serve(command)).Payload(); }
   void Ready() {
     Exchange(kArm);
     Exchange(kQuery);
@@ -152,23 +153,19 @@ TEST(EmulatorScanner, DeclinesWhatItCannotDo) {
   }
 }
 
-// The one answer to a served frame, read under key.
-Answer Only(const ServedFrame &served, const Key &key) {
-  const std::vector<Answer> answers = Answers(served.out, key);
-  EXPECT_EQ(answers.size(), 1u);
-  return answers.empty() ? Answer{} : answers[0];
-}
-
 using Check = std::function<void(const ServedFrame &, Bench &)>;
 
-// The echo answer intact, under the checksums as given.
-Check EchoUnder(bool dataOk, bool headerOk) {
+// The one answer, read under key, carries payload under the checksums given.
+Check Answered(const Bytes &payload, bool dataOk = true, bool headerOk = true, std::optional<Key> key = {}) {
   return [=](const ServedFrame &served, Bench &) {
-    const Answer answer = Only(served, served.key);
-    EXPECT_EQ(answer.dataOk, dataOk);
-    EXPECT_EQ(answer.headerOk, headerOk);
-    EXPECT_EQ(answer.Payload(), kEchoAnswer);
+    const Answer answer = Only(served, key);
+    EXPECT_EQ(std::pair(answer.dataOk, answer.headerOk), std::pair(dataOk, headerOk));
+    EXPECT_EQ(answer.Payload(), payload);
   };
+}
+
+Check Result(std::uint8_t result) {
+  return [=](const ServedFrame &served, Bench &) { EXPECT_EQ(Only(served).plain.at(12), result); };
 }
 
 // Stray frames, which the protocol suites count exactly, are counted below
@@ -176,75 +173,50 @@ Check EchoUnder(bool dataOk, bool headerOk) {
 struct FaultCase {
   const char *name;
   Fault fault;
-  bool ready;  // arm and poll first
-  Bytes command;
+  Bytes command;  // an image part is asked for armed and polled
   Check check;
+  std::uint8_t status;  // the scanner's after the frame; its key stays the default
 };
 
+// Under good checksums, the true answer's block after the header.
+void TopBitDeclared(const ServedFrame &served, Bench &bench) {
+  Answered(kEchoAnswer)(served, bench);
+  EXPECT_EQ(Only(served).declared, 0x80000000u);
+}
+
+void PartDeclined(const ServedFrame &served, Bench &bench) {
+  EXPECT_EQ(Only(served).declared, 3085u);
+  Result(0)(served, bench);
+  EXPECT_EQ(bench.scanner.partsServed(), 0);
+  EXPECT_EQ(bench.Exchange({0x11, 3}).at(12), 1);
+}
+
+void CutInHeader(const ServedFrame &served, Bench &) {
+  EXPECT_EQ(served.out, Bytes({0, 0, 0, 16, served.out.at(4)}));
+}
+
+const auto kOnEcho = On(Command::kEcho);
 const FaultCase kFaultCases[] = {
-    {"bad data checksum", Fault::BadDataChecksum(On(Command::kEcho)), false, kEcho, EchoUnder(false, true)},
-    {"bad header checksum", Fault::BadHeaderChecksum(On(Command::kEcho)), false, kEcho,
-     EchoUnder(true, false)},
-    {"oversized echo", Fault::PayloadLength(On(Command::kEcho), 17), false, kEcho,
-     [](const ServedFrame &served, Bench &) {
-       Bytes expected = kEchoAnswer;
-       expected.push_back(0);
-       EXPECT_EQ(Only(served, served.key).Payload(), expected);
-     }},
-    // Under good checksums, the true answer's block after the header.
-    {"declared length with the top bit", Fault::DeclaredLength(On(Command::kEcho), 0x80000000u), false, kEcho,
-     [](const ServedFrame &served, Bench &) {
-       const Answer answer = Only(served, served.key);
-       EXPECT_EQ(answer.declared, 0x80000000u);
-       EXPECT_TRUE(answer.dataOk && answer.headerOk);
-       EXPECT_EQ(answer.plain, kEchoAnswer);
-     }},
-    {"wrong echo pattern", Fault::WrongEcho(On(Command::kEcho)), false, kEcho,
-     [](const ServedFrame &served, Bench &) {
-       const Bytes payload = Only(served, served.key).Payload();
-       ASSERT_EQ(payload.size(), 16u);
-       EXPECT_TRUE(std::equal(kEchoAnswer.begin(), kEchoAnswer.begin() + 15, payload.begin()));
-       EXPECT_NE(payload[15], 14);
-     }},
-    {"refused key", Fault::RefuseKey(On(Command::kSetKey), 2), false, KeyCommand(OtherKey(1)),
-     [](const ServedFrame &served, Bench &bench) {
-       EXPECT_EQ(Only(served, served.key).plain.at(12), 2);
-       EXPECT_EQ(bench.scanner.key(), kDefaultKey);
-     }},
-    {"wrong status echo", Fault::WrongStatusEcho(On(Command::kSetStatus), 7), false, kArm,
-     [](const ServedFrame &served, Bench &bench) {
-       EXPECT_EQ(Only(served, served.key).plain.at(12), 7);
-       EXPECT_EQ(bench.scanner.status(), 0);
-     }},
-    {"invalid image part", Fault::InvalidImagePart(OnPart(3)), true, Bytes{0x11, 3},
-     [](const ServedFrame &served, Bench &bench) {
-       const Answer answer = Only(served, served.key);
-       EXPECT_EQ(answer.declared, 3085u);
-       EXPECT_EQ(answer.plain.at(12), 0);
-       EXPECT_EQ(bench.scanner.partsServed(), 0);
-       EXPECT_EQ(bench.Exchange({0x11, 3}).at(12), 1);
-     }},
-    {"silence, acted on", Fault::Silence(On(Command::kSetStatus)), false, kArm,
-     [](const ServedFrame &, Bench &bench) { EXPECT_EQ(bench.scanner.status(), 1); }},
-    {"connection closed mid-frame", Fault::CloseMidFrame(On(Command::kEcho), 5), false, kEcho,
-     [](const ServedFrame &served, Bench &) {
-       ASSERT_EQ(served.out.size(), 5u);
-       EXPECT_EQ(Bytes(served.out.begin(), served.out.begin() + 4), Bytes({0, 0, 0, 16}));
-     }},
-    {"answer under a foreign key", Fault::ForeignKey(On(Command::kEcho), OtherKey(4)), false, kEcho,
-     [](const ServedFrame &served, Bench &bench) {
-       const Answer answer = Only(served, OtherKey(4));
-       EXPECT_TRUE(answer.dataOk && answer.headerOk);
-       EXPECT_EQ(answer.Payload(), kEchoAnswer);
-       EXPECT_EQ(bench.scanner.key(), kDefaultKey);
-     }},
+    // clang-format off
+    {"bad data checksum",                Fault::BadDataChecksum(kOnEcho),                       kEcho,                  Answered(kEchoAnswer, false, true),               0},
+    {"bad header checksum",              Fault::BadHeaderChecksum(kOnEcho),                     kEcho,                  Answered(kEchoAnswer, true, false),               0},
+    {"oversized echo",                   Fault::PayloadLength(kOnEcho, 17),                     kEcho,                  Answered({0x81, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0}), 0},
+    {"wrong echo pattern",               Fault::WrongEcho(kOnEcho),                             kEcho,                  Answered({0x81, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 0xF1}),  0},
+    {"answer under a foreign key",       Fault::ForeignKey(kOnEcho, OtherKey(4)),               kEcho,                  Answered(kEchoAnswer, true, true, OtherKey(4)),   0},
+    {"declared length with the top bit", Fault::DeclaredLength(kOnEcho, 0x80000000u),           kEcho,                  TopBitDeclared,                                   0},
+    {"refused key",                      Fault::RefuseKey(On(Command::kSetKey), 2),             KeyCommand(OtherKey(1)), Result(2),                                       0},
+    {"wrong status echo",                Fault::WrongStatusEcho(On(Command::kSetStatus), 7),    kArm,                   Result(7),                                        0},
+    {"invalid image part",               Fault::InvalidImagePart(OnPart(3)),                    {0x11, 3},              PartDeclined,                                     1},
+    {"silence, acted on",                Fault::Silence(On(Command::kSetStatus)),               kArm,                   [](const ServedFrame &, Bench &) {},              1},
+    {"connection closed mid-frame",      Fault::CloseMidFrame(kOnEcho, 5),                      kEcho,                  CutInHeader,                                      0},
+    // clang-format on
 };
 
 TEST(EmulatorFault, EachKindDoesWhatItSays) {
   for (const FaultCase &c : kFaultCases) {
     SCOPED_TRACE(c.name);
     Bench bench;
-    if (c.ready) {
+    if (c.command[0] == 0x11) {
       bench.Ready();
     }
     ASSERT_TRUE(bench.faults.Add(c.fault));
@@ -253,6 +225,8 @@ TEST(EmulatorFault, EachKindDoesWhatItSays) {
     EXPECT_EQ(served.silence, c.fault.kind == FaultKind::kSilence);
     EXPECT_EQ(served.close, c.fault.kind == FaultKind::kCloseMidFrame);
     c.check(served, bench);
+    EXPECT_EQ(bench.scanner.status(), c.status);
+    EXPECT_EQ(bench.scanner.key(), kDefaultKey);
     EXPECT_EQ(bench.faults.Pending(), 0u);
   }
 }
