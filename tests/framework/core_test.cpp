@@ -1,12 +1,10 @@
-// The last error, strings, statuses, waits and monitors beyond what the
-// module's tests show through its captures: its identity strings, its sleeps
-// and its manual-reset idle event.
+// The last error, strings, waits and monitors, beyond what the module's
+// tests show through its captures.
 #include <functional>
 #include <thread>
 #include <vector>
 
 #include "framework_test.h"
-#include "v_biometrics.h"
 
 namespace {
 
@@ -74,12 +72,6 @@ TEST_F(CoreTest, StringsTakeLengthsLatin1AndFormats) {
     vfw::Handle text;
     ASSERT_EQ(V_OK, row.create(text.put())) << vfw::ToUtf8(row.expected);
     EXPECT_EQ(row.expected, vfw::ToWString(text.get()));
-  }
-}
-
-TEST(BiometricStatusTest, OnlyNoneAndObjectMissingKeepACaptureGoing) {
-  for (const VBiometricStatus status : {0, 22, 1, 2, 23, 99, -1}) {
-    EXPECT_EQ(status == 0 || status == 22, VBiometricStatusIsFinal(status) == V_FALSE) << status;
   }
 }
 
