@@ -1,8 +1,7 @@
-// A BlueFinDevice: the opening echo and the time-outs the exchanges wait
-// with; the identity, status and key commands, their answers decoded and the
-// refusals and bad answers that leave the device as it was; session keys
-// drawn from the platform's secure source; every null argument of the API.
+// A BlueFinDevice: the opening echo and its waits; the identity, status and
+// key commands, decoded, refused or failed; session keys; null arguments.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <tuple>
@@ -79,13 +78,10 @@ TEST_F(DeviceTest, OpensWithAnEchoAndDecodesTheAnswers) {
   EXPECT_EQ(std::tuple(value12, value13, value14), std::tuple(1, 0, 0x0102u));
 
   ASSERT_EQ(BlueFinSetKey(device, kSessionKey.data(), 32), V_OK);
-  struct Status {
-    VUInt32 flag12, flag13, ready, value14;
-    bool operator==(const Status &) const = default;
-  };
+  using Status = std::array<VUInt32, 4>;  // two flags, ready, and a counter
   const auto poll = [&] {
     Status out{9, 9, 9, 9};
-    EXPECT_EQ(BlueFinGetStatus(device, &out.flag12, &out.flag13, &out.ready, &out.value14), V_OK);
+    EXPECT_EQ(BlueFinGetStatus(device, &out[0], &out[1], &out[2], &out[3]), V_OK);
     return out;
   };
   EXPECT_EQ(poll(), (Status{0, 0, 0, 0}));
