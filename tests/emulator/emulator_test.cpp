@@ -120,14 +120,13 @@ TEST(EmulatorScanner, DeclinesWhatItCannotDo) {
   for (std::uint8_t part = 0; part < 12; ++part) {
     allParts.push_back({0x11, part});
   }
-  struct Case {
+  const struct {
     const char *name;
     std::vector<Bytes> before;
     Bytes command;
     std::size_t length;
     std::uint8_t byte12;
-  };
-  const Case cases[] = {
+  } cases[] = {
       // clang-format off
       {"image part when ready",           {kArm, kQuery},               {0x11, 11},      3085, 1},
       {"unknown command",                 {},                           {0x42, 1, 2},    16,   0},
@@ -139,7 +138,7 @@ TEST(EmulatorScanner, DeclinesWhatItCannotDo) {
       {"image part after status 0",       {kArm, kQuery, {0x0C, 0}},    {0x11, 0},       3085, 0},
       // clang-format on
   };
-  for (const Case &c : cases) {
+  for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     Bench bench;
     for (const Bytes &command : c.before) {

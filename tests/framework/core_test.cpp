@@ -53,11 +53,10 @@ TEST_F(CoreTest, SavedErrorIsRestoredAndSuppressOnlyClearsItsCode) {
 // The corners of what the module builds its strings with: lengths, Latin-1
 // model text, a negative serial number in hex.
 TEST_F(CoreTest, StringsTakeLengthsLatin1AndFormats) {
-  struct Row {
+  const struct {
     std::function<VResult(HVString *)> create;
     std::wstring expected;
-  };
-  const Row rows[] = {
+  } rows[] = {
       // clang-format off
       {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abcdef", 3, h); },                  L"abc"},
       {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abc", -1, h); },                    L"abc"},
@@ -68,7 +67,7 @@ TEST_F(CoreTest, StringsTakeLengthsLatin1AndFormats) {
       {[](HVString *h) { return VStringFormatW(h, L"{AS} and {S}", "caf\xE9", L"Cafe"); },         L"caf\u00E9 and Cafe"},
       // clang-format on
   };
-  for (const Row &row : rows) {
+  for (const auto &row : rows) {
     vfw::Handle text;
     ASSERT_EQ(V_OK, row.create(text.put())) << vfw::ToUtf8(row.expected);
     EXPECT_EQ(row.expected, vfw::ToWString(text.get()));

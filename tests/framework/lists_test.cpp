@@ -20,12 +20,11 @@ TEST_F(ListsTest, MisuseIsRefused) {
   vfw::Handle event;
   ASSERT_EQ(V_OK, VSyncEventCreate(V_TRUE, V_FALSE, event.put()));
   HVObject wrongType = event.get();
-  struct Row {
+  const struct {
     const char *what;
     VResult expected;
     std::function<VResult()> call;
-  };
-  const Row rows[] = {
+  } rows[] = {
       // clang-format off
       {"add of a wrong size",          V_E_ARGUMENT,              [&] { return VListAdd(&list, 0, &entry, 2); }},
       {"start of a wrong size",        V_E_ARGUMENT,              [&] { return VListGetStart(&list, 8 + sizeof(void *), 0, &bound); }},
@@ -38,7 +37,7 @@ TEST_F(ListsTest, MisuseIsRefused) {
       {"zero element size",            V_E_ARGUMENT_OUT_OF_RANGE, [&] { return VListInit(&uninitialised, 0, 0); }},
       // clang-format on
   };
-  for (const Row &row : rows) {
+  for (const auto &row : rows) {
     EXPECT_EQ(row.expected, row.call()) << row.what;
   }
   for (VList *each : {&uninitialised, &list, &handles, &list}) {

@@ -71,26 +71,19 @@ VModuleCreateProc Create(Lambda lambda) {
 }
 
 TEST_F(ObjectsTest, FailedModuleCreateLeavesTheSlotEmptyAndNothingAlive) {
-  struct Row {
+  const struct {
     const char *what;
     VModuleCreateProc create;
     VResult expected;
+  } rows[] = {
+      // clang-format off
+      {"fails",                              Create([](HVModule *) { return VErrorSetLastW(-3, nullptr, nullptr, nullptr, nullptr, nullptr); }), -3},
+      {"fails after handing out its module", Create([](HVModule *ph) { VPluginModuleCreate(ph); return VErrorSetLastW(-7, L"release failed", nullptr, nullptr, nullptr, nullptr); }), -7},
+      {"gives nothing",                      Create([](HVModule *) { return V_OK; }),                                                            V_E_FAILED},
+      {"gives a string",                     Create([](HVModule *ph) { return VStringCreateFromStrOrCharsW(L"not a module", -1, ph); }),        V_E_ARGUMENT},
+      // clang-format on
   };
-  const Row rows[] = {
-      {"fails",
-       Create([](HVModule *) { return VErrorSetLastW(-3, nullptr, nullptr, nullptr, nullptr, nullptr); }),
-       -3},
-      {"fails after handing out its module", Create([](HVModule *ph) {
-         VPluginModuleCreate(ph);
-         return VErrorSetLastW(-7, L"release failed", nullptr, nullptr, nullptr, nullptr);
-       }),
-       -7},
-      {"gives nothing", Create([](HVModule *) { return V_OK; }), V_E_FAILED},
-      {"gives a string",
-       Create([](HVModule *ph) { return VStringCreateFromStrOrCharsW(L"not a module", -1, ph); }),
-       V_E_ARGUMENT},
-  };
-  for (const Row &row : rows) {
+  for (const auto &row : rows) {
     HVModule slot = nullptr;
     EXPECT_EQ(row.expected, VModuleRegister(row.create, &slot)) << row.what;
     EXPECT_EQ(row.expected, vfw::GetLastError().code) << "the create's own failure stays reported";
