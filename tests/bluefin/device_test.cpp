@@ -94,9 +94,8 @@ TEST_F(DeviceTest, OpensWithAnEchoAndDecodesTheAnswers) {
   EXPECT_EQ(Codes().size(), 2u + 1 + 1 + 4 + 1);
 }
 
-// A refused call sends nothing; a bad answer fails its command. Either way
-// the device stays on its key and in its mode, and its outputs are not
-// written.
+// A refused call sends nothing; a bad answer fails its command. Either way the
+// device keeps its key and mode, and its outputs are not written.
 TEST_F(DeviceTest, RefusalsAndBadAnswersLeaveTheDeviceAsItWas) {
   const auto identity = On(Command::kIdentity), key = On(Command::kSetKey), status = On(Command::kGetStatus),
              set = On(Command::kSetStatus);

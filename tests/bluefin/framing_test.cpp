@@ -59,10 +59,9 @@ TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   EXPECT_EQ(sizes, (std::vector<std::size_t>{22, 22, 38, 54, 38}));
 }
 
-// A fault on the identity answer (or on image part 0, at capacity 3096),
-// what the first receive gives, and then where the stream stands: whether
-// the failure came before any payload byte was read, and whether a second
-// receive still gets the scanner's answer.
+// A fault on the identity answer (or image part 0, at capacity 3096), what the
+// first receive gives, whether it failed before reading any payload byte, and
+// whether a second receive still gets the scanner's answer.
 TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
   const auto identity = On(Command::kIdentity);
   const auto part = emu::OnPart(0);

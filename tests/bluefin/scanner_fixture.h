@@ -1,6 +1,5 @@
-// The protocol layer driven against the scanner emulator on the emulated
-// link, with what crosses the platform seam recorded and the host's
-// footprint compared before and after each test.
+// The protocol layer against the scanner emulator on the emulated link, the
+// platform seam's calls recorded and the host's footprint checked around each test.
 #ifndef TESTS_BLUEFIN_SCANNER_FIXTURE_H
 #define TESTS_BLUEFIN_SCANNER_FIXTURE_H
 
@@ -49,7 +48,6 @@ class ScannerTest : public vdm::test::TransportTest {
     std::string error;
     ASSERT_TRUE(emulator->Start(&error)) << error;
   }
-  // BlueFinCreate on the scanner.
   VResult Open() {
     const vfw::Handle name = vfw::MakeString(L"Scanner");
     const vfw::Handle text = vfw::MakeString(std::wstring(address.begin(), address.end()).c_str());

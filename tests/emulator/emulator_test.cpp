@@ -89,8 +89,7 @@ Key OtherKey(std::uint8_t seed) {
   return key;
 }
 
-// The one answer to a served frame, read under key (by default the key it
-// went out under).
+// The one answer to a served frame, by default under the key it went out under.
 Answer Only(const ServedFrame &served, std::optional<Key> key = std::nullopt) {
   const std::vector<Answer> answers = Answers(served.out, key.value_or(served.key));
   EXPECT_EQ(answers.size(), 1u);
@@ -471,8 +470,7 @@ TEST(EmulatorShaping, PacesAnswersAsAStopAndWaitLink) {
   options.readyAfterPolls = 0;
   options.shaping.bitsPerSecond = 1000000;
   options.shaping.latency = std::chrono::milliseconds(7);
-  // The hook stands in for the sleep; it runs on the emulator thread, and
-  // the host's reads order it before the checks below.
+  // In place of the sleep; on the emulator thread, ordered by the host's reads.
   options.shaping.sleepUntil = [&due](std::chrono::steady_clock::time_point when) {
     due.push_back(when);
     return true;
