@@ -48,13 +48,7 @@ class ScannerTest : public vdm::test::TransportTest {
     std::string error;
     ASSERT_TRUE(emulator->Start(&error)) << error;
   }
-  VResult Open() {
-    const vfw::Handle name = vfw::MakeString(L"Scanner");
-    const vfw::Handle text = vfw::MakeString(std::wstring(address.begin(), address.end()).c_str());
-    vfw::Handle bluetoothDevice;
-    const VResult result = VBluetoothDeviceCreateFromString(name.get(), text.get(), bluetoothDevice.put());
-    return VFailed(result) ? result : BlueFinCreate(bluetoothDevice.get(), &device);
-  }
+  VResult Open() { return BlueFinCreate(vdm::test::MakeDevice(address).get(), &device); }
   void OpenSecure() {
     ASSERT_EQ(Open(), V_OK);
     ASSERT_EQ(BlueFinSetKey(device, kSessionKey.data(), 32), V_OK);
