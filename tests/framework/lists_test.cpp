@@ -1,7 +1,5 @@
-// Lists and parameter bags: what the framework refuses, and how a bag takes
-// the host's properties. The module's tests show its device list growing and
-// losing a middle entry in order (unplugging five devices), its descriptors
-// handed out from a handle list, and the host's display name taking effect.
+// Lists and parameter bags: what the framework refuses, and how a bag takes the
+// host's properties. The module's tests show the lists' ordinary use.
 #include <functional>
 
 #include "framework_test.h"

@@ -1,7 +1,5 @@
-// The checks the framework makes on the type descriptors and modules a module
-// hands it, which the product module always gets right and so never shows.
-// Object lifetimes are the module's tests' own: each counts live objects
-// and allocations around every run, failure sweeps included.
+// The framework's checks on the type descriptors and modules a module hands
+// it, which the product module always gets right and so never shows.
 #include <functional>
 
 #include "framework/v_builtin_types.h"
