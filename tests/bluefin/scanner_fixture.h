@@ -23,7 +23,6 @@ using emu::On;
 using vdm::platform::Readiness;
 using vdm::test::Fails;
 using vdm::test::Gave;
-using vdm::test::Gives;
 
 class ScannerTest : public vdm::test::TransportTest {
  protected:
