@@ -8,29 +8,26 @@
 
 namespace {
 
-VTypeDescriptor *NewDescriptor(const wchar_t *name, std::size_t size) {
+using ObjectsTest = FrameworkTest;
+
+// One init proc: a good descriptor, spoilt by the row under test.
+std::function<void(VTypeDescriptor &)> gSpoil;
+VResult V_CALL SpoiltInit(VTypeDescriptor **pp) {
   VTypeDescriptor *d = nullptr;
-  if (VFailed(VCAlloc(sizeof *d, reinterpret_cast<void **>(&d)))) {
-    return nullptr;
+  const VResult result = VCAlloc(sizeof *d, reinterpret_cast<void **>(&d));
+  if (VFailed(result)) {
+    return result;
   }
   d->pBaseTypeOf = VObjectTypeOf;
   d->descriptorSize = d->descriptorSize2 = sizeof(VTypeDescriptor);
   d->baseInstanceSize = sizeof(VObjectBase);
-  d->instanceSize = static_cast<VInt32>(size);
+  d->instanceSize = sizeof(VObjectBase) + 8;
   d->field84 = V_TYPE_FIELD84;
   d->flags = V_TYPE_FLAGS_OBJECT;
   d->field92 = V_TYPE_FIELD92;
-  d->szName = name;
-  return d;
-}
-
-using ObjectsTest = FrameworkTest;
-
-// One init proc, its descriptor spoilt by the row under test.
-std::function<void(VTypeDescriptor &)> gSpoil;
-VResult V_CALL SpoiltInit(VTypeDescriptor **pp) {
-  *pp = NewDescriptor(L"Spoilt", sizeof(VObjectBase) + 8);
-  gSpoil(**pp);
+  d->szName = L"Spoilt";
+  gSpoil(*d);
+  *pp = d;
   return V_OK;
 }
 
