@@ -1,7 +1,6 @@
 // The block cipher against the standard's example vectors, and the ECB loops'
-// handling of lengths, buffers and key sizes. Beyond these, every frame of
-// every session in the suites is read by the scanner emulator's own cipher
-// (libcrypto's, or Windows' CNG) under random session keys.
+// lengths, buffers and key sizes. Beyond these, the scanner emulator reads
+// every frame in the suites with its own cipher (libcrypto's, or CNG's).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,8 +22,7 @@ Bytes FromHex(const std::string &hex) {
   return bytes;
 }
 
-// The example vectors of FIPS-197: the same plaintext under 128-, 192- and
-// 256-bit keys.
+// FIPS-197's example: the same plaintext under 128-, 192- and 256-bit keys.
 struct Vector {
   const char *key;
   const char *ciphertext;

@@ -1,8 +1,6 @@
-// Frames on the wire: command frame sizes and zero fill, the size tests that
-// run before any payload byte is read, checksum order, the four-frame rule.
-// The twelve-part image transfer against the scanner's own coder: progress
-// over a growing image on its background, the image's format, and the stop
-// and failure rules.
+// Frames on the wire: sizes, zero fill, the checks made before any payload
+// byte is read, checksum order, the four-frame rule. The twelve-part image
+// transfer: progress over a growing image, the image's format, stops, failures.
 #include <algorithm>
 #include <random>
 #include <tuple>
@@ -18,6 +16,7 @@ using FramingTest = ScannerTest;
 TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   ASSERT_EQ(Open(), V_OK);
   Seam().calls.clear();
+  emulator->ClearTranscript();
   // The identity command with trailing bytes; two equal 16-byte halves.
   Bytes command(48);
   for (std::size_t i = 0; i < command.size(); ++i)
@@ -37,22 +36,17 @@ TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
   for (std::size_t i = 0; i < sent.size(); ++i) {
     EXPECT_EQ(BlueFinReceiveResponse(device, 0x03, answer.data(), 256), 16);
   }
-  std::vector<std::size_t> sizes;
-  for (const Bytes &frame : sent)
-    sizes.push_back(frame.size());
-  EXPECT_EQ(sizes, (std::vector<std::size_t>{22, 22, 38, 54, 38}));
   const Bytes &halves = sent.back();
   EXPECT_TRUE(std::equal(halves.begin() + 6, halves.begin() + 22, halves.begin() + 22)) << "ECB";
 
   // The scanner took every frame (its checksums held) and read each command
   // whole; behind each command the block is zero-filled.
-  std::vector<std::size_t> argumentCounts;
-  for (const emu::TranscriptEntry &entry : emulator->Transcript()) {
-    if (entry.code == 0x03)
-      argumentCounts.push_back(entry.arguments.size());
-  }
+  std::vector<std::size_t> sizes, argumentCounts;
+  for (const emu::TranscriptEntry &entry : emulator->Transcript())
+    argumentCounts.push_back(entry.arguments.size());
   EXPECT_EQ(argumentCounts, (std::vector<std::size_t>{0, 15, 16, 42, 31}));
   for (const Bytes &frame : sent) {
+    sizes.push_back(frame.size());
     Bytes plain(frame.begin() + 6, frame.end());
     BlueFinDecryptBlocks(plain.data(), static_cast<VInt32>(plain.size()), kDefaultKey.data(), 256,
                          plain.data());
@@ -62,20 +56,18 @@ TEST_F(FramingTest, CommandFramesCarryWholeBlocksAndBadLengthsSendNothing) {
     EXPECT_TRUE(std::all_of(plain.begin() + static_cast<std::ptrdiff_t>(length), plain.end(),
                             [](std::uint8_t b) { return b == 0; }));
   }
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{22, 22, 38, 54, 38}));
 }
 
-// A fault on the identity answer (or on image part 0, at capacity 3096),
-// what the first receive gives, and then where the stream stands: whether
-// the failure came before any payload byte was read, and whether a second
-// receive still gets the scanner's answer.
+// A fault on the identity answer (or image part 0, at capacity 3096), what the
+// first receive gives, whether it failed before reading any payload byte, and
+// whether a second receive still gets the scanner's answer.
 TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
   const auto identity = On(Command::kIdentity);
   const auto part = emu::OnPart(0);
   const wchar_t *kSize = L"Invalid payload size received";
   const wchar_t *kBlocks = L"Invalid payload block size calculated";
   const wchar_t *kStrays = L"Cannot get response for sent command";
-  const wchar_t *kData = L"Incorrect data checksum";
-  const wchar_t *kHeader = L"Incorrect header checksum";
   const struct {
     const char *szCase;
     std::vector<Fault> faults;
@@ -93,11 +85,8 @@ TEST_F(FramingTest, FirstReceiveAndWhereTheStreamStands) {
       {"image part",                 {},                                            3096, 3085,          nullptr, false, false},
       {"part blocks above capacity", {Fault::PayloadLength(part, 3089)},            3096, V_E_FAILED,    kBlocks, true,  false},
       {"part of capacity",           {Fault::PayloadLength(part, 3096)},            3096, V_E_FAILED,    kBlocks, true,  false},
-      {"data checksum",              {Fault::BadDataChecksum(identity)},            256,  V_E_CORRUPTED, kData,   false, false},
-      {"header checksum",            {Fault::BadHeaderChecksum(identity)},          256,  V_E_CORRUPTED, kHeader, false, false},
       {"both checksums",             {Fault::BadHeaderChecksum(identity),
-                                      Fault::BadDataChecksum(identity)},            256,  V_E_CORRUPTED, kData,   false, false},
-      {"three stray frames",         {Fault::StrayFrames(identity, 3)},             256,  16,            nullptr, false, false},
+                                      Fault::BadDataChecksum(identity)},            256,  V_E_CORRUPTED, L"Incorrect data checksum", false, false},
       {"four stray frames",          {Fault::StrayFrames(identity, 4)},             256,  V_E_FAILED,    kStrays, false, true},
       // Checksums cover the ciphertext: a frame under another key is a stray.
       {"foreign key is the fourth",  {Fault::StrayFrames(identity, 3),
@@ -132,13 +121,6 @@ constexpr int kPixels = 256 * 360;
 
 std::uint8_t Background(int i) {
   return (i / 256 / 8 + i % 256 / 8) % 2 == 0 ? 128 : 192;
-}
-
-Bytes PixelsOf(HVImage hImage) {
-  void *pixels = nullptr;
-  EXPECT_EQ(VImageGetPixelsPtr(hImage, &pixels), V_OK);
-  const auto *p = static_cast<const std::uint8_t *>(pixels);
-  return p != nullptr ? Bytes(p, p + kPixels) : Bytes();
 }
 
 class ImageTest : public ScannerTest {
@@ -193,10 +175,12 @@ VResult V_CALL CheckProgress(HVBlueFin hBlueFin, VInt32 percent, HVImage hImage,
     log.image = hImage;
   EXPECT_EQ(hImage, log.image);
   const int decoded = std::min(8192 * static_cast<int>(log.percents.size() + 1), kPixels);
-  const Bytes pixels = PixelsOf(hImage);
-  for (int i = 0; i < kPixels; ++i) {
+  void *pixels = nullptr;
+  EXPECT_EQ(VImageGetPixelsPtr(hImage, &pixels), V_OK);
+  const auto *p = static_cast<const std::uint8_t *>(pixels);
+  for (int i = 0; p != nullptr && i < kPixels; ++i) {
     const auto at = static_cast<std::size_t>(i);
-    if (pixels[at] != (i >= kPixels - decoded ? log.expected[at] : Background(i))) {
+    if (p[at] != (i >= kPixels - decoded ? log.expected[at] : Background(i))) {
       ADD_FAILURE() << "report " << log.percents.size() << ": pixel " << i;
       break;
     }

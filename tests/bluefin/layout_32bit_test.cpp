@@ -14,10 +14,6 @@ using Layout32Test = ScannerTest;
 constexpr std::size_t kSocket = 36, kName = 40, kAddress = 44, kSecureMode = 48, kDefaultKeyAt = 52,
                       kKeyAt = 84, kCallback = 116, kParam = 120;
 
-Key KeyAt(const void *record, std::size_t offset) {
-  return At<Key>(record, offset);
-}
-
 VResult V_CALL NoProgress(HVBlueFin, VInt32, HVImage, void *) {
   return 0;
 }
@@ -33,8 +29,8 @@ TEST_F(Layout32Test, OpenDeviceAsTheHostReadsIt) {
   EXPECT_EQ(vfw::ToWString(At<HVString>(record, kName)), L"Scanner");
   EXPECT_EQ(vfw::ToUtf8(vfw::ToWString(At<HVString>(record, kAddress))), address);
   EXPECT_EQ(At<VUInt32>(record, kSecureMode), 0u);
-  EXPECT_EQ(KeyAt(record, kDefaultKeyAt), kDefaultKey);
-  EXPECT_EQ(KeyAt(record, kKeyAt), kDefaultKey);
+  EXPECT_EQ(At<Key>(record, kDefaultKeyAt), kDefaultKey);
+  EXPECT_EQ(At<Key>(record, kKeyAt), kDefaultKey);
   EXPECT_EQ(At<std::uint32_t>(record, kCallback), 0u);
   EXPECT_EQ(At<std::uint32_t>(record, kParam), 0u);
 
@@ -46,8 +42,8 @@ TEST_F(Layout32Test, OpenDeviceAsTheHostReadsIt) {
   // A new key lands in the key field alone; the default stays beside it.
   ASSERT_EQ(BlueFinSetKey(device, kSessionKey.data(), 32), V_OK);
   EXPECT_EQ(At<VUInt32>(record, kSecureMode), 1u);
-  EXPECT_EQ(KeyAt(record, kDefaultKeyAt), kDefaultKey);
-  EXPECT_EQ(KeyAt(record, kKeyAt), kSessionKey);
+  EXPECT_EQ(At<Key>(record, kDefaultKeyAt), kDefaultKey);
+  EXPECT_EQ(At<Key>(record, kKeyAt), kSessionKey);
 }
 
 }  // namespace

@@ -12,21 +12,16 @@
 
 namespace bluefin::emu::test {
 
-// Under Wine each prefix numbers its processes from the same small values,
-// so two build trees' test programs may share a process id: a random draw
-// made once per process tells them apart.
-inline unsigned ProcessTag() {
-#if defined(_WIN32)
-  static const unsigned tag = static_cast<unsigned>(::getpid()) ^ (std::random_device{}() << 8);
-  return tag;
-#else
-  return static_cast<unsigned>(::getpid());
-#endif
-}
-
 inline std::string UniqueAddress() {
   static std::atomic<unsigned> counter{0};
-  const unsigned pid = ProcessTag();
+#if defined(_WIN32)
+  // Under Wine each prefix numbers its processes from the same small values,
+  // so two build trees' test programs may share a process id: a random draw
+  // made once per process tells them apart.
+  static const unsigned pid = static_cast<unsigned>(::getpid()) ^ (std::random_device{}() << 8);
+#else
+  const unsigned pid = static_cast<unsigned>(::getpid());
+#endif
   const unsigned n = counter++;
   char text[18];
   std::snprintf(text, sizeof(text), "0A:%02X:%02X:%02X:%02X:%02X", (pid >> 16) & 0xFF, (pid >> 8) & 0xFF,

@@ -1,12 +1,10 @@
-// The last error, strings, statuses, waits and monitors beyond what the
-// module's tests show through its captures: its identity strings, its sleeps
-// and its manual-reset idle event.
+// The last error, strings, waits and monitors, beyond what the module's
+// tests show through its captures.
 #include <functional>
 #include <thread>
 #include <vector>
 
 #include "framework_test.h"
-#include "v_biometrics.h"
 
 namespace {
 
@@ -55,11 +53,10 @@ TEST_F(CoreTest, SavedErrorIsRestoredAndSuppressOnlyClearsItsCode) {
 // The corners of what the module builds its strings with: lengths, Latin-1
 // model text, a negative serial number in hex.
 TEST_F(CoreTest, StringsTakeLengthsLatin1AndFormats) {
-  struct Row {
+  const struct {
     std::function<VResult(HVString *)> create;
     std::wstring expected;
-  };
-  const Row rows[] = {
+  } rows[] = {
       // clang-format off
       {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abcdef", 3, h); },                  L"abc"},
       {[](HVString *h) { return VStringCreateFromStrOrCharsW(L"abc", -1, h); },                    L"abc"},
@@ -70,16 +67,10 @@ TEST_F(CoreTest, StringsTakeLengthsLatin1AndFormats) {
       {[](HVString *h) { return VStringFormatW(h, L"{AS} and {S}", "caf\xE9", L"Cafe"); },         L"caf\u00E9 and Cafe"},
       // clang-format on
   };
-  for (const Row &row : rows) {
+  for (const auto &row : rows) {
     vfw::Handle text;
     ASSERT_EQ(V_OK, row.create(text.put())) << vfw::ToUtf8(row.expected);
     EXPECT_EQ(row.expected, vfw::ToWString(text.get()));
-  }
-}
-
-TEST(BiometricStatusTest, OnlyNoneAndObjectMissingKeepACaptureGoing) {
-  for (const VBiometricStatus status : {0, 22, 1, 2, 23, 99, -1}) {
-    EXPECT_EQ(status == 0 || status == 22, VBiometricStatusIsFinal(status) == V_FALSE) << status;
   }
 }
 

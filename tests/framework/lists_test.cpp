@@ -1,7 +1,5 @@
-// Lists and parameter bags: what the framework refuses, and how a bag takes
-// the host's properties. The module's tests show its device list growing and
-// losing a middle entry in order (unplugging five devices), its descriptors
-// handed out from a handle list, and the host's display name taking effect.
+// Lists and parameter bags: what the framework refuses, and how a bag takes the
+// host's properties. The module's tests show the lists' ordinary use.
 #include <functional>
 
 #include "framework_test.h"
@@ -20,12 +18,11 @@ TEST_F(ListsTest, MisuseIsRefused) {
   vfw::Handle event;
   ASSERT_EQ(V_OK, VSyncEventCreate(V_TRUE, V_FALSE, event.put()));
   HVObject wrongType = event.get();
-  struct Row {
+  const struct {
     const char *what;
     VResult expected;
     std::function<VResult()> call;
-  };
-  const Row rows[] = {
+  } rows[] = {
       // clang-format off
       {"add of a wrong size",          V_E_ARGUMENT,              [&] { return VListAdd(&list, 0, &entry, 2); }},
       {"start of a wrong size",        V_E_ARGUMENT,              [&] { return VListGetStart(&list, 8 + sizeof(void *), 0, &bound); }},
@@ -38,7 +35,7 @@ TEST_F(ListsTest, MisuseIsRefused) {
       {"zero element size",            V_E_ARGUMENT_OUT_OF_RANGE, [&] { return VListInit(&uninitialised, 0, 0); }},
       // clang-format on
   };
-  for (const Row &row : rows) {
+  for (const auto &row : rows) {
     EXPECT_EQ(row.expected, row.call()) << row.what;
   }
   for (VList *each : {&uninitialised, &list, &handles, &list}) {

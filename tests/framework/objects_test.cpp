@@ -1,7 +1,5 @@
-// The checks the framework makes on the type descriptors and modules a module
-// hands it, which the product module always gets right and so never shows.
-// Object lifetimes are the module's tests' own: each counts live objects
-// and allocations around every run, failure sweeps included.
+// The framework's checks on the type descriptors and modules a module hands
+// it, which the product module always gets right and so never shows.
 #include <functional>
 
 #include "framework/v_builtin_types.h"
@@ -10,29 +8,26 @@
 
 namespace {
 
-VTypeDescriptor *NewDescriptor(const wchar_t *name, std::size_t size) {
+using ObjectsTest = FrameworkTest;
+
+// One init proc: a good descriptor, spoilt by the row under test.
+std::function<void(VTypeDescriptor &)> gSpoil;
+VResult V_CALL SpoiltInit(VTypeDescriptor **pp) {
   VTypeDescriptor *d = nullptr;
-  if (VFailed(VCAlloc(sizeof *d, reinterpret_cast<void **>(&d)))) {
-    return nullptr;
+  const VResult result = VCAlloc(sizeof *d, reinterpret_cast<void **>(&d));
+  if (VFailed(result)) {
+    return result;
   }
   d->pBaseTypeOf = VObjectTypeOf;
   d->descriptorSize = d->descriptorSize2 = sizeof(VTypeDescriptor);
   d->baseInstanceSize = sizeof(VObjectBase);
-  d->instanceSize = static_cast<VInt32>(size);
+  d->instanceSize = sizeof(VObjectBase) + 8;
   d->field84 = V_TYPE_FIELD84;
   d->flags = V_TYPE_FLAGS_OBJECT;
   d->field92 = V_TYPE_FIELD92;
-  d->szName = name;
-  return d;
-}
-
-using ObjectsTest = FrameworkTest;
-
-// One init proc, its descriptor spoilt by the row under test.
-std::function<void(VTypeDescriptor &)> gSpoil;
-VResult V_CALL SpoiltInit(VTypeDescriptor **pp) {
-  *pp = NewDescriptor(L"Spoilt", sizeof(VObjectBase) + 8);
-  gSpoil(**pp);
+  d->szName = L"Spoilt";
+  gSpoil(*d);
+  *pp = d;
   return V_OK;
 }
 
@@ -71,26 +66,19 @@ VModuleCreateProc Create(Lambda lambda) {
 }
 
 TEST_F(ObjectsTest, FailedModuleCreateLeavesTheSlotEmptyAndNothingAlive) {
-  struct Row {
+  const struct {
     const char *what;
     VModuleCreateProc create;
     VResult expected;
+  } rows[] = {
+      // clang-format off
+      {"fails",                              Create([](HVModule *) { return VErrorSetLastW(-3, nullptr, nullptr, nullptr, nullptr, nullptr); }), -3},
+      {"fails after handing out its module", Create([](HVModule *ph) { VPluginModuleCreate(ph); return VErrorSetLastW(-7, L"release failed", nullptr, nullptr, nullptr, nullptr); }), -7},
+      {"gives nothing",                      Create([](HVModule *) { return V_OK; }),                                                            V_E_FAILED},
+      {"gives a string",                     Create([](HVModule *ph) { return VStringCreateFromStrOrCharsW(L"not a module", -1, ph); }),        V_E_ARGUMENT},
+      // clang-format on
   };
-  const Row rows[] = {
-      {"fails",
-       Create([](HVModule *) { return VErrorSetLastW(-3, nullptr, nullptr, nullptr, nullptr, nullptr); }),
-       -3},
-      {"fails after handing out its module", Create([](HVModule *ph) {
-         VPluginModuleCreate(ph);
-         return VErrorSetLastW(-7, L"release failed", nullptr, nullptr, nullptr, nullptr);
-       }),
-       -7},
-      {"gives nothing", Create([](HVModule *) { return V_OK; }), V_E_FAILED},
-      {"gives a string",
-       Create([](HVModule *ph) { return VStringCreateFromStrOrCharsW(L"not a module", -1, ph); }),
-       V_E_ARGUMENT},
-  };
-  for (const Row &row : rows) {
+  for (const auto &row : rows) {
     HVModule slot = nullptr;
     EXPECT_EQ(row.expected, VModuleRegister(row.create, &slot)) << row.what;
     EXPECT_EQ(row.expected, vfw::GetLastError().code) << "the create's own failure stays reported";
