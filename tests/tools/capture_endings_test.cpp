@@ -5,13 +5,10 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "command_support.h"
-#include "test_support.h"
 #include "v_types.h"
 
 namespace bluefin::tool::test {
@@ -33,9 +30,7 @@ TEST(CaptureOutput, AFileIsReplacedOnlyByACompleteOne) {
                                         {.wrapper = {"/usr/bin/env", "GCOV_PREFIX=" + profile.path().string(),
                                                      "/usr/bin/prlimit", "--fsize=4096", "--"}});
   EXPECT_EQ(failed.exitStatus, 1) << failed.err;
-  EXPECT_NE(failed.err.find("bluefin: Cannot write " + keep + ": File too large (code -90)\n"),
-            std::string::npos)
-      << failed.err;
+  EXPECT_THAT(failed.err, HasSubstr("bluefin: Cannot write " + keep + ": File too large (code -90)\n"));
   EXPECT_EQ(FileText(keep), "the previous capture");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1)
       << "no temporary file stays";
@@ -45,9 +40,9 @@ TEST(CaptureOutput, AFileIsReplacedOnlyByACompleteOne) {
   const ChildResult saved = RunBluefin(scanner.Command("capture", {"--quiet", "--out", dir / "link.png"}));
   ASSERT_EQ(saved.exitStatus, 0) << saved.err;
   EXPECT_EQ(saved.err, "") << "--quiet shows no progress";
-  EXPECT_NE(saved.out.find("Saved " + (dir / "link.png")), std::string::npos) << saved.out;
+  EXPECT_THAT(saved.out, HasSubstr("Saved " + (dir / "link.png")));
   EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.png"));
-  EXPECT_EQ(FileText(keep).substr(0, 4), "\x89PNG");
+  EXPECT_THAT(FileText(keep), StartsWith("\x89PNG"));
   struct stat status {};
   ASSERT_EQ(stat(keep.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, 0640u);
@@ -76,8 +71,8 @@ TEST(CaptureOutput, OutputsThatCannotBeWrittenAreRefusedBeforeConnecting) {
   for (const auto &row : cases) {
     const ChildResult run = RunBluefin(scanner.Command("capture", row.args));
     EXPECT_EQ(run.exitStatus, 1) << row.line;
-    EXPECT_NE(run.err.find("bluefin: " + row.line), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.find("Connecting"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("bluefin: " + row.line));
+    EXPECT_THAT(run.err, Not(HasSubstr("Connecting")));
   }
   EXPECT_EQ(scanner.Emulator().Snapshot().connections, 0u);
 }
@@ -108,9 +103,8 @@ TEST(CaptureOutput, ResultsThatDoNotReachStdoutFailTheRun) {
     const std::size_t armed = scanner.Armings();
     const ChildResult run = RunBluefin(scanner.Command("capture", {row.mode, "--out", out}), row.options);
     EXPECT_EQ(run.exitStatus, 1) << out;
-    EXPECT_NE(run.err.find("bluefin: Cannot write to standard output: " + row.error + " (code -90)\n"),
-              std::string::npos)
-        << run.err;
+    EXPECT_THAT(run.err,
+                HasSubstr("bluefin: Cannot write to standard output: " + row.error + " (code -90)\n"));
     EXPECT_TRUE(scanner.OnDefaultKey()) << out;
     EXPECT_EQ(scanner.Armings() > armed, row.captures) << out;
     EXPECT_EQ(std::filesystem::exists(out), row.captures) << out;
@@ -154,17 +148,17 @@ TEST(CommandSignals, EachCancelsTheCaptureAndGivesTheScannerBack) {
   TestScanner scanner(ReadyAfter(1000000));
   ScratchDir dir;
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-    const std::string name = strsignal(signal);
+    SCOPED_TRACE(strsignal(signal));
     Child capture(scanner.Command("capture", {"--out", dir / "finger.png", "--json"}), FastPolls());
-    ASSERT_TRUE(capture.WaitFor(&ChildResult::err, "Waiting for a finger on the scanner (poll 2)\n")) << name;
+    ASSERT_TRUE(capture.WaitFor(&ChildResult::err, "Waiting for a finger on the scanner (poll 2)\n"));
     capture.Signal(signal);
     const ChildResult run = capture.Finish();
     ExpectDocumented("cancelled by a signal", run, signal);
-    EXPECT_EQ(run.out, Identity().Add("status", 2).Text() + "\n") << name;
-    EXPECT_NE(run.err.find("Cancelled (SIG"), std::string::npos) << name << ": " << run.err;
-    EXPECT_EQ(run.err.find("Transferring"), std::string::npos) << name << ": " << run.err;
-    EXPECT_FALSE(std::filesystem::exists(dir / "finger.png")) << name;
-    EXPECT_TRUE(scanner.OnDefaultKey()) << name;
+    EXPECT_EQ(run.out, Identity().Add("status", 2).Text() + "\n");
+    EXPECT_THAT(run.err, HasSubstr("Cancelled (SIG"));
+    EXPECT_THAT(run.err, Not(HasSubstr("Transferring")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "finger.png"));
+    EXPECT_TRUE(scanner.OnDefaultKey());
   }
 }
 
