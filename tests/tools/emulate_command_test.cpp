@@ -17,13 +17,6 @@ void WriteFinger(const std::string &path, ImageFormat format, const emu::Image &
       << failure.message;
 }
 
-void ExpectImage(const std::string &path, const emu::Image &expected) {
-  Failure failure;
-  const std::optional<GreyImage> saved = ReadImage(path, &failure);
-  ASSERT_TRUE(saved) << failure.message;
-  EXPECT_EQ(saved->pixels, expected) << path;
-}
-
 // `bluefin emulate` for one test, listening once constructed; stopped with
 // SIGINT, it must exit 0.
 class Emulate : public Child {
@@ -47,15 +40,20 @@ class Emulate : public Child {
   std::string address_;
 };
 
-// Served from a PNG, saved as a PGM and reported as JSON (the PNG output
-// and the text report are the built-in scanner's test's).
-TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
+// A fault from the command line hits its one command and is used up; then
+// a capture served from a PNG is saved as a PGM and reported as JSON (the
+// PNG output and the text report are the built-in scanner's test's).
+TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSendsOnceAFaultIsUsedUp) {
   ScratchDir dir;
   const emu::Image finger = emu::MakeSyntheticFinger(7);
   WriteFinger(dir / "served.png", ImageFormat::kPng, finger);
   Emulate emulate({"--quiet", "--ready-after", "0", "--image", dir / "served.png", "--model", "XY-9",
-                   "--serial", "0xdeadbeef"});
+                   "--serial", "0xdeadbeef", "--fault", "invalid-image-part@part3"});
   const std::string out = dir / "finger.pgm";
+  const ChildResult faulty = RunBluefin(emulate.Run("capture", {"--out", out}));
+  EXPECT_EQ(faulty.exitStatus, 1);
+  EXPECT_THAT(faulty.err, HasSubstr("bluefin: Received invalid image part (code -14)\n"));
+  EXPECT_THAT(faulty.err, HasSubstr("25%\n")) << "three parts came";
   const ChildResult run =
       RunBluefin(emulate.Run("capture", {"--out", out, "--name", "Desk \"2\"", "--json"}));
   ExpectDocumented("capture", run);
@@ -66,7 +64,9 @@ TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
   EXPECT_THAT(run.err, Not(HasSubstr("Waiting")));
   EXPECT_THAT(run.err, HasSubstr("Finger detected (poll 1)"));
   EXPECT_EQ(emulate.Stop().err, "") << "--quiet logs nothing";
-  ExpectImage(out, emu::EncodeImage(finger).reconstruction);  // the coding is lossy
+  Failure failure;  // the coding is lossy: a host gets the reconstruction
+  EXPECT_EQ(ReadImage(out, &failure).value_or(GreyImage{}).pixels, emu::EncodeImage(finger).reconstruction)
+      << failure.message;
 }
 
 // One session, the scanner serving a new finger at every capture: capture n
@@ -83,7 +83,9 @@ TEST(EmulateCommand, CountSavesNumberedImagesFromOneSessionAndTheLogShowsIt) {
     images.Add(SavedImage(path));
     emu::Options options;
     options.imageSeed = seed;
-    ExpectImage(path, emu::Emulator(options).ExpectedImage());
+    Failure failure;
+    EXPECT_EQ(ReadImage(path, &failure).value_or(GreyImage{}).pixels, emu::Emulator(options).ExpectedImage())
+        << failure.message;
   }
   EXPECT_EQ(run.out, Identity().Add("status", 1).Add("images", images).Text() + "\n");
 
@@ -111,17 +113,6 @@ TEST(EmulateCommand, ShapingSlowsTheLinkLikeARadio) {
   EXPECT_EQ(run.exitStatus, 1);
   EXPECT_THAT(run.out, StartsWith("{\"error\": {\"code\": -30, "));
   EXPECT_THAT(emulate.Stop().out, HasSubstr("Link paced like a radio: 1000000 bit/s, 4000 ms round trip\n"));
-}
-
-// A fault from the command line hits its one command and is used up.
-TEST(EmulateCommand, FaultsFromTheCommandLineHitTheirCommand) {
-  ScratchDir dir;
-  Emulate emulate({"--quiet", "--ready-after", "0", "--fault", "invalid-image-part@part3"});
-  const ChildResult faulty = RunBluefin(emulate.Run("capture", {"--out", dir / "f.png"}));
-  EXPECT_EQ(faulty.exitStatus, 1);
-  EXPECT_THAT(faulty.err, HasSubstr("bluefin: Received invalid image part (code -14)\n"));
-  EXPECT_THAT(faulty.err, HasSubstr("25%\n")) << "three parts came";
-  EXPECT_EQ(RunBluefin(emulate.Run("capture", {"--out", dir / "f.png"})).exitStatus, 0);
 }
 
 // A host killed mid-capture (SIGKILL cannot be caught) strands the scanner
