@@ -128,7 +128,7 @@ TEST(InfoCommand, ShowsTheIdentityWithoutCapturing) {
   emu::Options options;
   options.model = "XY-9";
   options.serial = 0xDEADBEEF;
-  TestScanner scanner(options);
+  TestScanner scanner(1, options);
   const ChildResult text = RunBluefin(scanner.Command("info", {"--name", "Desk"}));
   EXPECT_EQ(text.exitStatus, 0) << text.err;
   EXPECT_EQ(text.out,

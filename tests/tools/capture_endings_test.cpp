@@ -17,7 +17,7 @@ namespace {
 // the file that was there stays. A save that succeeds replaces the file a
 // link leads to, not the link, and keeps the file's permissions.
 TEST(CaptureOutput, AFileIsReplacedOnlyByACompleteOne) {
-  TestScanner scanner(ReadyAfter(0));
+  TestScanner scanner(0);
   ScratchDir dir;
   const std::string keep = dir / "keep.png";
   std::ofstream(keep) << "the previous capture";
@@ -51,7 +51,7 @@ TEST(CaptureOutput, AFileIsReplacedOnlyByACompleteOne) {
 // The pattern's own refusals are the name maker's (unit-tested); one shows
 // they come before connecting.
 TEST(CaptureOutput, OutputsThatCannotBeWrittenAreRefusedBeforeConnecting) {
-  TestScanner scanner(ReadyAfter(0));
+  TestScanner scanner(0);
   ScratchDir dir;
   std::filesystem::create_directory(dir / "folder.png");
   std::ofstream(dir / "notes.txt") << "not a folder";
@@ -81,7 +81,7 @@ TEST(CaptureOutput, OutputsThatCannotBeWrittenAreRefusedBeforeConnecting) {
 // The text report's properties come first: when they cannot be written, the
 // capture is not worth starting. The scanner is given back either way.
 TEST(CaptureOutput, ResultsThatDoNotReachStdoutFailTheRun) {
-  TestScanner scanner(ReadyAfter(0));
+  TestScanner scanner(0);
   ScratchDir dir;
   const ChildOptions full = {.wrapper = {"/bin/sh", "-c", "exec \"$0\" \"$@\" > /dev/full"}};
   const struct {
@@ -111,11 +111,12 @@ TEST(CaptureOutput, ResultsThatDoNotReachStdoutFailTheRun) {
 }
 
 // A capture nobody puts a finger on is cancelled at the deadline. Then the
-// image's first part is held past it: once the finger is on, the transfer runs to its end. The deadline is
-// wall-clock time, so the wait for it to pass is real.
+// image's first part is held past it: once the finger is on, the transfer
+// runs to its end. The deadline is wall-clock time, so the wait for it to
+// pass is real.
 TEST(CaptureOutput, TimeoutCancelsTheWaitForAFingerButNeverATransfer) {
   ScratchDir dir;
-  TestScanner nobody(ReadyAfter(1000000));
+  TestScanner nobody(1000000);
   const ChildResult run = RunBluefin(
       nobody.Command("capture", {"--timeout", "0.2", "--json", "--out", dir / "f.png"}), FastPolls());
   ExpectDocumented("--timeout ran out", run);
@@ -125,7 +126,7 @@ TEST(CaptureOutput, TimeoutCancelsTheWaitForAFingerButNeverATransfer) {
   EXPECT_FALSE(std::filesystem::exists(dir / "f.png"));
   EXPECT_TRUE(nobody.OnDefaultKey());
 
-  TestScanner scanner(ReadyAfter(0));
+  TestScanner scanner(0);
   scanner.HoldAnswerTo(emu::Command::kImagePart, 0);
   Child capture(scanner.Command("capture", {"--timeout", "0.1", "--out", dir / "f.png"}));
   ASSERT_TRUE(scanner.WaitUntilHolding());
@@ -140,7 +141,7 @@ TEST(CaptureOutput, TimeoutCancelsTheWaitForAFingerButNeverATransfer) {
 // SIGHUP (the terminal closing) and SIGQUIT (Ctrl-\) used to end the process
 // with the scanner on its session key.
 TEST(CommandSignals, EachCancelsTheCaptureAndGivesTheScannerBack) {
-  TestScanner scanner(ReadyAfter(1000000));
+  TestScanner scanner(1000000);
   ScratchDir dir;
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
     SCOPED_TRACE(strsignal(signal));
@@ -160,7 +161,7 @@ TEST(CommandSignals, EachCancelsTheCaptureAndGivesTheScannerBack) {
 // The second capture of a series is cancelled: the first image stays, and
 // the object lists it.
 TEST(CommandSignals, CancellingASeriesKeepsTheImagesSavedBeforeIt) {
-  TestScanner scanner(ReadyAfter(0));
+  TestScanner scanner(0);
   ScratchDir dir;
   scanner.HoldAnswerTo(emu::Command::kSetStatus, emu::kStatusArmed, 2);
   Child capture(scanner.Command("capture", {"--count", "3", "--out", dir / "f%d.png", "--json"}));
@@ -184,7 +185,7 @@ TEST(CommandSignals, CancellingASeriesKeepsTheImagesSavedBeforeIt) {
 // once and strands the scanner.
 TEST(CommandSignals, AnInterruptWhileConnectingWaitsForTheDeviceUnlessRepeated) {
   for (const bool repeated : {false, true}) {
-    TestScanner scanner(ReadyAfter(1000000));
+    TestScanner scanner(1000000);
     ScratchDir dir;
     scanner.HoldAnswerTo(emu::Command::kSetStatus, emu::kStatusIdle);
     Child capture(scanner.Command("capture", {"--json", "--out", dir / "finger.png"}));

@@ -191,13 +191,15 @@ inline std::vector<std::string> EmulatedCommand(const std::string &address, cons
   return Concat({command, "--emulated", "--address", address}, extra);
 }
 
-// A scanner in the test process, for runs whose effect on it is the point.
-// It can hold its answer to one command until the test lets it go, so that
-// a test knows where in the exchange the command is.
+// A scanner in the test process, for runs whose effect on it is the point,
+// that answers "ready" after this many polls. It can hold its answer to one
+// command until the test lets it go, so that a test knows where in the
+// exchange the command is.
 class TestScanner {
  public:
-  explicit TestScanner(emu::Options options = {}) : address_(UniqueAddress()) {
+  explicit TestScanner(unsigned readyAfterPolls, emu::Options options = {}) : address_(UniqueAddress()) {
     options.address = address_;
+    options.readyAfterPolls = readyAfterPolls;
     options.observer = [this](const emu::EmulatorEvent &event) { OnEvent(event); };
     emulator_.emplace(std::move(options));
     std::string why;
@@ -271,13 +273,6 @@ class TestScanner {
   std::optional<emu::Emulator> emulator_;
 };
 
-// A scanner that answers "ready" after this many polls.
-inline emu::Options ReadyAfter(unsigned polls) {
-  emu::Options options;
-  options.readyAfterPolls = polls;
-  return options;
-}
-
 // Parts of the command's JSON objects: the scanner's identity, a saved image.
 inline JsonObject Identity(const std::string &model = "BF-2000", const std::string &serial = "0BF12345",
                            const std::string &displayName = "TopLink Pacific Device") {
@@ -334,7 +329,8 @@ inline std::map<std::string, std::string> JsonFields(const std::string &json) {
 // says so.
 inline void ExpectDocumented(const std::string &outcome, const ChildResult &run, int signal = 0) {
   const std::vector<Outcome> &table = DocumentedOutcomes();
-  const auto row = std::find_if(table.begin(), table.end(), [&](const Outcome &o) { return o.name == outcome; });
+  const auto row =
+      std::find_if(table.begin(), table.end(), [&](const Outcome &o) { return o.name == outcome; });
   ASSERT_NE(row, table.end()) << "the README's table has no row '" << outcome << "'";
   if (signal == 0) {
     EXPECT_EQ(run.exitStatus, std::stoi(row->exitStatus)) << outcome << "\n" << run.err;
