@@ -1,6 +1,6 @@
 // Files as the command names and writes them for a capture and reads them
 // for the emulator: the names a --count pattern gives, formats from names,
-// PGM parsing, and round trips through both formats.
+// PGM parsing, and both formats as written.
 #include "test_support.h"
 #include "tools/image_files.h"
 #include "tools/output_files.h"
@@ -118,8 +118,9 @@ TEST(ToolImageFiles, PgmIsParsedOrRefusedWithAReason) {
 }
 
 // Rows with padding after each one, filled with junk that must not leak
-// into a file.
-TEST(ToolImageFiles, BothFormatsDropThePaddingAndReadBack) {
+// into a file. Reading back is checked where the command reads: a PNG it
+// serves and the PGMs it saved, pixel for pixel, in the emulate tests.
+TEST(ToolImageFiles, BothFormatsDropThePadding) {
   constexpr std::uint32_t kWidth = 7, kHeight = 5, kStride = 12;
   std::vector<std::uint8_t> buffer(kStride * kHeight, 0xEE);
   std::vector<std::uint8_t> expected;
@@ -131,12 +132,9 @@ TEST(ToolImageFiles, BothFormatsDropThePaddingAndReadBack) {
   }
   ScratchDir dir;
   Failure failure;
+  const GreyImageView view{kWidth, kHeight, kStride, buffer.data(), 508, 254};
   for (const char *name : {"x.png", "x.pgm"}) {
-    const GreyImageView view{kWidth, kHeight, kStride, buffer.data(), 508, 254};
     ASSERT_TRUE(WriteImage(dir / name, *FormatFromPath(name), view, &failure)) << failure.message;
-    std::optional<GreyImage> back = ReadImage(dir / name, &failure);
-    ASSERT_TRUE(back) << failure.message;
-    EXPECT_EQ(back->pixels, expected) << name;
   }
   // The PNG as libpng itself reads it: 8-bit grey; 20000 and 10000 pixels
   // per metre, 508 and 254 dpi.
