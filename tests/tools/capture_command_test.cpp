@@ -1,11 +1,9 @@
 // The capture and info commands' contract as scripts see it: what they
 // print, write and exit with, built and installed.
-#include <gtest/gtest.h>
 #include <filesystem>
 #include <regex>
 
 #include "command_support.h"
-#include "test_support.h"
 #include "tools/commands.h"
 #include "v_types.h"
 
@@ -30,8 +28,7 @@ TEST(CaptureCommand, BuiltInScannerGivesA508DpiPngInTheWorkingDirectory) {
   std::string progress =
       "Connecting to 0B:F1:00:00:00:[0-9A-F]{2} \\(the built-in emulator\\)\\.\\.\\.\n"
       "Waiting for a finger on the scanner \\(poll 1\\)\nFinger detected \\(poll 2\\)\n";
-  int part = 0;
-  for (int percent : {8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}) {
+  for (int part = 0; int percent : {8, 16, 25, 33, 41, 50, 58, 66, 75, 83, 91, 100}) {
     ++part;
     progress += "Transferring image \\[" + std::string(2 * part, '#') + std::string(24 - 2 * part, '.') +
                 "\\] +" + std::to_string(percent) + "%\n";
@@ -78,9 +75,9 @@ TEST(CaptureCommand, FailuresGiveTheHostsErrorAndAHintOnStderrOrAsJson) {
     const std::string message = match[1];
     const std::string hint = match[4];
     EXPECT_EQ(std::stoi(match[2]), row.code);
-    EXPECT_NE(message.find(row.message), std::string::npos) << message;
+    EXPECT_THAT(message, HasSubstr(row.message));
     EXPECT_EQ(hint.empty(), row.hint.empty()) << hint;
-    EXPECT_NE(hint.find(row.hint), std::string::npos) << hint;
+    EXPECT_THAT(hint, HasSubstr(row.hint));
     EXPECT_EQ(text.err.find("Connecting to") != std::string::npos, row.connects) << text.err;
 
     args.push_back("--json");
@@ -115,13 +112,12 @@ TEST(CaptureCommand, UsageErrorsSayWhatIsWrongAndExit2) {
   for (const auto &row : cases) {
     const ChildResult run = RunBluefin(row.args);
     ExpectDocumented("a usage error", run);
-    EXPECT_EQ(run.err.substr(0, run.err.find('\n')).rfind(row.line, 0), 0u)
-        << ::testing::PrintToString(row.args) << ": " << run.err;
-    EXPECT_NE(run.err.find("Try 'bluefin --help' for more information.\n"), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, StartsWith(row.line));
+    EXPECT_THAT(run.err, HasSubstr("Try 'bluefin --help' for more information.\n"));
   }
   const ChildResult help = RunBluefin({"capture", "--help"});
   EXPECT_EQ(help.exitStatus, 0);
-  EXPECT_NE(help.out.find("--timeout"), std::string::npos) << help.out;
+  EXPECT_THAT(help.out, HasSubstr("--timeout"));
   const ChildResult version = RunBluefin({"--version"});
   EXPECT_EQ(version.exitStatus, 0);
   EXPECT_EQ(version.out, "bluefin 9.0.0\n");
@@ -132,7 +128,7 @@ TEST(InfoCommand, ShowsTheIdentityWithoutCapturing) {
   emu::Options options;
   options.model = "XY-9";
   options.serial = 0xDEADBEEF;
-  TestScanner scanner(options);
+  TestScanner scanner(1, options);
   const ChildResult text = RunBluefin(scanner.Command("info", {"--name", "Desk"}));
   EXPECT_EQ(text.exitStatus, 0) << text.err;
   EXPECT_EQ(text.out,
@@ -151,25 +147,19 @@ TEST(InfoCommand, ShowsTheIdentityWithoutCapturing) {
 
 // The outcomes the tests here check against the README, each in one row.
 TEST(Readme, DocumentsEveryOutcomeInOneTable) {
-  EXPECT_EQ(DocumentedOutcomeNames(),
-            (std::vector<std::string>{"capture", "capture --count N", "info", "devices", "a failure",
-                                      "a failure with a hint", "a usage error", "--timeout ran out",
-                                      "cancelled by a signal", "cancelled while connecting",
-                                      "cancelled during capture --count N"}));
+  std::vector<std::string> names;
+  for (const Outcome &row : DocumentedOutcomes()) {
+    names.push_back(row.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"capture", "capture --count N", "info", "devices", "a failure",
+                                             "a failure with a hint", "a usage error", "--timeout ran out",
+                                             "cancelled by a signal", "cancelled while connecting",
+                                             "cancelled during capture --count N"}));
 }
 
 // cmake --install into a prefix, the tree moved, and a capture from the
 // built-in emulator with what was installed alone; its address taken (by
 // another terminal or test run), the command takes the next one.
-std::optional<std::filesystem::path> FindFile(const std::filesystem::path &root, const std::string &name) {
-  for (const auto &entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.path().filename() == name) {
-      return entry.path();
-    }
-  }
-  return std::nullopt;
-}
-
 TEST(Install, AMovedTreeCapturesWithWhatWasInstalled) {
   emu::Options first;
   first.address = kEmbeddedScannerAddress;
@@ -181,23 +171,26 @@ TEST(Install, AMovedTreeCapturesWithWhatWasInstalled) {
   ASSERT_EQ(install.exitStatus, 0) << install.out << install.err;
   std::filesystem::rename(dir / "prefix", dir / "moved");
   const std::filesystem::path moved = dir.path() / "moved";
-  EXPECT_EQ(FileText(moved / "share/man/man1/bluefin.1").rfind(".TH BLUEFIN 1 ", 0), 0u) << "the manual page";
+  EXPECT_THAT(FileText(moved / "share/man/man1/bluefin.1"), StartsWith(".TH BLUEFIN 1 "));
   ChildOptions options =
       FastPolls({.program = moved / "bin/bluefin", .wrapper = {"/usr/bin/env", "-C", dir.path()}});
   const ChildResult run = RunBluefin({"capture", "--json"}, options);
   ExpectDocumented("capture", run);
-  EXPECT_EQ(run.err.find("Connecting to 0B:F1:00:00:00:01 "), std::string::npos) << run.err;
+  EXPECT_THAT(run.err, Not(HasSubstr("Connecting to 0B:F1:00:00:00:01 ")));
   EXPECT_TRUE(std::filesystem::exists(dir / "finger.png"));
 
   // It was the moved tree's module: without it the command names its path
   // rather than reach back into the build tree.
-  const std::optional<std::filesystem::path> module = FindFile(moved, "VdmBlueFinEmulated.so");
-  ASSERT_TRUE(module);
-  std::filesystem::remove(*module);
+  const std::filesystem::recursive_directory_iterator end;
+  const auto module =
+      std::find_if(std::filesystem::recursive_directory_iterator(moved), end,
+                   [](const auto &entry) { return entry.path().filename() == "VdmBlueFinEmulated.so"; });
+  ASSERT_NE(module, end);
+  const std::filesystem::path path = module->path();
+  std::filesystem::remove(path);
   const ChildResult without = RunBluefin({"capture", "--quiet"}, options);
   EXPECT_EQ(without.exitStatus, 1);
-  EXPECT_NE(without.err.find(std::filesystem::weakly_canonical(*module).string()), std::string::npos)
-      << without.err;
+  EXPECT_THAT(without.err, HasSubstr(std::filesystem::weakly_canonical(path).string()));
 }
 
 }  // namespace

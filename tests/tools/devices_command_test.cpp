@@ -1,11 +1,7 @@
 // bluefin devices against python-dbusmock's BlueZ template on a D-Bus of the
 // test's own, never the machine's: the command takes the bus from
 // DBUS_SYSTEM_BUS_ADDRESS, which the runs here point at the private bus.
-#include <gtest/gtest.h>
-#include <fstream>
-
 #include "command_support.h"
-#include "test_support.h"
 
 namespace bluefin::tool::test {
 namespace {
@@ -69,7 +65,7 @@ TEST(DevicesCommand, ListsTheDevicesWithTheSerialPortService) {
   const ChildResult noneText = RunBluefin({"devices"}, bus.Options());
   EXPECT_EQ(noneText.exitStatus, 0);
   EXPECT_EQ(noneText.out, "");
-  EXPECT_NE(noneText.err.find("pair it with bluetoothctl"), std::string::npos) << noneText.err;
+  EXPECT_THAT(noneText.err, HasSubstr("pair it with bluetoothctl"));
 
   const std::string serialPort = "00001101-0000-1000-8000-00805f9b34fb";
   const std::string audioSink = "0000110b-0000-1000-8000-00805f9b34fb";
@@ -89,7 +85,7 @@ TEST(DevicesCommand, ListsTheDevicesWithTheSerialPortService) {
             "0B:F1:00:00:00:11  no      yes        BF-2000\n"
             "0B:F1:00:00:00:22  yes     no         Desk scanner\n");
   const ChildResult all = RunBluefin({"devices", "--all"}, bus.Options());
-  EXPECT_NE(all.out.find("AA:BB:CC:DD:EE:FF  yes     yes        Headphones\n"), std::string::npos) << all.out;
+  EXPECT_THAT(all.out, HasSubstr("AA:BB:CC:DD:EE:FF  yes     yes        Headphones\n"));
 }
 
 TEST(DevicesCommand, WithoutBlueZOrABusSaysWhatToStart) {
@@ -107,7 +103,7 @@ TEST(DevicesCommand, WithoutBlueZOrABusSaysWhatToStart) {
   for (const auto &row : cases) {
     const ChildResult run = RunBluefin({"devices", "--json"}, row.options);
     ExpectDocumented("a failure with a hint", run);
-    EXPECT_NE(run.out.find(row.message + "\", \"hint\": \"" + row.hint), std::string::npos) << run.out;
+    EXPECT_THAT(run.out, HasSubstr(row.message + "\", \"hint\": \"" + row.hint));
   }
 }
 

@@ -3,11 +3,8 @@
 // fingers and power switch.
 #include <signal.h>
 
-#include <gtest/gtest.h>
-
 #include "command_support.h"
 #include "emulator/synthetic_finger.h"
-#include "test_support.h"
 #include "tools/image_files.h"
 
 namespace bluefin::tool::test {
@@ -20,24 +17,19 @@ void WriteFinger(const std::string &path, ImageFormat format, const emu::Image &
       << failure.message;
 }
 
-void ExpectImage(const std::string &path, const emu::Image &expected) {
-  Failure failure;
-  const std::optional<GreyImage> saved = ReadImage(path, &failure);
-  ASSERT_TRUE(saved) << failure.message;
-  EXPECT_EQ(saved->pixels, expected) << path;
-}
-
-// `bluefin emulate` for one test; stopped with SIGINT, it must exit 0.
+// `bluefin emulate` for one test, listening once constructed; stopped with
+// SIGINT, it must exit 0.
 class Emulate : public Child {
  public:
   explicit Emulate(const std::vector<std::string> &extra, const std::string &address = UniqueAddress())
-      : Child(Concat({"emulate", "--address", address}, extra)), address_(address) {}
-  bool Listening() { return WaitFor(&ChildResult::out, "Press Ctrl-C to stop.\n"); }
+      : Child(Concat({"emulate", "--address", address}, extra)), address_(address) {
+    EXPECT_TRUE(WaitFor(&ChildResult::out, "Press Ctrl-C to stop.\n")) << "not listening";
+  }
   ChildResult Stop() {
     Signal(SIGINT);
     const ChildResult result = Finish();
     EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_NE(result.out.find("Stopped."), std::string::npos);
+    EXPECT_THAT(result.out, HasSubstr("Stopped."));
     return result;
   }
   std::vector<std::string> Run(const std::string &command, const std::vector<std::string> &extra = {}) const {
@@ -48,16 +40,20 @@ class Emulate : public Child {
   std::string address_;
 };
 
-// Served from a PNG, saved as a PGM and reported as JSON (the PNG output
-// and the text report are the built-in scanner's test's).
-TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
+// A fault from the command line hits its one command and is used up; then
+// a capture served from a PNG is saved as a PGM and reported as JSON (the
+// PNG output and the text report are the built-in scanner's test's).
+TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSendsOnceAFaultIsUsedUp) {
   ScratchDir dir;
   const emu::Image finger = emu::MakeSyntheticFinger(7);
   WriteFinger(dir / "served.png", ImageFormat::kPng, finger);
   Emulate emulate({"--quiet", "--ready-after", "0", "--image", dir / "served.png", "--model", "XY-9",
-                   "--serial", "0xdeadbeef"});
-  ASSERT_TRUE(emulate.Listening());
+                   "--serial", "0xdeadbeef", "--fault", "invalid-image-part@part3"});
   const std::string out = dir / "finger.pgm";
+  const ChildResult faulty = RunBluefin(emulate.Run("capture", {"--out", out}));
+  EXPECT_EQ(faulty.exitStatus, 1);
+  EXPECT_THAT(faulty.err, HasSubstr("bluefin: Received invalid image part (code -14)\n"));
+  EXPECT_THAT(faulty.err, HasSubstr("25%\n")) << "three parts came";
   const ChildResult run =
       RunBluefin(emulate.Run("capture", {"--out", out, "--name", "Desk \"2\"", "--json"}));
   ExpectDocumented("capture", run);
@@ -65,10 +61,12 @@ TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
             Identity("XY-9", "DEADBEEF", "Desk \"2\"").Add("status", 1).Add("image", SavedImage(out)).Text() +
                 "\n");
   // Ready at the first poll: no waiting line, straight to the transfer.
-  EXPECT_EQ(run.err.find("Waiting"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("Finger detected (poll 1)"), std::string::npos) << run.err;
+  EXPECT_THAT(run.err, Not(HasSubstr("Waiting")));
+  EXPECT_THAT(run.err, HasSubstr("Finger detected (poll 1)"));
   EXPECT_EQ(emulate.Stop().err, "") << "--quiet logs nothing";
-  ExpectImage(out, emu::EncodeImage(finger).reconstruction);  // the coding is lossy
+  Failure failure;  // the coding is lossy: a host gets the reconstruction
+  EXPECT_EQ(ReadImage(out, &failure).value_or(GreyImage{}).pixels, emu::EncodeImage(finger).reconstruction)
+      << failure.message;
 }
 
 // One session, the scanner serving a new finger at every capture: capture n
@@ -76,7 +74,6 @@ TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSends) {
 TEST(EmulateCommand, CountSavesNumberedImagesFromOneSessionAndTheLogShowsIt) {
   ScratchDir dir;
   Emulate emulate({"--ready-after", "0", "--new-image-per-capture"});
-  ASSERT_TRUE(emulate.Listening());
   const ChildResult run =
       RunBluefin(emulate.Run("capture", {"--count", "3", "--out", dir / "f-%02d.pgm", "--json"}));
   ExpectDocumented("capture --count N", run);
@@ -86,7 +83,9 @@ TEST(EmulateCommand, CountSavesNumberedImagesFromOneSessionAndTheLogShowsIt) {
     images.Add(SavedImage(path));
     emu::Options options;
     options.imageSeed = seed;
-    ExpectImage(path, emu::Emulator(options).ExpectedImage());
+    Failure failure;
+    EXPECT_EQ(ReadImage(path, &failure).value_or(GreyImage{}).pixels, emu::Emulator(options).ExpectedImage())
+        << failure.message;
   }
   EXPECT_EQ(run.out, Identity().Add("status", 1).Add("images", images).Text() + "\n");
 
@@ -101,34 +100,19 @@ TEST(EmulateCommand, CountSavesNumberedImagesFromOneSessionAndTheLogShowsIt) {
            "bluefin emulate: connection 1: set key under a session key; now on the default key\n",
            "bluefin emulate: connection 1 closed; the scanner is on the default key\n",
        }) {
-    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    EXPECT_THAT(log, HasSubstr(line));
   }
-  EXPECT_EQ(log.find("connection 2"), std::string::npos) << log;
+  EXPECT_THAT(log, Not(HasSubstr("connection 2")));
 }
 
 // A round trip longer than the module waits (three seconds): the opening
 // exchange times out, as at the edge of a radio's range.
 TEST(EmulateCommand, ShapingSlowsTheLinkLikeARadio) {
   Emulate emulate({"--quiet", "--link-rate", "1000000", "--round-trip", "4000"});
-  ASSERT_TRUE(emulate.Listening());
   const ChildResult run = RunBluefin(emulate.Run("capture", {"--json"}));
   EXPECT_EQ(run.exitStatus, 1);
-  EXPECT_NE(run.out.find("{\"error\": {\"code\": -30, "), std::string::npos) << run.out;
-  EXPECT_NE(emulate.Stop().out.find("Link paced like a radio: 1000000 bit/s, 4000 ms round trip\n"),
-            std::string::npos);
-}
-
-// A fault from the command line hits its one command and is used up.
-TEST(EmulateCommand, FaultsFromTheCommandLineHitTheirCommand) {
-  ScratchDir dir;
-  Emulate emulate({"--quiet", "--ready-after", "0", "--fault", "invalid-image-part@part3"});
-  ASSERT_TRUE(emulate.Listening());
-  const ChildResult faulty = RunBluefin(emulate.Run("capture", {"--out", dir / "f.png"}));
-  EXPECT_EQ(faulty.exitStatus, 1);
-  EXPECT_NE(faulty.err.find("bluefin: Received invalid image part (code -14)\n"), std::string::npos)
-      << faulty.err;
-  EXPECT_NE(faulty.err.find("25%\n"), std::string::npos) << "three parts came: " << faulty.err;
-  EXPECT_EQ(RunBluefin(emulate.Run("capture", {"--out", dir / "f.png"})).exitStatus, 0);
+  EXPECT_THAT(run.out, StartsWith("{\"error\": {\"code\": -30, "));
+  EXPECT_THAT(emulate.Stop().out, HasSubstr("Link paced like a radio: 1000000 bit/s, 4000 ms round trip\n"));
 }
 
 // A host killed mid-capture (SIGKILL cannot be caught) strands the scanner
@@ -136,15 +120,14 @@ TEST(EmulateCommand, FaultsFromTheCommandLineHitTheirCommand) {
 // scanner off and on, as a power switch would.
 TEST(EmulateCommand, SwitchingOffAndOnClearsAKeyAKilledHostLeft) {
   Emulate emulate({"--ready-after", "1000000"});
-  ASSERT_TRUE(emulate.Listening());
   Child killed(emulate.Run("capture"), FastPolls());
   ASSERT_TRUE(killed.WaitFor(&ChildResult::err, "Waiting for a finger on the scanner (poll 1)\n"));
   killed.Signal(SIGKILL);
   EXPECT_EQ(killed.Finish().exitStatus, 128 + SIGKILL);
   const ChildResult stranded = RunBluefin(emulate.Run("capture", {"--json"}));
   EXPECT_EQ(stranded.exitStatus, 1);
-  EXPECT_NE(stranded.out.find("\"code\": -30"), std::string::npos) << stranded.out;
-  EXPECT_NE(stranded.out.find("power-cycle it with `kill -USR1`"), std::string::npos) << stranded.out;
+  EXPECT_THAT(stranded.out, HasSubstr("\"code\": -30"));
+  EXPECT_THAT(stranded.out, HasSubstr("power-cycle it with `kill -USR1`"));
   emulate.Signal(SIGUSR1);
   ASSERT_TRUE(emulate.WaitFor(&ChildResult::err, "bluefin emulate: switched off and on"));
   const ChildResult again = RunBluefin(emulate.Run("info"));
@@ -176,8 +159,8 @@ TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
     const ChildResult run = RunBluefin(Concat({"emulate", "--address", address}, row.args));
     EXPECT_EQ(run.exitStatus, 1) << row.line;
     EXPECT_EQ(run.out, "") << row.line;
-    EXPECT_EQ(run.err.rfind("bluefin: ", 0), 0u) << run.err;
-    EXPECT_NE(run.err.find(row.line), std::string::npos) << run.err;
+    EXPECT_THAT(run.err, StartsWith("bluefin: "));
+    EXPECT_THAT(run.err, HasSubstr(row.line));
   }
 }
 

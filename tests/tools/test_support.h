@@ -6,7 +6,7 @@
 #include <png.h>
 #include <stdlib.h>
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +19,9 @@
 namespace bluefin::tool::test {
 
 using emu::test::UniqueAddress;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 // A fresh directory, removed with everything in it.
 class ScratchDir {
