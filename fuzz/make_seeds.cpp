@@ -29,8 +29,7 @@ void Write(const std::string &target, const std::string &name, const Bytes &byte
 // The answers a well-behaved scanner gives to one operation of the response
 // frames target, as that target's input.
 void ResponseSeed(unsigned operation, const std::string &name, bool armFirst) {
-  HVBlueFin hBlueFin = OpenDeviceOnPeer();
-  EnterSecureModeOnDefaultKey(hBlueFin);
+  HVBlueFin hBlueFin = OpenDeviceOnPeer(true);
   if (armFirst) {
     RunOperation(hBlueFin, 3);
     RunOperation(hBlueFin, 2);
@@ -57,6 +56,7 @@ int main(int argc, char **argv) {
     return 2;
   }
   gRoot = argv[1];
+  PreparePeer();
 
   ResponseSeed(0, "echo", false);
   ResponseSeed(1, "identity", false);
