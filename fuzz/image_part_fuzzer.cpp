@@ -48,14 +48,12 @@ VResult V_CALL Progress(HVBlueFin, VInt32 percent, HVImage hImage, void *pParam)
   const unsigned part = plan->calls++;
   Expect(percent == static_cast<VInt32>(100 * (part + 1) / kParts), "wrong progress percentage");
   Expect(hImage != nullptr, "progress without the image");
-  if (part == plan->atPart && plan->verdict == Plan::kStop) {
-    return 1;
+  if (part != plan->atPart || plan->verdict < Plan::kStop) {
+    return 0;
   }
-  if (part == plan->atPart && plan->verdict == Plan::kFail) {
-    return VErrorSetLastW(V_E_FAILED, L"Stopped by the progress callback", nullptr, nullptr, nullptr,
-                          nullptr);
-  }
-  return 0;
+  return plan->verdict == Plan::kStop ? 1
+                                      : VErrorSetLastW(V_E_FAILED, L"Stopped by the progress callback",
+                                                       nullptr, nullptr, nullptr, nullptr);
 }
 
 }  // namespace
