@@ -52,9 +52,7 @@ HVBlueFin OpenDeviceOnPeer(bool secure) {
 }
 
 VResult RunOperation(HVBlueFin hBlueFin, unsigned operation) {
-  static constexpr std::array<VUInt8, 32> kKey = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
-                                                  12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
-                                                  23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+  static constexpr std::array<VUInt8, 32> kKey = {1, 2, 3, 4, 5, 6, 7, 8};
   switch (operation) {
     case 0:
       return BlueFinEcho(hBlueFin);

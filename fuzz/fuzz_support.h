@@ -15,7 +15,6 @@
 
 namespace vdm::fuzz {
 
-// Everything the host hands out that a device could leave behind.
 using Footprint = vdm::test::HostFootprint;
 
 // Reads a fuzz input as a script: small numbers from the front, the rest as

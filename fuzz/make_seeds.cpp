@@ -25,8 +25,7 @@ void Write(const std::filesystem::path &directory, const char *name, Bytes bytes
       .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// What a well-behaved scanner sends back for one operation of a device in
-// secure mode; the image transfer comes after arming and one status query.
+// What the scanner sends back for one operation (the image after arming).
 Bytes Answers(unsigned operation) {
   HVBlueFin hBlueFin = OpenDeviceOnPeer(true);
   if (operation == 7) {

@@ -25,11 +25,10 @@ VResult Exchange(HVBlueFin hBlueFin, FuzzInput &input) {
   const VUInt8 code = kCommandCodes[input.Below(std::size(kCommandCodes))];
   const VInt32 capacity = kCapacities[input.Below(std::size(kCapacities))];
   const VUInt8 command[2] = {code, 0};
-  VResult result = BlueFinSendCommand(hBlueFin, command, 2);
-  Expect(VSucceeded(result), "a command could not be sent");
+  Expect(VSucceeded(BlueFinSendCommand(hBlueFin, command, 2)), "a command could not be sent");
   std::vector<VUInt8> buffer(static_cast<std::size_t>(capacity));
   SeamPeer::Instance().Queue(input.Rest());
-  result = BlueFinReceiveResponse(hBlueFin, code, buffer.data(), capacity);
+  const VResult result = BlueFinReceiveResponse(hBlueFin, code, buffer.data(), capacity);
   if (VSucceeded(result)) {
     Expect(result >= 1 && result <= capacity, "a payload length outside the buffer was accepted");
     Expect(buffer[0] == (code | 0x80), "an answer to another command was accepted");

@@ -29,13 +29,10 @@ class SeamPeer {
   // The seam is one table for the process, so there is one peer.
   static SeamPeer &Instance();
 
-  // Puts the peer's table in force for the rest of the process.
-  void Install();
-  // A copy of a scanner (copies share the coded image, which is slow to
-  // make), powered on, with no faults, nothing queued, answering on.
+  void Install();  // for the rest of the process
+  // Serves a copy of scanner (copies share its coded image), restarted.
   void Use(const emu::Scanner &scanner);
-  // Power cycle of the scanner in use: no faults, nothing queued, answering
-  // on; the image stays.
+  // Power cycle of the scanner in use, which keeps its image.
   void Restart();
 
   // How the peer behaves until the next Restart.
@@ -51,7 +48,6 @@ class SeamPeer {
   void Queue(std::span<const std::uint8_t> bytes) {
     Locked([&] { run_.inbound.insert(run_.inbound.end(), bytes.begin(), bytes.end()); });
   }
-  // False, and nothing injected, for a value out of range for its kind.
   bool InjectFault(const emu::Fault &fault) {
     return Locked([&] { return run_.faults.Add(fault); });
   }

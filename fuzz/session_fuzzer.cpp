@@ -37,8 +37,7 @@ constexpr emu::Command kCommands[] = {emu::Command::kEcho,      emu::Command::kI
 // scanner configuration.
 constexpr unsigned kMostCallbacks = 40;
 
-// One scanner for each number of polls it wants, coded once. Gives the image
-// a complete capture decodes to.
+// One scanner for each number of polls it wants, coded once; gives its image.
 const emu::Image &ConfigureScanner(unsigned readyAfterPolls) {
   static const std::vector<emu::Scanner> scanners = [] {
     SeamPeer::Instance().Install();
@@ -172,8 +171,6 @@ void Capture(Session &session, vfw::Handle &captureObject) {
   }
 }
 
-// Create, read, capture (twice if asked), then remove the device or leave
-// it for the unplug.
 void RunSession(Session &session, bool captureTwice, bool leaveForUnplug) {
   vfw::Handle captureObject, bag;
   Expect(VSucceeded(VPropertyBagCreate(captureObject.put())) && VSucceeded(VPropertyBagCreate(bag.put())),
@@ -202,12 +199,10 @@ void RunSession(Session &session, bool captureTwice, bool leaveForUnplug) {
   }
 }
 
-// The module is linked into this program and registers itself at start-up
-// like a loaded library; the device manager then takes it from the program
-// itself, so that the seam the module uses is the one this target fills.
-// The first device of the process makes what the module keeps for good (its
-// parameter descriptors, the object types), before any run takes its
-// footprint.
+// The module, linked into this program, registers itself at start-up; the
+// device manager takes it from the program itself, so that the module uses
+// the seam this target fills. A first session makes what the module keeps
+// for good (parameter descriptors, object types) before any footprint.
 vfw::DeviceModule &Module() {
   static vfw::DeviceModule *module = [] {
     std::unique_ptr<vfw::DeviceModule> loaded;
