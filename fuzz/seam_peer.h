@@ -52,14 +52,14 @@ class SeamPeer {
     return Locked([&] { return run_.faults.Add(fault); });
   }
   // Called before every wait, receive and send with their running number
-  // since Restart, on the calling thread and outside the peer's lock.
+  // from 0 on, on the calling thread and outside the peer's lock.
   void SetCallHook(std::function<void(std::uint64_t)> hook) {
-    Locked([&] { run_.hook = std::move(hook); });
+    Locked([&] {
+      run_.hook = std::move(hook);
+      run_.calls = 0;
+    });
   }
 
-  std::uint64_t Calls() const {
-    return Locked([&] { return run_.calls; });
-  }
   // Every byte queued for the module since Restart, answers included.
   std::vector<std::uint8_t> Inbound() const {
     return Locked([&] { return run_.inbound; });

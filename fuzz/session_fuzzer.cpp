@@ -138,10 +138,9 @@ void StartStopper(Session &session) {
 
 void Capture(Session &session, vfw::Handle &captureObject) {
   SeamPeer &peer = SeamPeer::Instance();
-  const std::uint64_t start = peer.Calls();
   if (session.interrupt != Interrupt::kNone) {
-    peer.SetCallHook([&session, start](std::uint64_t call) {
-      if (call == start + session.interruptAt && !session.stopper.joinable()) {
+    peer.SetCallHook([&session](std::uint64_t call) {
+      if (call == session.interruptAt && !session.stopper.joinable()) {
         StartStopper(session);
       }
     });
