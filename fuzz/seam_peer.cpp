@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "emulator/frame.h"
 
@@ -54,7 +53,8 @@ void SeamPeer::Install() {
     if (run.behaviour.readChunk != 0) {
       count = std::min(count, run.behaviour.readChunk);
     }
-    std::memcpy(pBuffer, run.inbound.data() + run.inboundRead, count);
+    std::copy_n(run.inbound.begin() + static_cast<std::ptrdiff_t>(run.inboundRead), count,
+                static_cast<std::uint8_t *>(pBuffer));
     run.inboundRead += count;
     return static_cast<std::int64_t>(count);
   };
