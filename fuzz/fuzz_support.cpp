@@ -5,72 +5,54 @@
 #include <cstdlib>
 
 #include "framework/v_support.h"
-#include "framework/v_test_controls.h"
 #include "fuzz/seam_peer.h"
 
 namespace vdm::fuzz {
 
-void Finding(const char *what) {
-  std::fprintf(stderr, "fuzz finding: %s\n", what);
-  std::abort();
-}
-
-void ExpectRecorded(VResult result) {
-  if (VFailed(result)) {
-    Expect(vfw::GetLastError().code == result, "a failure reached the caller without its last error");
+void Expect(bool holds, const char *what) {
+  if (!holds) {
+    std::fprintf(stderr, "fuzz finding: %s\n", what);
+    std::abort();
   }
 }
 
-Footprint Footprint::Now() {
-  return {VTestGetLiveObjectCount(), VTestGetOutstandingAllocationCount(), VTestGetLiveEventCount(),
-          VTestGetLiveMonitorCount()};
+void ExpectRecorded(VResult result) {
+  Expect(VSucceeded(result) || vfw::GetLastError().code == result,
+         "a failure reached the caller without its last error");
 }
-
-namespace {
-
-HVBluetoothDevice gBluetoothDevice = nullptr;
-
-}  // namespace
 
 void PreparePeer() {
   static const bool prepared = [] {
     SeamPeer::Instance().Install();
     SeamPeer::Instance().Use(emu::Scanner(emu::ScannerConfig{}));
-    gBluetoothDevice = [] {
-      HVBluetoothDevice hDevice = nullptr;
-      const vfw::Handle name = vfw::MakeString(L"Scanner");
-      const vfw::Handle address = vfw::MakeString(L"00:11:22:33:44:55");
-      Expect(VSucceeded(VBluetoothDeviceCreateFromString(name.get(), address.get(), &hDevice)),
-             "the scanner's address was refused");
-      return hDevice;
-    }();
     // The first device registers the object types; later ones allocate
     // only what they free again.
-    SeamPeer::Instance().Restart();
-    HVBlueFin hBlueFin = nullptr;
-    Expect(VSucceeded(BlueFinCreate(gBluetoothDevice, &hBlueFin)), "no device on a well-behaved scanner");
+    HVBlueFin hBlueFin = OpenDeviceOnPeer(false);
     VObjectSet(nullptr, &hBlueFin);
     return true;
   }();
   (void)prepared;
 }
 
-HVBlueFin OpenDeviceOnPeer() {
-  PreparePeer();
+HVBlueFin OpenDeviceOnPeer(bool secure) {
+  static const HVBluetoothDevice hDevice = [] {
+    HVBluetoothDevice hMade = nullptr;
+    const vfw::Handle name = vfw::MakeString(L"Scanner");
+    const vfw::Handle address = vfw::MakeString(L"00:11:22:33:44:55");
+    Expect(VSucceeded(VBluetoothDeviceCreateFromString(name.get(), address.get(), &hMade)),
+           "the scanner's address was refused");
+    return hMade;
+  }();
   SeamPeer::Instance().Restart();
   HVBlueFin hBlueFin = nullptr;
-  Expect(VSucceeded(BlueFinCreate(gBluetoothDevice, &hBlueFin)), "no device on a well-behaved scanner");
+  Expect(VSucceeded(BlueFinCreate(hDevice, &hBlueFin)), "no device on a well-behaved scanner");
+  Expect(!secure || VSucceeded(BlueFinRestoreDefaultKey(hBlueFin)),
+         "a well-behaved scanner refused the default key");
   return hBlueFin;
 }
 
-void EnterSecureModeOnDefaultKey(HVBlueFin hBlueFin) {
-  Expect(VSucceeded(BlueFinRestoreDefaultKey(hBlueFin)), "a well-behaved scanner refused the default key");
-}
-
 VResult RunOperation(HVBlueFin hBlueFin, unsigned operation) {
-  static constexpr std::array<VUInt8, 32> kKey = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
-                                                  12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22,
-                                                  23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+  static constexpr std::array<VUInt8, 32> kKey = {1, 2, 3, 4, 5, 6, 7, 8};
   switch (operation) {
     case 0:
       return BlueFinEcho(hBlueFin);

@@ -1,11 +1,12 @@
-// Writes the fuzz targets' seed corpora from what the emulated scanner
-// answers: run once by hand (make_seeds <fuzz/corpus>) when an input format
-// changes; its output is committed.
+// Writes the seed corpora of the response-frames and image-part targets from
+// what the emulated scanner answers and codes: run by hand (make_seeds
+// <fuzz/corpus>) when an input format changes; its output is committed. The
+// session target's seeds are a few bytes each, written by hand and committed
+// as they are.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <string>
 #include <vector>
 
 #include "bluefin/bluefin.h"
@@ -17,21 +18,17 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-std::filesystem::path gRoot;
-
-void Write(const std::string &target, const std::string &name, const Bytes &bytes) {
-  const std::filesystem::path directory = gRoot / target;
+void Write(const std::filesystem::path &directory, const char *name, Bytes bytes, const Bytes &tail) {
+  bytes.insert(bytes.end(), tail.begin(), tail.end());
   std::filesystem::create_directories(directory);
   std::ofstream(directory / name, std::ios::binary)
       .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-// The answers a well-behaved scanner gives to one operation of the response
-// frames target, as that target's input.
-void ResponseSeed(unsigned operation, const std::string &name, bool armFirst) {
-  HVBlueFin hBlueFin = OpenDeviceOnPeer();
-  EnterSecureModeOnDefaultKey(hBlueFin);
-  if (armFirst) {
+// What the scanner sends back for one operation (the image after arming).
+Bytes Answers(unsigned operation) {
+  HVBlueFin hBlueFin = OpenDeviceOnPeer(true);
+  if (operation == 7) {
     RunOperation(hBlueFin, 3);
     RunOperation(hBlueFin, 2);
   }
@@ -39,14 +36,7 @@ void ResponseSeed(unsigned operation, const std::string &name, bool armFirst) {
   RunOperation(hBlueFin, operation);
   const Bytes inbound = SeamPeer::Instance().Inbound();
   VObjectSet(nullptr, &hBlueFin);
-  Bytes seed = {static_cast<std::uint8_t>(operation), 0, 1};
-  seed.insert(seed.end(), inbound.begin() + static_cast<std::ptrdiff_t>(from), inbound.end());
-  Write("response_frames_fuzzer", name, seed);
-  if (operation == 2) {
-    seed[0] = 8;  // the bare exchange, code 0x09 (index 3), capacity 256 (index 1)
-    seed.insert(seed.begin() + 3, {3, 1});
-    Write("response_frames_fuzzer", "exchange_status", seed);
-  }
+  return Bytes(inbound.begin() + static_cast<std::ptrdiff_t>(from), inbound.end());
 }
 
 }  // namespace
@@ -56,14 +46,27 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: make_seeds <corpus directory>\n");
     return 2;
   }
-  gRoot = argv[1];
+  const std::filesystem::path root = argv[1];
+  PreparePeer();
 
-  ResponseSeed(0, "echo", false);
-  ResponseSeed(1, "identity", false);
-  ResponseSeed(2, "status", false);
-  ResponseSeed(3, "set_status", false);
-  ResponseSeed(6, "restore_key", false);
-  ResponseSeed(7, "image", true);
+  // Operation, read chunk 0, secure; the bare exchange (8) then takes code
+  // 0x09 (index 3) and capacity 256 (index 1).
+  const struct {
+    const char *name;
+    unsigned operation;
+    Bytes header;
+  } kResponseSeeds[] = {
+      {"echo", 0, {0, 0, 1}},
+      {"identity", 1, {1, 0, 1}},
+      {"status", 2, {2, 0, 1}},
+      {"set_status", 3, {3, 0, 1}},
+      {"restore_key", 6, {6, 0, 1}},
+      {"image", 7, {7, 0, 1}},
+      {"exchange_status", 2, {8, 0, 1, 3, 1}},
+  };
+  for (const auto &seed : kResponseSeeds) {
+    Write(root / "response_frames_fuzzer", seed.name, seed.header, Answers(seed.operation));
+  }
 
   // Image parts: the scanner's own codes, a stop, a failure, a short part.
   const emu::Scanner scanner{emu::ScannerConfig{}};
@@ -80,42 +83,8 @@ int main(int argc, char **argv) {
       {"raw_headers", {1, 0, 15, 0, 1}, 4096},
   };
   for (const auto &seed : kImageSeeds) {
-    Bytes bytes = seed.header;
-    bytes.insert(bytes.end(), codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(seed.codeBytes));
-    Write("image_part_fuzzer", seed.name, bytes);
-  }
-
-  // Sessions: flags, interrupt, interrupt call (2 bytes), callback, then
-  // faults of six bytes: kind, command index, part, occurrence, value.
-  const struct {
-    const char *name;
-    Bytes bytes;
-  } kSessions[] = {
-      {"plain", {0x00, 0, 0, 0, 0}},
-      {"three_polls_twice", {0x13, 0, 0, 0, 0}},
-      {"unplug_at_end", {0x21, 0, 0, 0, 0}},
-      {"cancel_in_polls", {0x02, 1, 20, 0, 0}},
-      {"cancel_in_transfer", {0x00, 1, 60, 0, 0}},
-      {"remove_in_transfer", {0x00, 2, 80, 0, 0}},
-      {"unplug_in_polls", {0x03, 3, 15, 0, 0}},
-      {"callback_fails", {0x02, 0, 0, 0, 0x11}},
-      {"callback_final", {0x01, 0, 0, 0, 0x20}},
-      {"stray_frames_in_part", {0x00, 0, 0, 0, 0, 0, 5, 4, 1, 3, 0}},
-      {"data_checksum_on_key", {0x00, 0, 0, 0, 0, 1, 2, 12, 1, 0, 0}},
-      {"header_checksum_on_status", {0x01, 0, 0, 0, 0, 2, 3, 12, 1, 0, 0}},
-      {"short_image_part", {0x00, 0, 0, 0, 0, 3, 5, 7, 1, 0x0C, 0x0C}},
-      {"declared_length_zero", {0x00, 0, 0, 0, 0, 4, 1, 12, 1, 0, 0}},
-      {"wrong_echo", {0x00, 0, 0, 0, 0, 5, 0, 12, 1, 3, 0}},
-      {"key_refused", {0x00, 0, 0, 0, 0, 6, 2, 12, 1, 0, 0}},
-      {"status_echo_wrong", {0x00, 0, 0, 0, 0, 7, 4, 12, 1, 2, 0}},
-      {"invalid_part", {0x00, 0, 0, 0, 0, 8, 5, 11, 1, 0, 0}},
-      {"silent_status", {0x02, 0, 0, 0, 0, 9, 3, 12, 2, 0, 0}},
-      {"close_mid_part", {0x00, 0, 0, 0, 0, 10, 5, 6, 1, 100, 0}},
-      {"foreign_key_part", {0x00, 0, 0, 0, 0, 11, 5, 2, 1, 0x42, 0}},
-      {"connect_refused", {0xC0, 0, 0, 0, 0}},
-  };
-  for (const auto &session : kSessions) {
-    Write("session_fuzzer", session.name, session.bytes);
+    Write(root / "image_part_fuzzer", seed.name, seed.header,
+          Bytes(codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(seed.codeBytes)));
   }
   return 0;
 }

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "bluetooth/platform/platform.h"
@@ -28,13 +29,10 @@ class SeamPeer {
   // The seam is one table for the process, so there is one peer.
   static SeamPeer &Instance();
 
-  // Puts the peer's table in force for the rest of the process.
-  void Install();
-  // A copy of a scanner (copies share the coded image, which is slow to
-  // make), powered on, with no faults, nothing queued, answering on.
+  void Install();  // for the rest of the process
+  // Serves a copy of scanner (copies share its coded image), restarted.
   void Use(const emu::Scanner &scanner);
-  // Power cycle of the scanner in use: no faults, nothing queued, answering
-  // on; the image stays.
+  // Power cycle of the scanner in use, which keeps its image.
   void Restart();
 
   // How the peer behaves until the next Restart.
@@ -43,40 +41,60 @@ class SeamPeer {
     std::size_t readChunk = 0;  // at most this many bytes per receive (0: no limit)
     bool connectFails = false;
   };
-  void Behave(const Behaviour &behaviour);
+  void Behave(const Behaviour &behaviour) {
+    Locked([&] { run_.behaviour = behaviour; });
+  }
   // Bytes the module will read, after anything queued already.
-  void Queue(std::span<const std::uint8_t> bytes);
-  bool InjectFault(const emu::Fault &fault);
-
+  void Queue(std::span<const std::uint8_t> bytes) {
+    Locked([&] { run_.inbound.insert(run_.inbound.end(), bytes.begin(), bytes.end()); });
+  }
+  bool InjectFault(const emu::Fault &fault) {
+    return Locked([&] { return run_.faults.Add(fault); });
+  }
   // Called before every wait, receive and send with their running number
-  // since Reset, on the calling thread and outside the peer's lock.
-  void SetCallHook(std::function<void(std::uint64_t)> hook);
+  // from 0 on, on the calling thread and outside the peer's lock.
+  void SetCallHook(std::function<void(std::uint64_t)> hook) {
+    Locked([&] {
+      run_.hook = std::move(hook);
+      run_.calls = 0;
+    });
+  }
 
-  std::uint64_t Calls() const;
   // Every byte queued for the module since Restart, answers included.
-  std::vector<std::uint8_t> Inbound() const;
-  int OpenSockets() const;
-  // The image a complete transfer decodes to, row 0 first.
-  const emu::Image &ExpectedImage() const;
-  const emu::Key &ScannerKey() const;
+  std::vector<std::uint8_t> Inbound() const {
+    return Locked([&] { return run_.inbound; });
+  }
+  int OpenSockets() const {
+    return Locked([&] { return run_.openSockets; });
+  }
 
  private:
   SeamPeer() = default;
+  template <class F>
+  auto Locked(F f) const -> decltype(f()) {
+    std::lock_guard lock(mutex_);
+    return f();
+  }
   void Answer();  // under mutex_
   void Tick();
 
   mutable std::mutex mutex_;
   std::optional<emu::Scanner> scanner_;
-  emu::FaultBook faults_;
-  std::vector<std::uint8_t> outbound_;
-  std::vector<std::uint8_t> inbound_;
-  std::size_t inboundRead_ = 0;
-  Behaviour behaviour_;
-  bool closed_ = false;
-  int openSockets_ = 0;
-  std::uint64_t calls_ = 0;
-  std::uint32_t randomState_ = 1;
-  std::function<void(std::uint64_t)> hook_;
+  // What a Restart clears.
+  struct Run {
+    emu::FaultBook faults;
+    std::vector<std::uint8_t> outbound;
+    std::vector<std::uint8_t> inbound;
+    std::size_t inboundRead = 0;
+    Behaviour behaviour;
+    bool closed = false;
+    int openSockets = 0;
+    std::uint64_t calls = 0;
+    std::uint32_t randomState = 1;
+    std::function<void(std::uint64_t)> hook;
+  } run_;
+  // The peer's Run for the table's calls, under its lock.
+  static std::pair<std::unique_lock<std::mutex>, Run &> Held();
   vdm::platform::PlatformCalls table_{};
 };
 

@@ -7,6 +7,7 @@
 // device is gone no socket, object, allocation or event is left.
 #include <v_biometrics.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -32,22 +33,12 @@ constexpr emu::Command kCommands[] = {emu::Command::kEcho,      emu::Command::kI
                                       emu::Command::kSetKey,    emu::Command::kGetStatus,
                                       emu::Command::kSetStatus, emu::Command::kImagePart};
 
-// The module is linked into this program and registers itself at start-up
-// like a loaded library; the device manager then takes it from the program
-// itself, so that the seam the module uses is the one this target fills.
-vfw::DeviceModule &Module() {
-  static vfw::DeviceModule *module = [] {
-    std::unique_ptr<vfw::DeviceModule> loaded;
-    Expect(VSucceeded(vfw::DeviceModule::Load("", "VdmBlueFinModuleOf", &loaded)), "the module did not load");
-    Expect(VSucceeded(loaded->Init()), "the module did not initialise");
-    VTestSetSleepHook([](VInt32, void *) {}, nullptr);
-    return loaded.release();
-  }();
-  return *module;
-}
+// More than a transfer's twelve progress reports and the polls of any
+// scanner configuration.
+constexpr unsigned kMostCallbacks = 40;
 
-// One scanner for each number of polls it wants, coded once.
-void ConfigureScanner(unsigned readyAfterPolls) {
+// One scanner for each number of polls it wants, coded once; gives its image.
+const emu::Image &ConfigureScanner(unsigned readyAfterPolls) {
   static const std::vector<emu::Scanner> scanners = [] {
     SeamPeer::Instance().Install();
     // A plain ramp codes fast and still makes every delta appear.
@@ -64,6 +55,7 @@ void ConfigureScanner(unsigned readyAfterPolls) {
     return made;
   }();
   SeamPeer::Instance().Use(scanners.at(readyAfterPolls));
+  return scanners.at(readyAfterPolls).image().reconstruction;
 }
 
 void AddFaults(FuzzInput &input) {
@@ -90,11 +82,10 @@ void AddFaults(FuzzInput &input) {
   }
 }
 
-// More than a transfer's twelve progress reports and the polls of any
-// scanner configuration.
-constexpr unsigned kMostCallbacks = 40;
-
 struct Session {
+  vfw::DeviceModule &module;
+  const emu::Image &expected;
+  const VDeviceManagerInterface &slots = *module.Interface();
   HVDevice hDevice = nullptr;
   bool deviceGone = false;
   Interrupt interrupt = Interrupt::kNone;
@@ -102,7 +93,7 @@ struct Session {
   CallbackAction action = CallbackAction::kGoOn;
   unsigned actionAt = 0;
   unsigned callbacks = 0;
-  std::thread stopper;
+  std::thread stopper{};
   std::atomic<bool> stopperDone{false};
 };
 
@@ -112,18 +103,14 @@ VResult V_CALL OnCapture(HVDevice, HVObject, HVImage *, VInt32, VBiometricStatus
   if (session->callbacks > kMostCallbacks) {
     return VErrorSetLastW(V_E_TIMEOUT, L"The host gave up waiting", nullptr, nullptr, nullptr, nullptr);
   }
-  if (session->callbacks++ != session->actionAt) {
-    return V_OK;
+  const bool acts = session->callbacks++ == session->actionAt;
+  if (acts && session->action == CallbackAction::kFail) {
+    return VErrorSetLastW(V_E_FAILED, L"Refused by the host", nullptr, nullptr, nullptr, nullptr);
   }
-  switch (session->action) {
-    case CallbackAction::kFail:
-      return VErrorSetLastW(V_E_FAILED, L"Refused by the host", nullptr, nullptr, nullptr, nullptr);
-    case CallbackAction::kFinal:
-      *pStatus = V_BIOMETRIC_STATUS_NO_IMAGE;
-      return V_OK;
-    default:
-      return V_OK;
+  if (acts && session->action == CallbackAction::kFinal) {
+    *pStatus = V_BIOMETRIC_STATUS_NO_IMAGE;
   }
+  return V_OK;
 }
 
 // From another thread, at the chosen transport call: the stopper runs until
@@ -131,21 +118,14 @@ VResult V_CALL OnCapture(HVDevice, HVObject, HVImage *, VInt32, VBiometricStatus
 // the stop request already set, the same way on every run.
 void StartStopper(Session &session) {
   const VInt64 parkedBefore = VTestGetBlockedWaitCount();
-  const VDeviceManagerInterface &slots = *Module().Interface();
-  session.stopper = std::thread([&session, &slots] {
-    switch (session.interrupt) {
-      case Interrupt::kCancel:
-        (void)slots.pCancel(session.hDevice, &session);
-        break;
-      case Interrupt::kRemove:
-        if (VSucceeded(slots.pRemoveDevice(session.hDevice, nullptr))) {
-          session.deviceGone = true;
-        }
-        break;
-      default:
-        (void)Module().Unplug();
-        session.deviceGone = true;
-        break;
+  session.stopper = std::thread([&session] {
+    if (session.interrupt == Interrupt::kCancel) {
+      (void)session.slots.pCancel(session.hDevice, &session);
+    } else if (session.interrupt == Interrupt::kRemove) {
+      session.deviceGone = VSucceeded(session.slots.pRemoveDevice(session.hDevice, nullptr));
+    } else {
+      (void)session.module.Unplug();
+      session.deviceGone = true;
     }
     session.stopperDone = true;
   });
@@ -157,12 +137,10 @@ void StartStopper(Session &session) {
 }
 
 void Capture(Session &session, vfw::Handle &captureObject) {
-  const VDeviceManagerInterface &slots = *Module().Interface();
   SeamPeer &peer = SeamPeer::Instance();
-  const std::uint64_t start = peer.Calls();
   if (session.interrupt != Interrupt::kNone) {
-    peer.SetCallHook([&session, start](std::uint64_t call) {
-      if (call == start + session.interruptAt && !session.stopper.joinable()) {
+    peer.SetCallHook([&session](std::uint64_t call) {
+      if (call == session.interruptAt && !session.stopper.joinable()) {
         StartStopper(session);
       }
     });
@@ -171,49 +149,41 @@ void Capture(Session &session, vfw::Handle &captureObject) {
   VInt32 imageCount = 0;
   VBiometricStatus status = -1;
   const VResult result =
-      slots.pCapture(session.hDevice, captureObject.get(), nullptr, nullptr, nullptr, nullptr, V_TRUE,
-                     nullptr, nullptr, nullptr, images, 1, &imageCount, &status, OnCapture, &session);
+      session.slots.pCapture(session.hDevice, captureObject.get(), nullptr, nullptr, nullptr, nullptr, V_TRUE,
+                             nullptr, nullptr, nullptr, images, 1, &imageCount, &status, OnCapture, &session);
   peer.SetCallHook(nullptr);
   if (session.stopper.joinable()) {
     session.stopper.join();
   }
   ExpectRecorded(result);
   vfw::Handle image(images[0]);
-  if (VFailed(result)) {
-    return;
-  }
   // An image goes out exactly with status OK: a stopped capture hands out
   // none, even when the stop came after the last part.
-  Expect((status == V_BIOMETRIC_STATUS_OK) == (image.get() != nullptr),
+  Expect(VFailed(result) || (status == V_BIOMETRIC_STATUS_OK) == (image.get() != nullptr),
          "an image without status OK, or none with it");
-  if (image.get() != nullptr) {
+  if (VSucceeded(result) && image.get() != nullptr) {
     void *pPixels = nullptr;
     Expect(VSucceeded(VImageGetPixelsPtr(image.get(), &pPixels)), "no pixels");
-    const emu::Image &expected = peer.ExpectedImage();
-    Expect(std::equal(expected.begin(), expected.end(), static_cast<const std::uint8_t *>(pPixels)),
+    Expect(std::equal(session.expected.begin(), session.expected.end(),
+                      static_cast<const std::uint8_t *>(pPixels)),
            "a capture handed out a wrong image");
   }
 }
 
-// Create, read, capture (twice if asked), then remove the device or leave
-// it for the unplug.
 void RunSession(Session &session, bool captureTwice, bool leaveForUnplug) {
-  const VDeviceManagerInterface &slots = *Module().Interface();
-  vfw::Handle captureObject;
-  Expect(VSucceeded(VPropertyBagCreate(captureObject.put())), "no capture object");
-  {
-    vfw::Handle bag;
-    Expect(VSucceeded(VPropertyBagCreate(bag.put())), "no parameter bag");
-    VPropertyBagSetStringW(bag.get(), L"DisplayName", L"Scanner");
-    VPropertyBagSetStringW(bag.get(), L"BluetoothAddress", L"00:11:22:33:44:55");
-    const VResult created = slots.pCreateDevice(bag.get(), &session.hDevice, nullptr);
-    ExpectRecorded(created);
-    if (VFailed(created)) {
-      return;
-    }
+  vfw::Handle captureObject, bag;
+  Expect(VSucceeded(VPropertyBagCreate(captureObject.put())) && VSucceeded(VPropertyBagCreate(bag.put())),
+         "no property bag");
+  VPropertyBagSetStringW(bag.get(), L"DisplayName", L"Scanner");
+  VPropertyBagSetStringW(bag.get(), L"BluetoothAddress", L"00:11:22:33:44:55");
+  const VResult created = session.slots.pCreateDevice(bag.get(), &session.hDevice, nullptr);
+  ExpectRecorded(created);
+  if (VFailed(created)) {
+    return;
   }
   for (VDeviceManagerGetStringProc read :
-       {slots.pGetId, slots.pGetDisplayName, slots.pGetMake, slots.pGetModel, slots.pGetSerialNumber}) {
+       {session.slots.pGetId, session.slots.pGetDisplayName, session.slots.pGetMake, session.slots.pGetModel,
+        session.slots.pGetSerialNumber}) {
     vfw::Handle value;
     ExpectRecorded(read(session.hDevice, reinterpret_cast<HVString *>(value.put())));
   }
@@ -224,23 +194,27 @@ void RunSession(Session &session, bool captureTwice, bool leaveForUnplug) {
     Capture(session, captureObject);
   }
   if (!session.deviceGone && !leaveForUnplug) {
-    ExpectRecorded(slots.pRemoveDevice(session.hDevice, nullptr));
+    ExpectRecorded(session.slots.pRemoveDevice(session.hDevice, nullptr));
   }
 }
 
-// The first device of the process makes what the module keeps for good
-// (its parameter descriptors, the object types); make it before any run
-// takes its footprint.
-void WarmUp() {
-  static const bool warm = [] {
-    ConfigureScanner(0);
-    Expect(VSucceeded(Module().Plug()), "the module did not plug");
-    Session session;
-    RunSession(session, false, false);
-    Expect(VSucceeded(Module().Unplug()), "unplug failed");
-    return true;
+// The module, linked into this program, registers itself at start-up; the
+// device manager takes it from the program itself, so that the module uses
+// the seam this target fills. A first session makes what the module keeps
+// for good (parameter descriptors, object types) before any footprint.
+vfw::DeviceModule &Module() {
+  static vfw::DeviceModule *module = [] {
+    std::unique_ptr<vfw::DeviceModule> loaded;
+    Expect(VSucceeded(vfw::DeviceModule::Load("", "VdmBlueFinModuleOf", &loaded)), "the module did not load");
+    Expect(VSucceeded(loaded->Init()), "the module did not initialise");
+    VTestSetSleepHook([](VInt32, void *) {}, nullptr);
+    Session warmUp{*loaded, ConfigureScanner(0)};
+    Expect(VSucceeded(loaded->Plug()), "the module did not plug");
+    RunSession(warmUp, false, false);
+    Expect(VSucceeded(loaded->Unplug()), "unplug failed");
+    return loaded.release();
   }();
-  (void)warm;
+  return *module;
 }
 
 }  // namespace
@@ -248,22 +222,20 @@ void WarmUp() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   FuzzInput input(data, size);
   const unsigned flags = input.Byte();
-  Session session;
+  vfw::DeviceModule &module = Module();
+  Session session{module, ConfigureScanner(flags & 3)};
   session.interrupt = static_cast<Interrupt>(input.Below(4));
   session.interruptAt = input.Word() % 160;
   const unsigned callback = input.Byte();
   session.action = static_cast<CallbackAction>(callback >> 4 & 3);
   session.actionAt = callback & 7;
 
-  vfw::DeviceModule &module = Module();
-  WarmUp();
-  ConfigureScanner(flags & 3);
   SeamPeer &peer = SeamPeer::Instance();
   peer.Behave({.connectFails = (flags & 0xC0) == 0xC0});
   AddFaults(input);
   module.ClearEvents();
   // Taken unplugged: plugging makes the device list, unplugging frees it.
-  const Footprint before = Footprint::Now();
+  const Footprint before;
   Expect(VSucceeded(module.Plug()), "the module did not plug");
   RunSession(session, (flags & 0x10) != 0, (flags & 0x20) != 0);
   // An unplug frees every device even when a scanner cannot be given its
@@ -272,6 +244,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ExpectRecorded(module.Unplug());
   }
   Expect(peer.OpenSockets() == 0, "a device left its socket open");
-  Expect(Footprint::Now() == before, "the session left host objects behind");
+  Expect(Footprint{} == before, "the session left host objects behind");
   return 0;
 }
