@@ -156,8 +156,7 @@ TEST_F(LinkFailureSweepTest, EveryExchangeBrokenEveryWay) {
       }
       const bool oversized = fault.slow && exchange.answerLength == emu::kImagePartPayloadSize &&
                              fault.make(exchange).kind == emu::FaultKind::kDeclaredLength;
-      emu::Options options;
-      options.readyAfterPolls = 1;
+      emu::Options options = ReadyAfter(1);
       options.image = finger;
       cases.push_back(
           {&exchange, &fault, oversized ? &kOversizedPart : &fault, &StartScanner(options), {}, {}});
