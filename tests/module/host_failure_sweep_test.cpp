@@ -158,7 +158,6 @@ class HostFailureSweepTest : public DeviceTest {
 
 using Self = HostFailureSweepTest;
 
-// One call of the module's.
 Self::Scenario Calling(const char *name, Needs needs, Otherwise otherwise,
                        VResult (*call)(Self &, HVDevice)) {
   return {name, needs, otherwise, [call](Self &t, HVDevice hDevice) {

@@ -1,10 +1,5 @@
-// The module driven as real hosts drive it, in seeded random sessions:
-// capture callbacks that read properties of their own and other devices
-// at every report, stops from other threads and from inside the callbacks
-// (two captures whose callbacks stop each other included), unplugs racing
-// device creation at each of its steps, uninit after scanners stopped
-// answering, and null and garbage arguments on every slot. A watchdog fails
-// the suite on a hang; the fixture's footprint check catches leaks.
+// The module driven as real hosts drive it, in seeded random sessions of
+// the four kinds below, under a watchdog and the fixture's leak check.
 // VDM_PATTERN_SEED sets the first seed and VDM_PATTERN_ITERATIONS the count.
 #include <future>
 #include <iostream>
