@@ -1,9 +1,7 @@
-// The emulated-link build of the module loaded through the framework's
-// device manager, as the host would, with a leak check at the end; a
-// plugged module with scanner emulators to create devices on, and captures
-// driven from the capture callback: an action at every report, and a
-// stopper on another thread started at a chosen report; and several
-// devices at once for seeded sessions.
+// The emulated-link module loaded as a host loads it, with a leak check at
+// the end; devices on scanner emulators, captures driven from their
+// callback with a stopper started at a chosen report; several devices at
+// once for seeded sessions.
 #ifndef TESTS_MODULE_DEVICE_FIXTURE_H
 #define TESTS_MODULE_DEVICE_FIXTURE_H
 
@@ -26,6 +24,7 @@
 #include <optional>
 #include <random>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <utility>
@@ -43,7 +42,7 @@ namespace vdm::test {
 inline constexpr char kModuleOf[] = "VdmBlueFinModuleOf";
 
 class ModuleTest : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     VTestClearFailures();
     baseline_ = HostFootprint{};
@@ -57,7 +56,6 @@ class ModuleTest : public ::testing::Test {
 
   VResult Load() { return vfw::DeviceModule::Load(VDM_EMULATED_MODULE_PATH, kModuleOf, &module_); }
 
-  // Loads, initialises and plugs with the given interface version.
   void LoadAndPlug(VUInt32 version = V_DEVICE_MANAGER_INTERFACE_VERSION) {
     ASSERT_EQ(Load(), V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
     ASSERT_EQ(module_->Init(), V_OK);
@@ -95,10 +93,8 @@ inline constexpr std::uint8_t kEcho = 0x01, kIdentity = 0x03, kSetKey = 0x05, kG
                               kSetStatus = 0x0C, kImagePart = 0x11;
 
 inline std::vector<std::uint8_t> Codes(const std::vector<emu::TranscriptEntry> &transcript) {
-  std::vector<std::uint8_t> codes;
-  for (const auto &entry : transcript) {
-    codes.push_back(entry.code);
-  }
+  std::vector<std::uint8_t> codes(transcript.size());
+  std::ranges::transform(transcript, codes.begin(), &emu::TranscriptEntry::code);
   return codes;
 }
 
@@ -154,7 +150,6 @@ struct CaptureRun {
   }
 };
 
-// How a capture meets its plan, its stopper and its action.
 namespace detail {
 
 struct CaptureContext {
@@ -236,7 +231,7 @@ inline void V_CALL OnSleep(VInt32 milliseconds, void *) {
 }  // namespace detail
 
 class DeviceTest : public ModuleTest {
- protected:
+ public:
   void SetUp() override {
     ModuleTest::SetUp();
     VTestSetSleepHook(detail::OnSleep, nullptr);
@@ -258,6 +253,12 @@ class DeviceTest : public ModuleTest {
   static std::string AddressOf(const emu::Emulator &scanner) {
     const std::string name = scanner.ListenName();
     return name.substr(name.find('/') + 1, 17);
+  }
+
+  static emu::Options ReadyAfter(unsigned polls) {
+    emu::Options options;
+    options.readyAfterPolls = polls;
+    return options;
   }
 
   // On an address no other test process uses at the same time: abstract
@@ -379,16 +380,7 @@ class DeviceTest : public ModuleTest {
 // process, naming what did not end, when a watched step outlives its limit.
 class Watchdog {
  public:
-  explicit Watchdog(std::chrono::seconds limit = std::chrono::seconds(60))
-      : limit_(limit), thread_([this] { Watch(); }) {}
-  ~Watchdog() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-  }
+  explicit Watchdog(std::chrono::seconds limit = std::chrono::seconds(60)) : limit_(limit) {}
 
   // Starts the time of the next step; what names it in the abort message.
   void Begin(std::string what) {
@@ -399,26 +391,23 @@ class Watchdog {
   }
 
  private:
-  void Watch() {
+  void Watch(const std::stop_token &stop) {
     std::unique_lock lock(mutex_);
-    while (!done_) {
-      const std::uint64_t step = step_;
-      if (!changed_.wait_for(lock, limit_, [&] { return done_ || step_ != step; })) {
+    for (std::uint64_t step = step_; !stop.stop_requested(); step = step_) {
+      if (!changed_.wait_for(lock, stop, limit_, [&] { return step_ != step; }) && !stop.stop_requested()) {
         std::fprintf(stderr, "watchdog: %s did not end in %lld s: deadlock\n", what_.c_str(),
                      static_cast<long long>(limit_.count()));
-        std::fflush(stderr);
-        std::abort();
+        std::abort();  // stderr is unbuffered
       }
     }
   }
 
   const std::chrono::seconds limit_;
   std::mutex mutex_;
-  std::condition_variable changed_;
-  bool done_ = false;
+  std::condition_variable_any changed_;
   std::string what_ = "the test";
   std::uint64_t step_ = 0;
-  std::thread thread_;
+  std::jthread thread_{[this](std::stop_token stop) { Watch(stop); }};  // last: the rest is ready
 };
 
 // Devices on scanners whose image is ready at the third poll, each with a
@@ -430,8 +419,7 @@ class SeveralDevicesTest : public DeviceTest {
 
   void SetUp() override {
     DeviceTest::SetUp();
-    emu::Options options;
-    options.readyAfterPolls = kReadyAfterPolls;
+    emu::Options options = ReadyAfter(kReadyAfterPolls);
     options.image = emu::Emulator().ExpectedImage();  // drawn once for all
     for (int d = 0; d < kDevices; ++d) {
       options.observer = [this, d](const emu::EmulatorEvent &event) {
@@ -455,6 +443,10 @@ class SeveralDevicesTest : public DeviceTest {
   // On the scanner's thread when a command reaches scanner d, before its
   // answer goes out.
   virtual void OnCommand(int /*d*/, std::uint8_t /*code*/) {}
+
+  static int Pick(std::mt19937 &random, int n) {
+    return std::uniform_int_distribution<int>(0, n - 1)(random);
+  }
 
   // Runs `session` with each seed in turn under a watchdog, until a
   // failure: VDM_<name>_SEED sets the first seed, VDM_<name>_ITERATIONS the

@@ -25,8 +25,6 @@ class HostCallsTest : public DeviceTest {
   // callback meanwhile reads properties of its own device and of another
   // one. A removed or unplugged device is closed when its capture ends.
   void StopAtEveryReport(bool fromCallback) {
-    emu::Options options;
-    options.readyAfterPolls = 2;
     const std::pair<StopKind, const char *> stops[] = {
         {StopKind::kCancel, "cancel"}, {StopKind::kRemove, "removal"}, {StopKind::kUnplug, "unplug"}};
     for (const auto &[kind, name] : stops) {
@@ -34,10 +32,9 @@ class HostCallsTest : public DeviceTest {
         SCOPED_TRACE(testing::Message() << name << " at report kind " << static_cast<int>(on));
         watchdog_.Begin(std::string("a capture stopped by ") + name);
         const HVDevice hOther = CreateOn(StartScanner(), L"Other");
-        emu::Emulator &scanner = StartScanner(options);
+        emu::Emulator &scanner = StartScanner(ReadyAfter(2));
         const HVDevice hDevice = CreateOn(scanner);
-        StopPlan plan{kind, on, 1};
-        plan.fromCallback = fromCallback;
+        const StopPlan plan{kind, on, 1, -1, fromCallback};
         int reads = 0;
         CaptureRun run = Capture(hDevice, plan, nullptr, [&](VBiometricStatus *, HVImage) {
           reads += ReadEach(std::array{hDevice, hOther});
@@ -93,9 +90,7 @@ TEST_F(HostCallsTest, StopsFromInsideTheCaptureEndItAtItsNextCheck) {
 // devices stay usable meanwhile. Timed with the real two-second sleep.
 TEST_F(HostCallsTest, AStopDoesNotStallOtherDevices) {
   VTestSetSleepHook(nullptr, nullptr);
-  emu::Options waiting;
-  waiting.readyAfterPolls = 1000;
-  emu::Emulator &scanner = StartScanner(waiting);
+  emu::Emulator &scanner = StartScanner(ReadyAfter(1000));
   emu::Emulator &other = StartScanner();
   const HVDevice hDevice = CreateOn(scanner);
   const HVDevice hOther = CreateOn(other);

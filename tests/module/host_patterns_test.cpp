@@ -1,10 +1,5 @@
-// The module driven as real hosts drive it, in seeded random sessions:
-// capture callbacks that read properties of their own and other devices
-// at every report, stops from other threads and from inside the callbacks
-// (two captures whose callbacks stop each other included), unplugs racing
-// device creation at each of its steps, uninit after scanners stopped
-// answering, and null and garbage arguments on every slot. A watchdog fails
-// the suite on a hang; the fixture's footprint check catches leaks.
+// The module driven as real hosts drive it, in seeded random sessions of
+// the four kinds below, under a watchdog and the fixture's leak check.
 // VDM_PATTERN_SEED sets the first seed and VDM_PATTERN_ITERATIONS the count.
 #include <future>
 #include <iostream>
@@ -30,7 +25,7 @@ struct Gate {
 };
 
 class HostPatternsTest : public SeveralDevicesTest {
- protected:
+ public:
   // A gate on a command holds the scanner's answer; it closes once reached.
   void OnCommand(int d, std::uint8_t code) override {
     Gate *gate = gates_[d].load();
@@ -48,10 +43,6 @@ class HostPatternsTest : public SeveralDevicesTest {
   std::atomic<int> reads_{0};
 };
 
-int Pick(std::mt19937 &random, int n) {
-  return std::uniform_int_distribution<int>(0, n - 1)(random);
-}
-
 // Captures on every device at once. Each callback reads properties of all
 // devices; each capture is stopped by another thread or from inside its own
 // callback, or stops another device's capture from there.
@@ -60,7 +51,6 @@ void HostPatternsTest::CapturesWithStops(std::mt19937 &random) {
   const ReportKind reports[] = {ReportKind::kPoll, ReportKind::kSleep, ReportKind::kPart};
   std::array<StopPlan, kDevices> plans;
   std::array<int, kDevices> crossAt{};  // report at which a callback cancels the next device's capture
-  bool unplugs = false;
   for (int d = 0; d < kDevices; ++d) {
     StopPlan &plan = plans[d];
     plan.kind = kinds[std::discrete_distribution<int>({3, 3, 3, 1})(random)];
@@ -72,14 +62,10 @@ void HostPatternsTest::CapturesWithStops(std::mt19937 &random) {
   }
   // One unplug stops every capture; the other devices then have no stopper
   // of their own, which would find them gone.
-  for (int d = 0; d < kDevices; ++d) {
-    if (plans[d].kind == StopKind::kUnplug) {
-      unplugs = true;
-      for (int other = 0; other < kDevices; ++other) {
-        plans[other].kind = other == d ? StopKind::kUnplug : StopKind::kNone;
-      }
-      break;
-    }
+  const auto unplugger = std::ranges::find(plans, StopKind::kUnplug, &StopPlan::kind);
+  const bool unplugs = unplugger != plans.end();
+  for (StopPlan &plan : plans) {
+    plan.kind = unplugs && &plan != &*unplugger ? StopKind::kNone : plan.kind;
   }
   std::array<CaptureRun, kDevices> runs = CaptureOnAll(plans, [&](int d) -> ReportAction {
     return [&, d, count = 0](VBiometricStatus *, HVImage) mutable {
@@ -169,19 +155,13 @@ void HostPatternsTest::CreationRacingUnplug(std::mt19937 &random) {
 void HostPatternsTest::UninitAfterScannersStopped(std::mt19937 &random) {
   std::array<bool, kDevices> off{};
   for (int d = 0; d < kDevices; ++d) {
-    switch (Pick(random, 3)) {
-      case 0:
-        scanners_[d]->Stop();
-        off[d] = true;
-        break;
-      case 1:
-        scanners_[d]->InjectFault(
-            emu::Fault::CloseMidFrame(emu::On(emu::Command::kSetKey), Pick(random, 30)));
-        off[d] = true;
-        break;
-      default:
-        break;
+    const int way = Pick(random, 3);  // switched off, cut off, or answering
+    if (way == 0) {
+      scanners_[d]->Stop();
+    } else if (way == 1) {
+      scanners_[d]->InjectFault(emu::Fault::CloseMidFrame(emu::On(emu::Command::kSetKey), Pick(random, 30)));
     }
+    off[d] = way < 2;
   }
   EXPECT_EQ(module_->Uninit(), V_OK) << vfw::ToUtf8(vfw::GetLastError().message);
   EXPECT_FALSE(module_->IsPlugged());
@@ -250,23 +230,13 @@ void HostPatternsTest::NullAndGarbageArguments(std::mt19937 &random) {
 TEST_F(HostPatternsTest, SeededHostSessions) {
   std::array<int, 4> sessions{};
   const int iterations = Seeded("PATTERN", [&](std::mt19937 &random) {
+    constexpr void (HostPatternsTest::*kSessions[])(std::mt19937 &) = {
+        &HostPatternsTest::CapturesWithStops, &HostPatternsTest::CreationRacingUnplug,
+        &HostPatternsTest::UninitAfterScannersStopped, &HostPatternsTest::NullAndGarbageArguments};
     // Mostly captures: they are where the threads meet.
     const int kind = std::discrete_distribution<int>({12, 4, 1, 1})(random);
     ++sessions[kind];
-    switch (kind) {
-      case 0:
-        CapturesWithStops(random);
-        break;
-      case 1:
-        CreationRacingUnplug(random);
-        break;
-      case 2:
-        UninitAfterScannersStopped(random);
-        break;
-      default:
-        NullAndGarbageArguments(random);
-        break;
-    }
+    (this->*kSessions[kind])(random);
   });
   std::cout << "host patterns: " << iterations << " sessions (" << sessions[0] << " capturing, "
             << sessions[1] << " creating against an unplug or uninit, " << sessions[2]

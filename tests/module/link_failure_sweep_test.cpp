@@ -2,8 +2,7 @@
 // (each command and each image part) and removal. Each break gives the
 // layers' code and message, leaves the device idle and removable, and a
 // fresh device on the same scanner captures the right image afterwards.
-// Every case runs on its own scanner; the silent cases, which wait out a
-// receive time-out, each on a thread of its own.
+// Every case runs on its own scanner.
 #include <algorithm>
 #include <atomic>
 #include <iostream>
@@ -129,9 +128,9 @@ class LinkFailureSweepTest : public DeviceTest {
     bool powerCycled = false;
   };
 
-  static void RunCase(LinkFailureSweepTest *self, Case *c) {
+  void RunCase(Case *c) {
     c->scanner->InjectFault(c->fault->make(*c->exchange));
-    c->broken = self->Life(*c->scanner);
+    c->broken = Life(*c->scanner);
     c->scanner->ClearFaults();
     // A scanner the module could not give its default key back keeps the
     // session key until it is powered off and on.
@@ -139,7 +138,7 @@ class LinkFailureSweepTest : public DeviceTest {
       c->powerCycled = true;
       c->scanner->ResetState();
     }
-    c->fresh = self->Life(*c->scanner);
+    c->fresh = Life(*c->scanner);
   }
 };
 
@@ -156,8 +155,7 @@ TEST_F(LinkFailureSweepTest, EveryExchangeBrokenEveryWay) {
       }
       const bool oversized = fault.slow && exchange.answerLength == emu::kImagePartPayloadSize &&
                              fault.make(exchange).kind == emu::FaultKind::kDeclaredLength;
-      emu::Options options;
-      options.readyAfterPolls = 1;
+      emu::Options options = ReadyAfter(1);
       options.image = finger;
       cases.push_back(
           {&exchange, &fault, oversized ? &kOversizedPart : &fault, &StartScanner(options), {}, {}});
@@ -171,7 +169,7 @@ TEST_F(LinkFailureSweepTest, EveryExchangeBrokenEveryWay) {
   std::vector<Case *> quick;
   for (Case &c : cases) {
     if (c.fault->slow) {
-      threads.emplace_back(RunCase, this, &c);
+      threads.emplace_back([this, &c] { RunCase(&c); });
     } else {
       quick.push_back(&c);
     }
@@ -180,7 +178,7 @@ TEST_F(LinkFailureSweepTest, EveryExchangeBrokenEveryWay) {
   for (unsigned w = 0; w < std::max(2u, std::thread::hardware_concurrency()); ++w) {
     threads.emplace_back([&] {
       for (std::size_t i = next++; i < quick.size(); i = next++) {
-        RunCase(this, quick[i]);
+        RunCase(quick[i]);
       }
     });
   }

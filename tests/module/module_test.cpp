@@ -1,10 +1,7 @@
-// The module as a host sees it, through the framework's device manager:
-// registration, life-cycle, plug and the interface table; then devices on
-// scanner emulators over the emulated link: parameters, creation and the
-// host's notifications, removal, and captures from arming to disarming.
-// Stops from other threads are the host calls', the host sessions' and the
-// stop races'; the identity and the image as a user gets them are the
-// bluefin command's tests'.
+// The module as a host sees it: registration, plug and the interface table;
+// devices on scanner emulators: parameters, creation and the host's
+// notifications, removal, and captures from arming to disarming. Stops from
+// other threads are the host calls', sessions' and stop races' to test.
 #include <array>
 #include <functional>
 #include <set>
@@ -229,9 +226,7 @@ TEST_F(DeviceTest, CreationAndRemovalTellTheHost) {
 TEST_F(DeviceTest, CapturePollsUntilReadyThenTransfersAndDisarms) {
   for (unsigned ready : {0u, 3u}) {
     SCOPED_TRACE(testing::Message() << "ready after " << ready << " polls");
-    emu::Options options;
-    options.readyAfterPolls = ready;
-    emu::Emulator &scanner = StartScanner(options);
+    emu::Emulator &scanner = StartScanner(ReadyAfter(ready));
     const HVDevice hDevice = CreateOn(scanner);
     scanner.ClearTranscript();
     unsigned refused = 0;
@@ -277,16 +272,8 @@ TEST_F(DeviceTest, CapturePollsUntilReadyThenTransfersAndDisarms) {
 // status set by the callback skips the transfer. Either way the device is
 // idle after. A scanner's failures are the link-failure sweep's.
 TEST_F(DeviceTest, TheCallbackEndsTheCaptureEarly) {
-  emu::Options options;
-  options.readyAfterPolls = 0;
-  emu::Emulator &scanner = StartScanner(options);
+  emu::Emulator &scanner = StartScanner(ReadyAfter(0));
   const HVDevice hDevice = CreateOn(scanner);
-  const ReportAction failsAPoll = [](VBiometricStatus *, HVImage) { return -60; };
-  const ReportAction failsAPart = [](VBiometricStatus *, HVImage image) { return image ? -61 : V_OK; };
-  const ReportAction setsAFinalStatus = [](VBiometricStatus *status, HVImage) {
-    *status = V_BIOMETRIC_STATUS_CANCELED;
-    return V_OK;
-  };
   const struct {
     const char *what;
     ReportAction action;
@@ -295,9 +282,9 @@ TEST_F(DeviceTest, TheCallbackEndsTheCaptureEarly) {
     bool written;  // with no image
   } cases[] = {
       // clang-format off
-      {"fails a poll",        failsAPoll,       -60,  0,                           false},
-      {"fails a part",        failsAPart,       -61,  0,                           false},
-      {"sets a final status", setsAFinalStatus, V_OK, V_BIOMETRIC_STATUS_NO_IMAGE, true},
+      {"fails a poll",        [](VBiometricStatus *, HVImage) { return -60; },                      -60,  0,                           false},
+      {"fails a part",        [](VBiometricStatus *, HVImage image) { return image ? -61 : V_OK; }, -61,  0,                           false},
+      {"sets a final status", [](VBiometricStatus *status, HVImage) { *status = V_BIOMETRIC_STATUS_CANCELED; return V_OK; }, V_OK, V_BIOMETRIC_STATUS_NO_IMAGE, true},
       // clang-format on
   };
   for (const auto &c : cases) {

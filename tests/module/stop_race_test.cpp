@@ -26,18 +26,17 @@ TEST_F(StopRaceTest, StopsRaceCapturesOnSeveralDevices) {
   }
   int reads = 0;
   const int iterations = Seeded("RACE", [&](std::mt19937 &random) {
-    const auto pick = [&random](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
     // One unplug for all devices, or a cancel or removal on each.
-    const bool unplug = pick(4) == 0;
-    const int unplugger = pick(kDevices);
+    const bool unplug = Pick(random, 4) == 0;
+    const int unplugger = Pick(random, kDevices);
     std::array<StopPlan, kDevices> plans;
     for (int d = 0; d < kDevices; ++d) {
-      plans[d] = steps[pick(static_cast<int>(steps.size()))];
-      plans[d].kind = pick(2) == 0 ? StopKind::kCancel : StopKind::kRemove;
+      plans[d] = steps[Pick(random, static_cast<int>(steps.size()))];
+      plans[d].kind = Pick(random, 2) == 0 ? StopKind::kCancel : StopKind::kRemove;
       if (unplug) {
         plans[d].kind = d == unplugger ? StopKind::kUnplug : StopKind::kNone;
       }
-      plans[d].spins = pick(20000);
+      plans[d].spins = Pick(random, 20000);
     }
 
     std::atomic<bool> readersStop{false};
