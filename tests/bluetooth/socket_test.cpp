@@ -3,7 +3,6 @@
 // scripted on the seam over a table that succeeds without a platform. Each
 // failure must reach the caller unchanged, and whatever was half made must
 // be released.
-#include <memory>
 #include <numeric>
 #include <tuple>
 
@@ -27,27 +26,19 @@ class LinkTest : public TransportTest {
  protected:
   void SetUp() override {
     TransportTest::SetUp();
-    const std::string address = UniqueAddress();
-    peer_ = std::make_unique<TestPeer>(address, kVBluetoothSerialPortServiceClass);
-    device_ = MakeDevice(address);
+    device_ = MakeDevice(address_);
     Seam().Install(platform::PlatformDefault());
-  }
-
-  void TearDown() override {
-    socket_.reset();
-    device_.reset();
-    peer_.reset();
-    TransportTest::TearDown();
   }
 
   // Connects to the peer's service and accepts on the peer's side.
   int Connect(Handle *pSocket) {
     EXPECT_EQ(VBluetoothDeviceConnect(device_.get(), kVBluetoothSerialPortServiceClass, pSocket->put()),
               V_OK);
-    return pSocket->get() != nullptr ? peer_->Accept() : -1;
+    return pSocket->get() != nullptr ? peer_.Accept() : -1;
   }
 
-  std::unique_ptr<TestPeer> peer_;
+  const std::string address_ = UniqueAddress();
+  TestPeer peer_{address_, kVBluetoothSerialPortServiceClass};
   Handle device_, socket_;
 };
 
@@ -82,17 +73,17 @@ TEST_F(LinkTest, ReceiveWaitsTheFullLimitBeforeEachPlatformReceive) {
     SCOPED_TRACE(c.szCase);
     Handle socket;
     const int peer = Connect(&socket);
-    peer_->Write(peer, piece(0, c.before));
+    peer_.Write(peer, piece(0, c.before));
     if (c.closeBefore)
-      peer_->Close(peer);
+      peer_.Close(peer);
     Seam().calls.clear();
     Seam().after = [&, first = true](const std::string &name) mutable {
       if (name != "receive" || !std::exchange(first, false))
         return;
       if (c.later > 0)
-        peer_->Write(peer, piece(c.before, c.later));
+        peer_.Write(peer, piece(c.before, c.later));
       if (c.closeLater)
-        peer_->Close(peer);
+        peer_.Close(peer);
     };
 
     std::vector<VUInt8> buffer(8, 0xEE);
@@ -168,7 +159,7 @@ TEST_F(LinkTest, SendToAPeerThatStopsReadingTimesOut) {
     EXPECT_EQ(wait.readiness, platform::Readiness::kWritable);
     EXPECT_EQ(std::pair(wait.limit.seconds, wait.limit.microseconds), std::pair(0u, kShort * 1000));
   }
-  peer_->Write(peer, {7});
+  peer_.Write(peer, {7});
   VUInt8 byte = 0;
   EXPECT_EQ(VBluetoothSocketReceive(socket_.get(), &byte, 1, kGenerous), V_OK);
   EXPECT_EQ(byte, 7);
@@ -202,10 +193,6 @@ class FaultTest : public TransportTest {
   void SetUp() override {
     TransportTest::SetUp();
     Seam().Install(FakePlatform::AlwaysSucceeds());
-  }
-  void TearDown() override {
-    socket_.reset();
-    TransportTest::TearDown();
   }
   void Play(const Script &script) {
     Seam().calls.clear();
@@ -302,7 +289,8 @@ TEST_F(FaultTest, ReleaseShutsDownAndClosesExactlyOnce) {
     Play(c.script);
     for (Step step : c.steps)
       EXPECT_EQ(step(socket_.get()), V_OK);
-    EXPECT_EQ(Release(socket_), c.code ? V_E_WIN32 : V_OK);
+    HVObject hSocket = socket_.release();
+    EXPECT_EQ(VObjectSet(nullptr, &hSocket), c.code ? V_E_WIN32 : V_OK);
     if (c.code)
       ExpectPlatformError(c.code, c.szAt);
     EXPECT_EQ(Seam().CallNames(), (Names{"shutdown", "close", "cleanup"}));

@@ -14,23 +14,14 @@
 namespace vdm::test {
 namespace {
 
-class WinsockTest : public TransportTest {
- protected:
-  void SetUp() override {
-    TransportTest::SetUp();
-    ASSERT_EQ(VBluetoothSocketStartup(), V_OK);
-  }
-  void TearDown() override {
-    EXPECT_EQ(VBluetoothSocketCleanup(), V_OK);
-    TransportTest::TearDown();
-  }
-};
+using WinsockTest = TransportTest;
 
 constexpr VBluetoothSocketAddress kAddress{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
 
 // The platform converts the text both ways where it can; a connect fails
 // without Bluetooth, or with no scanner in reach.
 TEST_F(WinsockTest, EveryCallSucceedsOrFailsCleanly) {
+  ASSERT_EQ(VBluetoothSocketStartup(), V_OK);
   Handle name = MakeString(L"Scanner"), text = MakeString(L"00:11:22:33:44:55"), device;
   const VResult created = VBluetoothDeviceCreateFromString(name.get(), text.get(), device.put());
   if (VFailed(created)) {
@@ -67,6 +58,7 @@ TEST_F(WinsockTest, EveryCallSucceedsOrFailsCleanly) {
     EXPECT_EQ(error.callStack, L"   at connect\r\n");
     EXPECT_NE(error.platformCode, 0);
   }
+  EXPECT_EQ(VBluetoothSocketCleanup(), V_OK);
 }
 
 // The module hands its address record to Winsock as a SOCKADDR_BTH: the
