@@ -100,18 +100,6 @@ constexpr PlatformCalls kRecording{
     kRecorded<&PlatformCalls::secureRandom, kRandom>,
 };
 
-PlatformCalls MakeAlwaysSucceeds() {
-  PlatformCalls calls = platform::PlatformDefault();  // address text and random stay real
-  calls.startup = calls.cleanup = [](Failure *) { return true; };
-  calls.open = [](SocketHandle *pSocket, Failure *) { return *pSocket = 0x5A5A, true; };
-  calls.connect = [](SocketHandle, const VBluetoothSocketAddress *, Failure *) { return true; };
-  calls.wait = [](SocketHandle, Readiness, WaitLimit, Failure *) { return 1; };
-  calls.receive = [](SocketHandle, void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
-  calls.send = [](SocketHandle, const void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
-  calls.shutdown = calls.close = [](SocketHandle, Failure *) { return true; };
-  return calls;
-}
-
 }  // namespace
 
 FakePlatform &FakePlatform::Get() {
@@ -120,7 +108,17 @@ FakePlatform &FakePlatform::Get() {
 }
 
 const PlatformCalls &FakePlatform::AlwaysSucceeds() {
-  static const PlatformCalls kCalls = MakeAlwaysSucceeds();
+  static const PlatformCalls kCalls = [] {
+    PlatformCalls calls = platform::PlatformDefault();  // address text and random stay real
+    calls.startup = calls.cleanup = [](Failure *) { return true; };
+    calls.open = [](SocketHandle *pSocket, Failure *) { return *pSocket = 0x5A5A, true; };
+    calls.connect = [](SocketHandle, const VBluetoothSocketAddress *, Failure *) { return true; };
+    calls.wait = [](SocketHandle, Readiness, WaitLimit, Failure *) { return 1; };
+    calls.receive = [](SocketHandle, void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
+    calls.send = [](SocketHandle, const void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
+    calls.shutdown = calls.close = [](SocketHandle, Failure *) { return true; };
+    return calls;
+  }();
   return kCalls;
 }
 

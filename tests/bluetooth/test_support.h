@@ -71,8 +71,7 @@ class FakePlatform {
   std::vector<PlatformCall> CallsNamed(const std::string &name) const;
 
   std::vector<PlatformCall> calls;
-  // Runs after every call, with the call's name.
-  std::function<void(const std::string &)> after;
+  std::function<void(const std::string &)> after;  // run after every call, given its name
   const platform::PlatformCalls *inner = nullptr;
   std::map<std::string, std::deque<Outcome>> scripts;  // each call's next outcomes, by name
 };

@@ -1,8 +1,7 @@
 // The Winsock backend under Wine, which has neither a Bluetooth stack nor
 // Bluetooth address conversion: every call fails cleanly with Winsock's own
-// code and the failed call's name, and leaves nothing behind. On a Windows
-// with a radio the same calls succeed or fail further on; both are accepted
-// where the platform decides.
+// code and the failed call's name. On a Windows with a radio the same calls
+// may succeed or fail further on; both are accepted.
 #include <winsock2.h>
 // After winsock2.h, which it needs.
 #include <ws2bth.h>

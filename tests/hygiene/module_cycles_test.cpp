@@ -1,8 +1,6 @@
-// Loads, plugs, creates a device, captures, removes it, unplugs and unloads
-// the module many times, through the device manager against the scanner
-// emulator, and checks that handles, threads, thread-local storage keys and
-// memory stay flat; the fixture compares the host's objects, allocations,
-// events and monitors over the whole test.
+// The module's whole life, load to unload, many times against the scanner
+// emulator: handles, threads, thread-local storage keys and memory stay
+// flat (the fixture compares the host's own counts over the whole test).
 #ifdef _WIN32
 #include <windows.h>
 // After windows.h, which they need.
@@ -53,7 +51,6 @@ std::size_t Threads() {
   return count;
 }
 
-// Takes every TLS index still free, counts them and gives them back.
 std::size_t FreeThreadKeys() {
   std::vector<DWORD> indexes;
   for (DWORD index = TlsAlloc(); index != TLS_OUT_OF_INDEXES; index = TlsAlloc())
@@ -92,7 +89,6 @@ std::size_t Threads() {
   return std::ranges::distance(std::filesystem::directory_iterator("/proc/self/task"));
 }
 
-// Takes every key still free, counts them and gives them back.
 std::size_t FreeThreadKeys() {
   std::vector<pthread_key_t> keys;
   pthread_key_t key;
@@ -123,8 +119,8 @@ constexpr long kRuntimeHeapBytesPerLoad = 0;
 struct Footprint {
   std::size_t handles = Handles();  // file descriptors on Linux, kernel handles on Windows
   std::size_t threads = Threads();
-  // Thread-local storage keys (POSIX keys, Windows TLS indexes) that can
-  // still be had: a process has a fixed number of them.
+  // Thread-local storage keys (POSIX keys, Windows TLS indexes) still free,
+  // taken and given back to count them: a process has a fixed number.
   std::size_t freeThreadKeys = FreeThreadKeys();
   long residentKb = ResidentKb();
   std::size_t heapBytes = HeapBytes();  // in use in the C library's heap
@@ -214,9 +210,8 @@ TEST_F(ModuleCycles, LeaveNothingBehind) {
   EXPECT_LT(heapGrowth, (1024L + kRuntimeHeapBytesPerLoad) * cycles)
       << "the heap grew by " << heapGrowth << " bytes";
 #ifndef VDM_SANITIZED
-  // The sanitizers keep freed memory in quarantine, so only a plain build
-  // can hold the resident size to the heap's growth and the allocator's
-  // slack.
+  // The sanitizers keep freed memory in quarantine: only a plain build can
+  // hold the resident size to the heap's growth and the allocator's slack.
   EXPECT_LT((is.residentKb - was.residentKb) * 1024L, heapGrowth + (2L << 20)) << "resident memory grew";
 #endif
 }
