@@ -4,7 +4,6 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -70,6 +69,7 @@ TEST(PosixCalls, FailuresCarryErrnoAndTheCallsName) {
 TEST(PosixCalls, ASendIntoAFullBufferMovesNothingYet) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  const emu::Fd ends[] = {emu::Fd(pair[0]), emu::Fd(pair[1])};
   const platform::SocketHandle socket = platform::posix::HandleFromDescriptor(pair[0]);
   std::vector<VUInt8> chunk(1 << 16);
   Failure failure;
@@ -78,8 +78,6 @@ TEST(PosixCalls, ASendIntoAFullBufferMovesNothingYet) {
     sent = kCalls.send(socket, chunk.data(), static_cast<VUInt32>(chunk.size()), &failure);
   EXPECT_EQ(sent, 0);
   EXPECT_EQ(kCalls.wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
-  close(pair[0]);
-  close(pair[1]);
 }
 
 // A host may take signals on any thread, without SA_RESTART: an interrupted
@@ -91,6 +89,7 @@ TEST(PosixCalls, SignalsDoNotCutAWaitShort) {
   ASSERT_EQ(sigaction(SIGUSR1, &quiet, &old), 0);
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  const emu::Fd ends[] = {emu::Fd(pair[0]), emu::Fd(pair[1])};
   std::atomic<bool> done{false};
   int ready = -2;
   Failure failure;
@@ -107,8 +106,6 @@ TEST(PosixCalls, SignalsDoNotCutAWaitShort) {
   }
   waiter.join();
   EXPECT_EQ(ready, 0) << "after " << signals << " signals";
-  close(pair[0]);
-  close(pair[1]);
   sigaction(SIGUSR1, &old, nullptr);
 }
 
