@@ -1,8 +1,7 @@
-// The 32-bit host reads the module's records by fixed byte offsets, not
-// through the module's declarations. These helpers read them the same way,
-// so that a 32-bit build checks at run time what the static_asserts check
-// at compile time: the type descriptors and the instances as they are in
-// memory.
+// The 32-bit host reads the module's records at fixed byte offsets, not
+// through the module's declarations. These helpers read the descriptors and
+// instances the same way, at run time, where static_asserts check at
+// compile time.
 #ifndef VDM_TESTS_HOST_LAYOUT_32BIT_H
 #define VDM_TESTS_HOST_LAYOUT_32BIT_H
 

@@ -1,9 +1,7 @@
-// Turns a lambda without captures into a function of the host's calling
-// convention (V_CALL), for the callback and proc types the host declares
-// with it. A lambda converts only to a plain function pointer, which on
-// 32-bit Windows is cdecl: handing it where a stdcall one is called leaves
-// the stack unbalanced. VCallFunction<Proc>(lambda) gives a Proc that runs
-// the lambda, so the compiler checks the convention.
+// VCallFunction<Proc>(lambda): a Proc of the host's calling convention
+// (V_CALL) that runs a lambda without captures. The lambda itself converts
+// only to a plain function pointer, cdecl on 32-bit Windows, which leaves
+// the stack unbalanced where a stdcall one is called.
 #ifndef VDM_TESTS_V_CALL_FUNCTION_H
 #define VDM_TESTS_V_CALL_FUNCTION_H
 

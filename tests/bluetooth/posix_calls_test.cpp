@@ -4,7 +4,6 @@
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -20,19 +19,7 @@ namespace {
 
 using platform::Failure;
 
-const platform::PlatformCalls &Calls() {
-  return platform::PlatformDefault();
-}
-
-bool ConnectWithoutAFamily(Failure *pFailure) {
-  const VBluetoothSocketAddress noFamily{0, 0x001122334455, {}, 0};
-  platform::SocketHandle socket = platform::kNoSocket;
-  Failure ignored;
-  EXPECT_TRUE(Calls().open(&socket, &ignored));
-  const bool connected = Calls().connect(socket, &noFamily, pFailure);
-  EXPECT_TRUE(Calls().close(socket, &ignored));
-  return connected;
-}
+const platform::PlatformCalls &kCalls = platform::PlatformDefault();
 
 bool OpenWithoutADescriptorToSpare(Failure *pFailure) {
   rlimit limit{};
@@ -40,14 +27,15 @@ bool OpenWithoutADescriptorToSpare(Failure *pFailure) {
   const rlimit none{0, limit.rlim_max};
   setrlimit(RLIMIT_NOFILE, &none);
   platform::SocketHandle socket = platform::kNoSocket;
-  const bool opened = Calls().open(&socket, pFailure);
+  const bool opened = kCalls.open(&socket, pFailure);
   setrlimit(RLIMIT_NOFILE, &limit);
   return opened;
 }
 
 TEST(PosixCalls, FailuresCarryErrnoAndTheCallsName) {
   const platform::SocketHandle kBad = platform::kNoSocket;  // descriptor -1
-  const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0};
+  const VBluetoothSocketAddress address{V_BLUETOOTH_ADDRESS_FAMILY, 0x001122334455, {}, 0},
+      noFamily{0, 0x001122334455, {}, 0};
   VUInt8 byte = 0;
   wchar_t text[17];
   VUInt32 length = 17;  // no room for the terminator
@@ -58,14 +46,14 @@ TEST(PosixCalls, FailuresCarryErrnoAndTheCallsName) {
     const wchar_t *szAt;
   } cases[] = {
       // clang-format off
-      {"wait for a whole second in microseconds", [&](Failure *f) { return Calls().wait(kBad, platform::Readiness::kReadable, {0, 1000000}, f) >= 0; }, EINVAL, L"   at select\r\n"},
-      {"receive",                                 [&](Failure *f) { return Calls().receive(kBad, &byte, 1, f) >= 0; },                                  EBADF,  L"   at recv\r\n"},
-      {"send",                                    [&](Failure *f) { return Calls().send(kBad, &byte, 1, f) >= 0; },                                     EBADF,  L"   at send\r\n"},
-      {"shutdown",                                [&](Failure *f) { return Calls().shutdown(kBad, f); },                                                EBADF,  L"   at shutdown\r\n"},
-      {"close",                                   [&](Failure *f) { return Calls().close(kBad, f); },                                                   EBADF,  L"   at closesocket\r\n"},
-      {"address text without room",               [&](Failure *f) { return Calls().addressToString(&address, text, &length, f); },                      EFAULT, L"   at WSAAddressToStringW\r\n"},
-      {"random bytes into no buffer",             [&](Failure *f) { return Calls().secureRandom(nullptr, 16, f); },                                     EFAULT, L"   at getrandom\r\n"},
-      {"connect to a record of no family",        ConnectWithoutAFamily,                                                                                EINVAL, L"   at connect\r\n"},
+      {"wait for a whole second in microseconds", [&](Failure *f) { return kCalls.wait(kBad, platform::Readiness::kReadable, {0, 1000000}, f) >= 0; }, EINVAL, L"   at select\r\n"},
+      {"receive",                                 [&](Failure *f) { return kCalls.receive(kBad, &byte, 1, f) >= 0; },                                  EBADF,  L"   at recv\r\n"},
+      {"send",                                    [&](Failure *f) { return kCalls.send(kBad, &byte, 1, f) >= 0; },                                     EBADF,  L"   at send\r\n"},
+      {"shutdown",                                [&](Failure *f) { return kCalls.shutdown(kBad, f); },                                                EBADF,  L"   at shutdown\r\n"},
+      {"close",                                   [&](Failure *f) { return kCalls.close(kBad, f); },                                                   EBADF,  L"   at closesocket\r\n"},
+      {"address text without room",               [&](Failure *f) { return kCalls.addressToString(&address, text, &length, f); },                      EFAULT, L"   at WSAAddressToStringW\r\n"},
+      {"random bytes into no buffer",             [&](Failure *f) { return kCalls.secureRandom(nullptr, 16, f); },                                     EFAULT, L"   at getrandom\r\n"},
+      {"connect to a record of no family",        [&](Failure *f) { return kCalls.connect(kBad, &noFamily, f); },                                      EINVAL, L"   at connect\r\n"},
       {"open without a descriptor to spare",      OpenWithoutADescriptorToSpare,                                                                        EMFILE, L"   at socket\r\n"},
       // clang-format on
   };
@@ -81,34 +69,33 @@ TEST(PosixCalls, FailuresCarryErrnoAndTheCallsName) {
 TEST(PosixCalls, ASendIntoAFullBufferMovesNothingYet) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  const emu::Fd ends[] = {emu::Fd(pair[0]), emu::Fd(pair[1])};
   const platform::SocketHandle socket = platform::posix::HandleFromDescriptor(pair[0]);
   std::vector<VUInt8> chunk(1 << 16);
   Failure failure;
   std::int64_t sent = 1;
   for (int i = 0; i < 1000 && sent > 0; ++i)
-    sent = Calls().send(socket, chunk.data(), static_cast<VUInt32>(chunk.size()), &failure);
+    sent = kCalls.send(socket, chunk.data(), static_cast<VUInt32>(chunk.size()), &failure);
   EXPECT_EQ(sent, 0);
-  EXPECT_EQ(Calls().wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
-  close(pair[0]);
-  close(pair[1]);
+  EXPECT_EQ(kCalls.wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
 }
 
 // A host may take signals on any thread, without SA_RESTART: an interrupted
 // wait goes on for what is left of its limit and then times out, never
 // failing with EINTR.
 TEST(PosixCalls, SignalsDoNotCutAWaitShort) {
-  struct sigaction quiet {
-  }, old{};
+  struct sigaction quiet = {}, old = {};
   quiet.sa_handler = [](int) {};
   ASSERT_EQ(sigaction(SIGUSR1, &quiet, &old), 0);
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  const emu::Fd ends[] = {emu::Fd(pair[0]), emu::Fd(pair[1])};
   std::atomic<bool> done{false};
   int ready = -2;
   Failure failure;
   std::thread waiter([&] {
-    ready = Calls().wait(platform::posix::HandleFromDescriptor(pair[0]), platform::Readiness::kReadable,
-                         {0, 100000}, &failure);
+    ready = kCalls.wait(platform::posix::HandleFromDescriptor(pair[0]), platform::Readiness::kReadable,
+                        {0, 100000}, &failure);
     done.store(true);
   });
   int signals = 0;
@@ -119,8 +106,6 @@ TEST(PosixCalls, SignalsDoNotCutAWaitShort) {
   }
   waiter.join();
   EXPECT_EQ(ready, 0) << "after " << signals << " signals";
-  close(pair[0]);
-  close(pair[1]);
   sigaction(SIGUSR1, &old, nullptr);
 }
 

@@ -1,10 +1,7 @@
-// VBluetoothSocket over the emulated link against a raw peer, seen through
-// the recording seam; and failures the link cannot produce on demand,
-// scripted on the seam over a table that succeeds without a platform. Each
-// failure must reach the caller unchanged, and whatever was half made must
-// be released.
-#include <memory>
-#include <numeric>
+// VBluetoothSocket over the emulated link against a raw peer, and with
+// failures scripted on the seam over a table that succeeds without a
+// platform: each failure reaches the caller unchanged, and whatever was half
+// made is released.
 #include <tuple>
 
 #include "bluetooth/secure_random.h"
@@ -27,27 +24,18 @@ class LinkTest : public TransportTest {
  protected:
   void SetUp() override {
     TransportTest::SetUp();
-    const std::string address = UniqueAddress();
-    peer_ = std::make_unique<TestPeer>(address, kVBluetoothSerialPortServiceClass);
-    device_ = MakeDevice(address);
+    device_ = MakeDevice(address_);
     Seam().Install(platform::PlatformDefault());
   }
 
-  void TearDown() override {
-    socket_.reset();
-    device_.reset();
-    peer_.reset();
-    TransportTest::TearDown();
-  }
-
-  // Connects to the peer's service and accepts on the peer's side.
   int Connect(Handle *pSocket) {
     EXPECT_EQ(VBluetoothDeviceConnect(device_.get(), kVBluetoothSerialPortServiceClass, pSocket->put()),
               V_OK);
-    return pSocket->get() != nullptr ? peer_->Accept() : -1;
+    return pSocket->get() != nullptr ? peer_.Accept() : -1;
   }
 
-  std::unique_ptr<TestPeer> peer_;
+  const std::string address_ = UniqueAddress();
+  TestPeer peer_{address_, kVBluetoothSerialPortServiceClass};
   Handle device_, socket_;
 };
 
@@ -57,42 +45,35 @@ class LinkTest : public TransportTest {
 TEST_F(LinkTest, ReceiveWaitsTheFullLimitBeforeEachPlatformReceive) {
   const struct {
     const char *szCase;
-    size_t before;
-    bool closeBefore;
-    size_t later;
-    bool closeLater;
+    size_t before, later;
+    bool closeBefore, closeLater;
     VUInt32 timeout;
     VResult result;
     size_t waits, receives;
   } cases[] = {
       // clang-format off
-      {"5 of 8, then silence", 5, false, 0, false, kShort,    V_E_TIMEOUT,       2, 1},
-      {"3 then 5",             3, false, 5, false, kGenerous, V_OK,              2, 2},
-      {"2, then closed",       2, false, 0, true,  kGenerous, V_E_END_OF_STREAM, 2, 2},
-      {"closed at once",       0, true,  0, false, kGenerous, V_E_END_OF_STREAM, 1, 1},
+      {"5 of 8, then silence", 5, 0, false, false, kShort,    V_E_TIMEOUT,       2, 1},
+      {"3 then 5",             3, 5, false, false, kGenerous, V_OK,              2, 2},
+      {"2, then closed",       2, 0, false, true,  kGenerous, V_E_END_OF_STREAM, 2, 2},
+      {"closed at once",       0, 0, true,  false, kGenerous, V_E_END_OF_STREAM, 1, 1},
       // clang-format on
   };
-  std::vector<VUInt8> sent(8);
-  std::iota(sent.begin(), sent.end(), VUInt8{1});
-  auto piece = [&](size_t from, size_t count) {
-    return std::vector<VUInt8>(sent.begin() + static_cast<ptrdiff_t>(from),
-                               sent.begin() + static_cast<ptrdiff_t>(from + count));
-  };
+  const std::vector<VUInt8> sent = {1, 2, 3, 4, 5, 6, 7, 8};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.szCase);
     Handle socket;
     const int peer = Connect(&socket);
-    peer_->Write(peer, piece(0, c.before));
+    peer_.Write(peer, {sent.begin(), sent.begin() + c.before});
     if (c.closeBefore)
-      peer_->Close(peer);
+      peer_.Close(peer);
     Seam().calls.clear();
     Seam().after = [&, first = true](const std::string &name) mutable {
       if (name != "receive" || !std::exchange(first, false))
         return;
       if (c.later > 0)
-        peer_->Write(peer, piece(c.before, c.later));
+        peer_.Write(peer, {sent.begin() + c.before, sent.begin() + c.before + c.later});
       if (c.closeLater)
-        peer_->Close(peer);
+        peer_.Close(peer);
     };
 
     std::vector<VUInt8> buffer(8, 0xEE);
@@ -146,11 +127,10 @@ TEST_F(LinkTest, CountAndStateChecksComeBeforeAnyWait) {
     }
     Seam().calls.clear();
     VUInt8 *pBuffer = c.nullBuffer ? nullptr : buffer;
-    for (bool receiving : {true, false}) {
+    for (bool receiving : {true, false})
       EXPECT_TRUE(Gave(receiving ? VBluetoothSocketReceive(socket_.get(), pBuffer, c.size, kShort)
                                  : VBluetoothSocketSend(socket_.get(), pBuffer, c.size, kShort),
                        c.result, c.szMessage, c.nullBuffer ? L"pBuffer" : L""));
-    }
     EXPECT_TRUE(Seam().calls.empty());
   }
 }
@@ -168,7 +148,7 @@ TEST_F(LinkTest, SendToAPeerThatStopsReadingTimesOut) {
     EXPECT_EQ(wait.readiness, platform::Readiness::kWritable);
     EXPECT_EQ(std::pair(wait.limit.seconds, wait.limit.microseconds), std::pair(0u, kShort * 1000));
   }
-  peer_->Write(peer, {7});
+  peer_.Write(peer, {7});
   VUInt8 byte = 0;
   EXPECT_EQ(VBluetoothSocketReceive(socket_.get(), &byte, 1, kGenerous), V_OK);
   EXPECT_EQ(byte, 7);
@@ -202,10 +182,6 @@ class FaultTest : public TransportTest {
   void SetUp() override {
     TransportTest::SetUp();
     Seam().Install(FakePlatform::AlwaysSucceeds());
-  }
-  void TearDown() override {
-    socket_.reset();
-    TransportTest::TearDown();
   }
   void Play(const Script &script) {
     Seam().calls.clear();
@@ -302,7 +278,8 @@ TEST_F(FaultTest, ReleaseShutsDownAndClosesExactlyOnce) {
     Play(c.script);
     for (Step step : c.steps)
       EXPECT_EQ(step(socket_.get()), V_OK);
-    EXPECT_EQ(Release(socket_), c.code ? V_E_WIN32 : V_OK);
+    HVObject hSocket = socket_.release();
+    EXPECT_EQ(VObjectSet(nullptr, &hSocket), c.code ? V_E_WIN32 : V_OK);
     if (c.code)
       ExpectPlatformError(c.code, c.szAt);
     EXPECT_EQ(Seam().CallNames(), (Names{"shutdown", "close", "cleanup"}));

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <algorithm>
+#include <iterator>
 #include <tuple>
 #include <type_traits>
 
@@ -13,11 +14,6 @@ using platform::PlatformCalls;
 using platform::Readiness;
 using platform::SocketHandle;
 using platform::WaitLimit;
-
-VResult Release(Handle &handle) {
-  HVObject hObject = handle.release();
-  return VObjectSet(nullptr, &hObject);
-}
 
 void ExpectPlatformError(VInt32 code, const wchar_t *szAt) {
   const vfw::LastError error = GetLastError();
@@ -57,18 +53,14 @@ struct Recorder<R (*PlatformCalls::*)(Args...)> {
   static R Call(Args... args) {
     FakePlatform &fake = FakePlatform::Get();
     PlatformCall call{kName};
-    auto note = [&call](auto arg) {
-      if constexpr (std::is_same_v<decltype(arg), WaitLimit>)
-        call.limit = arg;
-      else if constexpr (std::is_same_v<decltype(arg), Readiness>)
-        call.readiness = arg;
-    };
-    (note(args), ...);
     const auto tied = std::tie(args...);
-    Failure *pFailure = std::get<sizeof...(Args) - 1>(tied);
-    Outcome outcome;
+    if constexpr (kName == kWait) {
+      call.readiness = std::get<1>(tied);
+      call.limit = std::get<2>(tied);
+    }
+    std::deque<Outcome> &script = fake.scripts[kName];
     R result;
-    if (!fake.TakeScript(kName, &outcome)) {
+    if (script.empty()) {
       result = (fake.inner->*kMember)(args...);
       if constexpr (kName == kSend || kName == kReceive) {
         const auto *pBytes = static_cast<const VUInt8 *>(std::get<1>(tied));
@@ -77,13 +69,11 @@ struct Recorder<R (*PlatformCalls::*)(Args...)> {
         call.bytes.assign(std::get<0>(tied), std::get<0>(tied) + (result ? std::get<1>(tied) : 0));
       }
     } else {
+      const Outcome outcome = script.front();
+      script.pop_front();
       if (outcome.fails)
-        *pFailure = outcome.failure;
-      if constexpr (std::is_same_v<R, bool>) {
-        result = !outcome.fails;
-      } else {
-        result = static_cast<R>(outcome.value);
-      }
+        *std::get<sizeof...(Args) - 1>(tied) = outcome.failure;
+      result = std::is_same_v<R, bool> ? !outcome.fails : static_cast<R>(outcome.value);
     }
     fake.calls.push_back(call);
     if (fake.after)
@@ -110,18 +100,6 @@ constexpr PlatformCalls kRecording{
     kRecorded<&PlatformCalls::secureRandom, kRandom>,
 };
 
-PlatformCalls MakeAlwaysSucceeds() {
-  PlatformCalls calls = platform::PlatformDefault();  // address text and random stay real
-  calls.startup = calls.cleanup = [](Failure *) { return true; };
-  calls.open = [](SocketHandle *pSocket, Failure *) { return *pSocket = 0x5A5A, true; };
-  calls.connect = [](SocketHandle, const VBluetoothSocketAddress *, Failure *) { return true; };
-  calls.wait = [](SocketHandle, Readiness, WaitLimit, Failure *) { return 1; };
-  calls.receive = [](SocketHandle, void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
-  calls.send = [](SocketHandle, const void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
-  calls.shutdown = calls.close = [](SocketHandle, Failure *) { return true; };
-  return calls;
-}
-
 }  // namespace
 
 FakePlatform &FakePlatform::Get() {
@@ -130,7 +108,17 @@ FakePlatform &FakePlatform::Get() {
 }
 
 const PlatformCalls &FakePlatform::AlwaysSucceeds() {
-  static const PlatformCalls kCalls = MakeAlwaysSucceeds();
+  static const PlatformCalls kCalls = [] {
+    PlatformCalls calls = platform::PlatformDefault();  // address text and random stay real
+    calls.startup = calls.cleanup = [](Failure *) { return true; };
+    calls.open = [](SocketHandle *pSocket, Failure *) { return *pSocket = 0x5A5A, true; };
+    calls.connect = [](SocketHandle, const VBluetoothSocketAddress *, Failure *) { return true; };
+    calls.wait = [](SocketHandle, Readiness, WaitLimit, Failure *) { return 1; };
+    calls.receive = [](SocketHandle, void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
+    calls.send = [](SocketHandle, const void *, VUInt32 size, Failure *) { return std::int64_t{size}; };
+    calls.shutdown = calls.close = [](SocketHandle, Failure *) { return true; };
+    return calls;
+  }();
   return kCalls;
 }
 
@@ -145,28 +133,16 @@ void FakePlatform::Uninstall() {
   *this = FakePlatform{};
 }
 
-bool FakePlatform::TakeScript(const std::string &name, Outcome *pOutcome) {
-  auto found = scripts_.find(name);
-  if (found == scripts_.end() || found->second.empty())
-    return false;
-  *pOutcome = found->second.front();
-  found->second.pop_front();
-  return true;
-}
-
 Names FakePlatform::CallNames() const {
-  Names names;
-  for (const PlatformCall &call : calls)
-    names.push_back(call.name);
+  Names names(calls.size());
+  std::ranges::transform(calls, names.begin(), &PlatformCall::name);
   return names;
 }
 
 std::vector<PlatformCall> FakePlatform::CallsNamed(const std::string &name) const {
   std::vector<PlatformCall> named;
-  for (const PlatformCall &call : calls) {
-    if (call.name == name)
-      named.push_back(call);
-  }
+  std::ranges::copy_if(calls, std::back_inserter(named),
+                       [&](const PlatformCall &call) { return call.name == name; });
   return named;
 }
 
@@ -203,7 +179,7 @@ void TransportTest::SetUp() {
   baseline_ = HostFootprint{};
 }
 
-void TransportTest::TearDown() {
+TransportTest::~TransportTest() {
   FakePlatform::Get().Uninstall();
   VErrorClearLast();
   EXPECT_EQ(HostFootprint{}, baseline_) << "the test left host objects behind";

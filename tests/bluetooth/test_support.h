@@ -33,9 +33,6 @@ using Names = std::vector<std::string>;
 // Parallel test processes never share an abstract name.
 using bluefin::emu::test::UniqueAddress;
 
-// Releases the reference and returns what the release (the dispose) gave.
-VResult Release(Handle &handle);
-
 // A platform call as the seam saw it.
 struct PlatformCall {
   std::string name;  // the PlatformCalls member: "open", "wait", "receive", ...
@@ -69,18 +66,14 @@ class FakePlatform {
 
   void Install(const platform::PlatformCalls &inner);
   void Uninstall();
-  void Script(const std::string &name, Outcome outcome) { scripts_[name].push_back(outcome); }
-  bool TakeScript(const std::string &name, Outcome *pOutcome);
+  void Script(const std::string &name, Outcome outcome) { scripts[name].push_back(outcome); }
   Names CallNames() const;
   std::vector<PlatformCall> CallsNamed(const std::string &name) const;
 
   std::vector<PlatformCall> calls;
-  // Runs after every call, with the call's name.
-  std::function<void(const std::string &)> after;
+  std::function<void(const std::string &)> after;  // run after every call, given its name
   const platform::PlatformCalls *inner = nullptr;
-
- private:
-  std::map<std::string, std::deque<Outcome>> scripts_;
+  std::map<std::string, std::deque<Outcome>> scripts;  // each call's next outcomes, by name
 };
 
 Handle MakeDevice(const std::string &address, const wchar_t *szName = L"Scanner");
@@ -113,11 +106,12 @@ inline constexpr VInt32 kRefused = ECONNREFUSED, kInvalid = EINVAL;
 #endif
 
 // Primes the transport's types, so that their one-time registration is not
-// counted as a leak, and compares the host's footprint at the end.
+// counted as a leak. Once a derived fixture's members are gone, it puts the
+// platform back and compares the host's footprint.
 class TransportTest : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
+  ~TransportTest() override;
   FakePlatform &Seam() { return FakePlatform::Get(); }
 
  private:
