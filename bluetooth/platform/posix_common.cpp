@@ -33,7 +33,20 @@ timespec Now() {
   return now;
 }
 
-// later - earlier, never below zero.
+}  // namespace
+
+namespace posix {
+
+timespec After(const timespec &now, WaitLimit limit) {
+  timespec deadline{now.tv_sec + static_cast<time_t>(limit.seconds),
+                    now.tv_nsec + static_cast<long>(limit.microseconds) * 1000L};
+  if (deadline.tv_nsec >= kNanosecondsPerSecond) {
+    deadline.tv_nsec -= kNanosecondsPerSecond;
+    ++deadline.tv_sec;
+  }
+  return deadline;
+}
+
 timespec Remaining(const timespec &later, const timespec &earlier) {
   timespec left{later.tv_sec - earlier.tv_sec, later.tv_nsec - earlier.tv_nsec};
   if (left.tv_nsec < 0) {
@@ -45,10 +58,6 @@ timespec Remaining(const timespec &later, const timespec &earlier) {
   }
   return left;
 }
-
-}  // namespace
-
-namespace posix {
 
 bool FailWithErrno(const wchar_t *szAt, Failure *pFailure) {
   return Fail(errno, szAt, pFailure);
@@ -111,13 +120,7 @@ int Wait(SocketHandle socket, Readiness readiness, WaitLimit limit, Failure *pFa
   pollfd entry{DescriptorFromHandle(socket),
                static_cast<short>(readiness == Readiness::kReadable ? POLLIN : POLLOUT), 0};
   timespec left{static_cast<time_t>(limit.seconds), static_cast<long>(limit.microseconds) * 1000L};
-  timespec deadline = Now();
-  deadline.tv_sec += left.tv_sec;
-  deadline.tv_nsec += left.tv_nsec;
-  if (deadline.tv_nsec >= kNanosecondsPerSecond) {
-    deadline.tv_nsec -= kNanosecondsPerSecond;
-    ++deadline.tv_sec;
-  }
+  const timespec deadline = posix::After(Now(), limit);
   for (;;) {
     int ready = ppoll(&entry, 1, &left, nullptr);
     if (ready >= 0) {
@@ -127,7 +130,7 @@ int Wait(SocketHandle socket, Readiness readiness, WaitLimit limit, Failure *pFa
       FailWithErrno(kAtSelect, pFailure);
       return -1;
     }
-    left = Remaining(deadline, Now());
+    left = posix::Remaining(deadline, Now());
   }
 }
 

@@ -6,6 +6,8 @@
 #ifndef VDM_BLUETOOTH_PLATFORM_POSIX_COMMON_H
 #define VDM_BLUETOOTH_PLATFORM_POSIX_COMMON_H
 
+#include <ctime>
+
 #include "bluetooth/platform/backend_calls.h"
 
 namespace vdm::platform::posix {
@@ -18,6 +20,11 @@ inline SocketHandle HandleFromDescriptor(int fd) {
 inline int DescriptorFromHandle(SocketHandle socket) {
   return static_cast<int>(socket - 1);
 }
+
+// A wait's deadline on the monotonic clock, and what is left of it when a
+// signal cuts the wait short (later - earlier, never below zero).
+timespec After(const timespec &now, WaitLimit limit);
+timespec Remaining(const timespec &later, const timespec &earlier);
 
 // Fills *pFailure with the current errno and the call's name; returns false.
 bool FailWithErrno(const wchar_t *szAt, Failure *pFailure);

@@ -80,6 +80,20 @@ TEST(PosixCalls, ASendIntoAFullBufferMovesNothingYet) {
   EXPECT_EQ(kCalls.wait(socket, platform::Readiness::kWritable, {0, 0}, &failure), 0);
 }
 
+// A wait's deadline and what a signal leaves of it, across the second's
+// edge: a slip there waits a second too long, or hands ppoll a negative or
+// out-of-range time.
+TEST(PosixCalls, WaitDeadlinesCrossSecondsAndNeverGoBelowZero) {
+  using platform::posix::After;
+  using platform::posix::Remaining;
+  const auto same = [](timespec a, timespec b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+  EXPECT_TRUE(same(After({5, 950'000'000}, {0, 100'000}), {6, 50'000'000}));
+  EXPECT_TRUE(same(After({5, 100}, {3, 0}), {8, 100}));
+  EXPECT_TRUE(same(Remaining({6, 50'000'000}, {5, 950'000'000}), {0, 100'000'000}));
+  EXPECT_TRUE(same(Remaining({6, 0}, {6, 1}), {0, 0}));
+  EXPECT_TRUE(same(Remaining({6, 0}, {7, 0}), {0, 0}));
+}
+
 // A host may take signals on any thread, without SA_RESTART: an interrupted
 // wait goes on for what is left of its limit and then times out, never
 // failing with EINTR.
