@@ -158,6 +158,17 @@ void RadioHost::ExpectTheWholeLife(emu::Emulator &scanner) {
   EXPECT_EQ(scanner.Transcript().size(), 1u) << "unplug did not restore the key alone";
 }
 
+void RadioHost::ExpectCreationsFail(const std::vector<Refusal> &refusals) {
+  for (const Refusal &refusal : refusals) {
+    SCOPED_TRACE(refusal.what);
+    HVDevice hDevice = nullptr;
+    EXPECT_EQ(Create(refusal.address, &hDevice), V_E_WIN32);
+    EXPECT_EQ(LastPlatformError(), (PlatformError{V_E_WIN32, refusal.error, refusal.at}));
+    EXPECT_EQ(hDevice, nullptr);
+  }
+  EXPECT_TRUE(module_->Events().empty()) << "a failed creation told the host of a device";
+}
+
 void RadioHost::ExpectAResetFailsTheCapture(const std::string &address, const std::function<void()> &reset,
                                             VInt32 error, const wchar_t *at) {
   HVDevice hDevice = nullptr;

@@ -76,6 +76,15 @@ class RadioHost : public ::testing::Test {
   // the module unplugged with it open. The scanner gets its default key
   // back each time, at the unplug in one exchange.
   void ExpectTheWholeLife(bluefin::emu::Emulator &scanner);
+  // Each creation fails with the platform's error at the call, and no
+  // device is made or told of.
+  struct Refusal {
+    const char *what;
+    std::string address;
+    VInt32 error;
+    const wchar_t *at;
+  };
+  void ExpectCreationsFail(const std::vector<Refusal> &refusals);
   // A device on the address whose link reset() resets after the third
   // image part: the capture fails with the platform's error at the call,
   // and the device is removed all the same.

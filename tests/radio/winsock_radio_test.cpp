@@ -5,7 +5,6 @@
 #include <ws2bth.h>
 
 #include <cstdlib>
-#include <optional>
 
 #include "tests/emulator/unique_address.h"
 #include "tests/radio/fake_winsock_bluetooth.h"
@@ -78,33 +77,16 @@ TEST_F(WinsockRadioTest, CreatesCapturesCancelsAndRemovesOverTheRadio) {
 }
 
 TEST_F(WinsockRadioTest, RadioFaultsFailCreationWithThePlatformsCode) {
-  struct Case {
-    const char *what;
-    std::optional<FakeRadioDevice> device;  // the device answering, if any
-    int error;
-    const wchar_t *at;
-    std::string text = "";  // the address text, when not the device's
-  } cases[] = {
+  const auto answering = [this](const FakeRadioDevice &device) { return AddressOf(AddScanner(device)); };
+  ExpectCreationsFail({
       // clang-format off
-      {"nobody answers the page",                  std::nullopt,                                                   WSAETIMEDOUT,     L"   at connect\r\n"},
-      {"the device has no Serial Port service",    FakeRadioDevice{{{kDialupNetworkingGuid, kChannel}}, {}, {}},    WSAEADDRNOTAVAIL, L"   at connect\r\n"},
-      {"nothing listens on the service's channel", FakeRadioDevice{{{kSerialPortGuid, kChannel}}, {}, {}},          WSAEHOSTDOWN,     L"   at connect\r\n"},
-      {"the device refuses authentication",        FakeRadioDevice{{{kSerialPortGuid, kChannel}}, {}, {WSAEACCES}}, WSAEACCES,        L"   at connect\r\n"},
-      {"the address text is none",                 std::nullopt,                                                   WSAEINVAL,        L"   at WSAStringToAddressW\r\n", "00-11-22-33-44-55"},
+      {"nobody answers the page",                  emu::test::UniqueAddress(),                                  WSAETIMEDOUT,     L"   at connect\r\n"},
+      {"the device has no Serial Port service",    answering({{{kDialupNetworkingGuid, kChannel}}, {}, {}}),    WSAEADDRNOTAVAIL, L"   at connect\r\n"},
+      {"nothing listens on the service's channel", answering({{{kSerialPortGuid, kChannel}}, {}, {}}),          WSAEHOSTDOWN,     L"   at connect\r\n"},
+      {"the device refuses authentication",        answering({{{kSerialPortGuid, kChannel}}, {}, {WSAEACCES}}), WSAEACCES,        L"   at connect\r\n"},
+      {"the address text is none",                 "00-11-22-33-44-55",                                         WSAEINVAL,        L"   at WSAStringToAddressW\r\n"},
       // clang-format on
-  };
-  for (const Case &c : cases) {
-    SCOPED_TRACE(c.what);
-    std::string address = c.text.empty() ? emu::test::UniqueAddress() : c.text;
-    if (c.device) {
-      address = AddressOf(AddScanner(*c.device));
-    }
-    HVDevice hDevice = nullptr;
-    EXPECT_EQ(Create(address, &hDevice), V_E_WIN32);
-    EXPECT_EQ(LastPlatformError(), (PlatformError{V_E_WIN32, c.error, c.at}));
-    EXPECT_EQ(hDevice, nullptr);
-  }
-  EXPECT_TRUE(module_->Events().empty()) << "a failed creation told the host of a device";
+  });
 }
 
 TEST_F(WinsockRadioTest, AResetDuringTheTransferFailsTheCapture) {
