@@ -1,6 +1,6 @@
 // VdmBlueFin.dll, the build users run, on Windows' Bluetooth sockets faked
-// over Wine's Winsock: the DLL's own imports of socket, connect and the
-// address conversions are patched, everything else is Winsock's.
+// over Wine's Winsock: the DLL's own imports of socket, connect, send and
+// the address conversions are patched, everything else is Winsock's.
 #include <winsock2.h>
 #include <ws2bth.h>
 
@@ -45,7 +45,7 @@ class WinsockRadioTest : public RadioHost {
  protected:
   void SetUp() override {
     RadioHost::SetUp();
-    LoadAndPlug([] { ASSERT_EQ(fake_bluetooth::Install(GetModuleHandleW(L"VdmBlueFin.dll")), 4); });
+    LoadAndPlug([] { ASSERT_EQ(fake_bluetooth::Install(GetModuleHandleW(L"VdmBlueFin.dll")), 5); });
   }
   void TearDown() override {
     RadioHost::TearDown();
@@ -90,7 +90,7 @@ TEST_F(WinsockRadioTest, RadioFaultsFailCreationWithThePlatformsCode) {
 }
 
 TEST_F(WinsockRadioTest, AResetDuringTheTransferFailsTheCapture) {
-  ExpectAResetFailsTheCapture(AddressOf(AddScanner()), fake_bluetooth::ResetNow, WSAECONNRESET,
+  ExpectAResetFailsTheCapture(AddressOf(AddScanner()), fake_bluetooth::ResetOnNextSend, WSAECONNRESET,
                               L"   at send\r\n");
 }
 
