@@ -1,25 +1,19 @@
 // `bluefin capture --address` without --emulated, the way a user captures
 // from a real scanner: the command and VdmBlueFin.so in a child process on
 // the fake Bluetooth kernel (LD_PRELOAD), the scanner in this one.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "emulator/emulator.h"
 #include "tests/emulator/unique_address.h"
 #include "tests/radio/remote_device.h"
-
-extern char **environ;
 
 namespace vdm::radio::test {
 namespace {
@@ -27,48 +21,16 @@ namespace {
 namespace emu = bluefin::emu;
 namespace fs = std::filesystem;
 
-std::vector<char *> Pointers(std::vector<std::string> &strings) {
-  std::vector<char *> pointers;
-  for (std::string &text : strings) {
-    pointers.push_back(text.data());
-  }
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
 // The exit status of a capture from the address into directory/finger.pgm,
 // run with the fake kernel preloaded; its stderr goes to
 // directory/stderr.txt.
 int CaptureOnTheFakeKernel(const std::string &address, const fs::path &directory) {
-  std::vector<std::string> environment{"LD_PRELOAD=" VDM_FAKE_KERNEL_PATH};
-  for (char **entry = environ; *entry != nullptr; ++entry) {
-    const std::string variable = *entry;
-    if (variable.starts_with("LD_PRELOAD=")) {
-      environment[0] += ":" + variable.substr(11);
-    } else {
-      environment.push_back(variable);
-    }
-  }
-  std::vector<std::string> args{BLUEFIN_TOOL_PATH, "capture", "--address",
-                                address,           "--out",   directory / "finger.pgm"};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (directory / "stderr.txt").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, Pointers(args).data(),
-                                  Pointers(environment).data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << args[0];
-    return -1;
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  const std::string command = "LD_PRELOAD='" VDM_FAKE_KERNEL_PATH
+                              "'${LD_PRELOAD:+:$LD_PRELOAD} '" BLUEFIN_TOOL_PATH "' capture --address " +
+                              address + " --out '" + (directory / "finger.pgm").string() +
+                              "' </dev/null >/dev/null 2>'" + (directory / "stderr.txt").string() + "'";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string ReadFile(const fs::path &path) {
