@@ -1,22 +1,17 @@
-// A stand-in for the kernel's Bluetooth sockets, for tests on machines
-// whose kernel has no AF_BLUETOOTH. Loaded ahead of libc (linked into a test
-// program, or with LD_PRELOAD), it answers the socket calls of the
-// AF_BLUETOOTH family and passes every other call through untouched, so that
-// libbluetooth's SDP client and the module's BlueZ backend run unmodified.
+// A stand-in for the kernel's Bluetooth sockets, for machines whose kernel
+// has no AF_BLUETOOTH. Loaded ahead of libc (linked in, or LD_PRELOAD), it
+// answers the AF_BLUETOOTH socket calls and passes every other call on, so
+// that libbluetooth's SDP client and the BlueZ backend run unmodified.
 //
-// A Bluetooth socket is an AF_UNIX socket of the same kind: SEQPACKET for
-// L2CAP, whose packets keep their boundaries, STREAM for RFCOMM. A connect
-// asks the remote device of the address (radio_wire.h) and, when it accepts,
-// the socket it hands back takes the place of the descriptor. The checks and
-// errno values are the kernel's: EINVAL for a malformed address or an RFCOMM
-// channel outside 1..30, EHOSTDOWN when nobody answers the page, whatever
-// the device answers otherwise. A connect that a signal interrupts fails with
-// EINTR and goes on: ppoll reports the socket writable once it is done,
-// SO_ERROR gives its outcome, and a second connect meanwhile gets EALREADY.
-//
-// Not modelled: non-blocking connects, socket options other than SO_ERROR,
-// binding, LE and fixed L2CAP channels, descriptors duplicated with dup()
-// while a connect is in progress.
+// A Bluetooth socket is an AF_UNIX socket of the same kind (SEQPACKET for
+// L2CAP, STREAM for RFCOMM); a connect asks the remote device of the address
+// (radio_wire.h), and the socket it hands back takes the descriptor's place.
+// The errno values are the kernel's: EINVAL for a malformed address or an
+// RFCOMM channel outside 1..30, EHOSTDOWN when nobody answers the page. A
+// connect a signal interrupts fails with EINTR and goes on: ppoll reports
+// the socket once it is done, SO_ERROR gives the outcome, and a second
+// connect meanwhile gets EALREADY. Not modelled: non-blocking connects,
+// other socket options, binding, LE and fixed L2CAP channels, dup().
 #include <bluetooth/bluetooth.h>
 #include <bluetooth/l2cap.h>
 #include <bluetooth/rfcomm.h>
@@ -134,11 +129,10 @@ int CallDevice(const bdaddr_t &address) {
   return control;
 }
 
-enum class Answer { kDone, kInterrupted, kNotYet };
-
-// Reads the device's next reply. On kDone *pError is 0 with the connected
-// socket in *pSocket, or the connect's errno.
-Answer ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
+// Reads the device's next reply: false while the connect goes on (a signal
+// came, or nothing yet where wait is false); else *pError is 0 with the
+// connected socket in *pSocket, or the connect's errno.
+bool ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
   ConnectReply reply{};
   iovec data{&reply, sizeof(reply)};
   alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
@@ -148,30 +142,17 @@ Answer ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
   message.msg_control = space;
   message.msg_controllen = sizeof(space);
   const ssize_t got = recvmsg(control, &message, MSG_CMSG_CLOEXEC | (wait ? 0 : MSG_DONTWAIT));
-  if (got < 0 && errno == EINTR) {
-    return Answer::kInterrupted;  // a real signal, while the page goes on
+  if ((got < 0 && (errno == EINTR || errno == EAGAIN)) || reply.error == vdm::radio::kInterrupted) {
+    return false;
   }
-  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    return Answer::kNotYet;
-  }
-  if (got != static_cast<ssize_t>(sizeof(reply))) {
-    *pError = ECONNRESET;  // the device went away before it answered
-    return Answer::kDone;
-  }
-  if (reply.error == vdm::radio::kInterrupted) {
-    return Answer::kInterrupted;
-  }
-  *pError = reply.error;
-  *pSocket = -1;
+  *pError = got == static_cast<ssize_t>(sizeof(reply)) ? reply.error : ECONNRESET;
   const cmsghdr *header = CMSG_FIRSTHDR(&message);
-  if (reply.error == 0) {
-    if (header == nullptr || header->cmsg_type != SCM_RIGHTS) {
-      *pError = EPROTO;
-    } else {
-      std::memcpy(pSocket, CMSG_DATA(header), sizeof(int));
-    }
+  if (*pError == 0 && (header == nullptr || header->cmsg_type != SCM_RIGHTS)) {
+    *pError = EPROTO;
+  } else if (*pError == 0) {
+    std::memcpy(pSocket, CMSG_DATA(header), sizeof(int));
   }
-  return Answer::kDone;
+  return true;
 }
 
 // Settles a connect: the connected socket takes fd's place (keeping its
@@ -200,7 +181,7 @@ void TrySettle(int fd) {
   }
   int error = 0;
   int connected = -1;
-  if (ReadAnswer(socket.control, false, &error, &connected) == Answer::kDone) {
+  if (ReadAnswer(socket.control, false, &error, &connected)) {
     Real().close(socket.control);
     Settle(fd, error, connected, true);
   }
@@ -252,7 +233,7 @@ int ConnectBluetooth(int fd, const FakeSocket &socket, const sockaddr *address, 
   }
   int error = 0;
   int connected = -1;
-  if (ReadAnswer(control, true, &error, &connected) == Answer::kInterrupted) {
+  if (!ReadAnswer(control, true, &error, &connected)) {
     Locked lock;
     const auto found = gSockets.find(fd);
     if (found != gSockets.end()) {
@@ -298,51 +279,31 @@ int connect(int fd, const sockaddr *address, socklen_t length) {
   return ConnectBluetooth(fd, socket, address, length);
 }
 
-// Polls with every connect in progress replaced by its control socket:
-// readable there means the device has answered, which makes the Bluetooth
-// socket writable (connected) or in error.
+// Only the wait for an interrupted connect polls its socket, and alone:
+// the device's answer on the control socket makes the socket writable
+// (connected) or in error.
 int ppoll(pollfd *fds, nfds_t count, const timespec *timeout, const sigset_t *mask) {
-  std::vector<pollfd> waits(fds, fds + count);
-  std::vector<bool> settling(count, false);
-  bool any = false;
-  if (Active()) {
-    Locked lock;
-    for (nfds_t i = 0; i < count; ++i) {
-      const auto found = gSockets.find(fds[i].fd);
-      if (found != gSockets.end() && found->second.control >= 0) {
-        waits[i] = {found->second.control, POLLIN, 0};
-        settling[i] = any = true;
-      }
-    }
-  }
-  if (!any) {
+  FakeSocket socket;
+  const std::vector<pollfd> asked(fds, fds + count);  // libc declares fds write-only
+  if (count != 1 || !Tracked(asked[0].fd, &socket) || socket.control < 0) {
     return Real().ppoll(fds, count, timeout, mask);
   }
-  const int ready = Real().ppoll(waits.data(), count, timeout, mask);
-  if (ready < 0) {
+  pollfd answer{socket.control, POLLIN, 0};
+  const int ready = Real().ppoll(&answer, 1, timeout, mask);
+  if (ready <= 0) {
     return ready;
   }
-  int reported = 0;
-  for (nfds_t i = 0; i < count; ++i) {
-    fds[i].revents = waits[i].revents;
-    if (settling[i] && waits[i].revents != 0) {
-      TrySettle(fds[i].fd);
-      FakeSocket socket;
-      Tracked(fds[i].fd, &socket);
-      if (socket.control >= 0) {
-        fds[i].revents = 0;  // only another interruption came
-      } else if (socket.connected) {
-        pollfd now{fds[i].fd, fds[i].events, 0};
-        const timespec zero{};
-        Real().ppoll(&now, 1, &zero, nullptr);
-        fds[i].revents = now.revents;
-      } else {
-        fds[i].revents = POLLERR | POLLHUP;
-      }
-    }
-    reported += fds[i].revents != 0 ? 1 : 0;
+  TrySettle(asked[0].fd);
+  Tracked(asked[0].fd, &socket);
+  if (socket.control >= 0) {
+    return Fail(EINTR);  // only another interruption came
   }
-  return reported;
+  if (socket.connected) {
+    const timespec now{};
+    return Real().ppoll(fds, 1, &now, nullptr);
+  }
+  fds[0].revents = POLLERR | POLLHUP;
+  return 1;
 }
 
 int getsockopt(int fd, int level, int name, void *value, socklen_t *pLength) noexcept {
