@@ -36,18 +36,6 @@ void Reply(int control, std::int32_t error, int socket) {
   [[maybe_unused]] const ssize_t sent = sendmsg(control, &message, MSG_NOSIGNAL);
 }
 
-bool SendAll(int fd, const std::uint8_t *bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL);
-    if (sent <= 0) {
-      return false;
-    }
-    bytes += sent;
-    size -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
 }  // namespace
 
 void RemoteDevice::Relay::Close() {
@@ -221,7 +209,8 @@ void RemoteDevice::ServeSdp(int fd) {
   if (got > 0) {
     response = RespondSdp({request.data(), static_cast<std::size_t>(got)}, sdpSessions_[fd]);
   }
-  if (!response || !SendAll(fd, response->data(), response->size())) {
+  // A SEQPACKET socket sends a packet whole or not at all.
+  if (!response || send(fd, response->data(), response->size(), MSG_NOSIGNAL) <= 0) {
     ::close(fd);
     sdpSessions_.erase(fd);
   }
@@ -236,7 +225,8 @@ void RemoteDevice::Pump(Relay &relay, bool fromHost) {
   const int from = fromHost ? relay.host : relay.scanner;
   const int to = fromHost ? relay.scanner : relay.host;
   const ssize_t got = recv(from, buffer, sizeof(buffer), 0);
-  if (got <= 0 || !SendAll(to, buffer, static_cast<std::size_t>(got))) {
+  // A blocking stream socket sends everything unless the peer is gone.
+  if (got <= 0 || send(to, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) != got) {
     relay.Close();
   }
 }

@@ -1,15 +1,8 @@
-// A remote Bluetooth device for the fake kernel (fake_kernel.cpp): it answers
-// the pages for its address, serves SDP on PSM 1 from its service records,
-// and carries an RFCOMM channel to a scanner emulator's listen name. Any
-// connect can be given the errno a real device and kernel produce instead,
-// or be interrupted by a signal first.
-//
-// One thread serves the device: pages, SDP channels and the RFCOMM streams,
-// which it relays byte for byte, so that a test can reset one in the middle
-// of a capture. The SDP server (sdp_server.cpp) builds its records with
-// libbluetooth's own record functions and answers ServiceSearchAttribute
-// requests as real SDP PDUs, split into continued responses past its
-// response limit; any other request gets an error response.
+// A remote Bluetooth device for the fake kernel (fake_kernel.cpp): it
+// answers the pages for its address, serves SDP on PSM 1 from its service
+// records (sdp_server.cpp, with libbluetooth's record functions) and relays
+// an RFCOMM channel to a scanner emulator, on one thread, so that a test
+// can reset the stream in the middle of a capture.
 #ifndef TESTS_RADIO_REMOTE_DEVICE_H
 #define TESTS_RADIO_REMOTE_DEVICE_H
 
@@ -58,22 +51,16 @@ struct Verdict {
 // What a device offers and how it answers, fixed before it runs.
 struct DeviceSetup {
   std::vector<ServiceRecord> records{};
-  // RFCOMM connects to this channel reach the stream listening at the
-  // abstract name; to any other the device answers that nothing is there
-  // (ECONNREFUSED).
+  // The RFCOMM channel leading to the abstract name; any other is refused.
   std::uint8_t served = 0;
   std::string listenName{};
-  // The first SDP and RFCOMM connects get these verdicts, in turn; the
-  // rest are accepted.
+  // The verdicts of the first SDP and RFCOMM connects; the rest succeed.
   std::vector<Verdict> sdpPages{};
   std::vector<Verdict> rfcommPages{};
   SdpAnswer answer = SdpAnswer::kRecords;
-  // The attribute bytes one response carries at most: the default L2CAP
-  // MTU of 672 less the PDU header, the byte count and the continuation
-  // state.
+  // The default L2CAP MTU less the PDU header, byte count and continuation.
   std::size_t responseLimit = 672 - 5 - 2 - 3;
-  // Like some embedded servers: a 128-bit UUID in the search pattern never
-  // matches, even one on the Bluetooth base UUID.
+  // Like some embedded servers: a 128-bit UUID in the pattern never matches.
   bool matchShortUuidsOnly = false;
 };
 
@@ -85,9 +72,7 @@ class RemoteDevice {
   RemoteDevice(const RemoteDevice &) = delete;
   RemoteDevice &operator=(const RemoteDevice &) = delete;
 
-  // The next bytes the host sends on the RFCOMM stream are never read: the
-  // stream is closed under them, which the host sees as a reset
-  // (ECONNRESET).
+  // The stream is closed under the host's next bytes, unread: a reset.
   void ResetOnNextHostBytes() { resetArmed_ = true; }
 
   // The RFCOMM channels asked for, in order, and the SDP connects.
@@ -96,13 +81,10 @@ class RemoteDevice {
 
  private:
   using Bytes = std::vector<std::uint8_t>;
-  // What one SDP channel remembers between a response and its continuation.
   struct SdpSession {
     Bytes request;  // the parameters before the continuation state
     Bytes lists;    // the whole AttributeLists
   };
-  // One RFCOMM stream: the host's end of it and the connection to the
-  // scanner.
   struct Relay {
     int host;
     int scanner;
