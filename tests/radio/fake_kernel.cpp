@@ -95,23 +95,27 @@ bool Active() {
   return !tHolding && gSocketCount.load(std::memory_order_acquire) != 0;
 }
 
-bool Tracked(int fd, FakeSocket *pCopy = nullptr) {
+// Changes fd's entry under the lock; false when fd is no Bluetooth socket.
+template <typename Change>
+bool Update(int fd, Change change) {
   if (!Active()) {
     return false;
   }
   Locked lock;
   const auto found = gSockets.find(fd);
-  if (found == gSockets.end()) {
-    return false;
+  if (found != gSockets.end()) {
+    change(found->second);
   }
-  if (pCopy != nullptr) {
-    *pCopy = found->second;
-  }
-  return true;
+  return found != gSockets.end();
 }
 
-// The remote device's control socket, or -1 when nobody listens there.
-int CallDevice(const bdaddr_t &address) {
+bool Tracked(int fd, FakeSocket *pCopy) {
+  return Update(fd, [pCopy](const FakeSocket &socket) { *pCopy = socket; });
+}
+
+// The remote device's control socket with the request sent, or -1 when
+// nobody listens there.
+int CallDevice(const bdaddr_t &address, const ConnectRequest &request) {
   char text[18];  // bdaddr_t order: least significant byte first
   std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", address.b[5], address.b[4], address.b[3],
                 address.b[2], address.b[1], address.b[0]);
@@ -119,10 +123,8 @@ int CallDevice(const bdaddr_t &address) {
   const sockaddr_un peer =
       vdm::radio::AbstractAddress(vdm::radio::kRadioNamePrefix + std::string(text), &length);
   const int control = Real().socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (control < 0) {
-    return -1;
-  }
-  if (Real().connect(control, reinterpret_cast<const sockaddr *>(&peer), length) != 0) {
+  if (control >= 0 && (Real().connect(control, reinterpret_cast<const sockaddr *>(&peer), length) != 0 ||
+                       send(control, &request, sizeof(request), MSG_NOSIGNAL) <= 0)) {
     Real().close(control);
     return -1;
   }
@@ -163,14 +165,11 @@ void Settle(int fd, int error, int connected, bool background) {
     dup3(connected, fd, (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0 ? O_CLOEXEC : 0);
     Real().close(connected);
   }
-  Locked lock;
-  const auto found = gSockets.find(fd);
-  if (found == gSockets.end()) {
-    return;
-  }
-  found->second.control = -1;
-  found->second.connected = error == 0;
-  found->second.error = background ? error : 0;
+  Update(fd, [&](FakeSocket &socket) {
+    socket.control = -1;
+    socket.connected = error == 0;
+    socket.error = background ? error : 0;
+  });
 }
 
 // A connect in progress finishes if the device has answered by now.
@@ -223,22 +222,14 @@ int ConnectBluetooth(int fd, const FakeSocket &socket, const sockaddr *address, 
   if (const int invalid = Destination(socket.protocol, address, length, &device, &request)) {
     return Fail(invalid);
   }
-  const int control = CallDevice(device);
+  const int control = CallDevice(device, request);
   if (control < 0) {
     return Fail(EHOSTDOWN);  // page time-out: no device answers at this address
-  }
-  if (send(control, &request, sizeof(request), MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof(request))) {
-    Real().close(control);
-    return Fail(EHOSTDOWN);
   }
   int error = 0;
   int connected = -1;
   if (!ReadAnswer(control, true, &error, &connected)) {
-    Locked lock;
-    const auto found = gSockets.find(fd);
-    if (found != gSockets.end()) {
-      found->second.control = control;
-    }
+    Update(fd, [control](FakeSocket &socket) { socket.control = control; });
     return Fail(EINTR);
   }
   Real().close(control);
@@ -308,11 +299,9 @@ int ppoll(pollfd *fds, nfds_t count, const timespec *timeout, const sigset_t *ma
 
 int getsockopt(int fd, int level, int name, void *value, socklen_t *pLength) noexcept {
   int error = 0;
-  if (level == SOL_SOCKET && name == SO_ERROR && Tracked(fd)) {
+  if (level == SOL_SOCKET && name == SO_ERROR) {
     TrySettle(fd);
-    Locked lock;
-    const auto found = gSockets.find(fd);
-    error = found != gSockets.end() ? std::exchange(found->second.error, 0) : 0;
+    Update(fd, [&error](FakeSocket &socket) { error = std::exchange(socket.error, 0); });
   }
   if (error == 0) {
     return Real().getsockopt(fd, level, name, value, pLength);
