@@ -22,16 +22,7 @@ constexpr DWORD kAddressTextCapacity = 40;
 constexpr DWORD kBracketedTextLength = 38;
 constexpr int kAddressBytes = 6;
 
-// Winsock's own functions, as every caller but the patched module reaches them.
-struct Winsock {
-  decltype(&::socket) socket = ::socket;
-  decltype(&::connect) connect = ::connect;
-  decltype(&::send) send = ::send;
-  decltype(&::WSAStringToAddressW) stringToAddress = ::WSAStringToAddressW;
-  decltype(&::WSAAddressToStringW) addressToString = ::WSAAddressToStringW;
-};
-const Winsock kWinsock;
-
+// The fakes call Winsock itself: only the module's imports are patched.
 struct State {
   std::mutex mutex;
   std::set<SOCKET> bluetoothSockets;
@@ -40,10 +31,7 @@ struct State {
   bool resetArmed = false;
 };
 
-State &Shared() {
-  static State state;
-  return state;
-}
+State gState;
 
 int Fail(int error) {
   WSASetLastError(error);
@@ -52,26 +40,25 @@ int Fail(int error) {
 
 SOCKET WSAAPI FakeSocket(int family, int type, int protocol) {
   if (family != AF_BTH) {
-    return kWinsock.socket(family, type, protocol);
+    return ::socket(family, type, protocol);
   }
   if (type != SOCK_STREAM || protocol != BTHPROTO_RFCOMM) {
     WSASetLastError(type != SOCK_STREAM ? WSAESOCKTNOSUPPORT : WSAEPROTONOSUPPORT);
     return INVALID_SOCKET;
   }
-  const SOCKET socket = kWinsock.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (socket != INVALID_SOCKET) {
-    std::lock_guard lock(Shared().mutex);
-    Shared().bluetoothSockets.insert(socket);
+    std::lock_guard lock(gState.mutex);
+    gState.bluetoothSockets.insert(socket);
   }
   return socket;
 }
 
 int WSAAPI FakeConnect(SOCKET socket, const sockaddr *name, int nameLength) {
-  State &state = Shared();
-  std::unique_lock lock(state.mutex);
-  if (state.bluetoothSockets.count(socket) == 0) {
+  std::unique_lock lock(gState.mutex);
+  if (gState.bluetoothSockets.count(socket) == 0) {
     lock.unlock();
-    return kWinsock.connect(socket, name, nameLength);
+    return ::connect(socket, name, nameLength);
   }
   if (name == nullptr || nameLength < static_cast<int>(sizeof(SOCKADDR_BTH))) {
     return Fail(WSAEFAULT);
@@ -79,12 +66,12 @@ int WSAAPI FakeConnect(SOCKET socket, const sockaddr *name, int nameLength) {
   SOCKADDR_BTH address;
   std::memcpy(&address, name, sizeof(address));
   const auto *bytes = reinterpret_cast<const std::uint8_t *>(name);
-  state.connects.emplace_back(bytes, bytes + sizeof(address));
+  gState.connects.emplace_back(bytes, bytes + sizeof(address));
   if (address.addressFamily != AF_BTH) {
     return Fail(WSAEAFNOSUPPORT);
   }
-  const auto found = state.devices.find(address.btAddr);
-  if (found == state.devices.end()) {
+  const auto found = gState.devices.find(address.btAddr);
+  if (found == gState.devices.end()) {
     return Fail(WSAETIMEDOUT);  // nobody answers the page
   }
   FakeRadioDevice &device = found->second;
@@ -116,22 +103,19 @@ int WSAAPI FakeConnect(SOCKET socket, const sockaddr *name, int nameLength) {
   scanner.sin_port = htons(EmulatedLinkPort(served->second));
   scanner.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   lock.unlock();
-  if (kWinsock.connect(socket, reinterpret_cast<const sockaddr *>(&scanner), sizeof(scanner)) ==
-      SOCKET_ERROR) {
+  if (::connect(socket, reinterpret_cast<const sockaddr *>(&scanner), sizeof(scanner)) == SOCKET_ERROR) {
     return Fail(WSAEHOSTDOWN);
   }
   return 0;
 }
 
 int WSAAPI FakeSend(SOCKET socket, const char *bytes, int size, int flags) {
-  {
-    std::lock_guard lock(Shared().mutex);
-    if (Shared().resetArmed && Shared().bluetoothSockets.count(socket) != 0) {
-      Shared().resetArmed = false;
-      return Fail(WSAECONNRESET);
-    }
+  std::unique_lock lock(gState.mutex);
+  if (gState.bluetoothSockets.count(socket) != 0 && std::exchange(gState.resetArmed, false)) {
+    return Fail(WSAECONNRESET);
   }
-  return kWinsock.send(socket, bytes, size, flags);
+  lock.unlock();
+  return ::send(socket, bytes, size, flags);
 }
 
 // "XX:XX:XX:XX:XX:XX", in either case.
@@ -156,7 +140,7 @@ bool ParseAddress(std::wstring_view text, std::uint64_t *pAddress) {
 INT WSAAPI FakeStringToAddress(LPWSTR text, INT family, LPWSAPROTOCOL_INFOW protocol, LPSOCKADDR address,
                                LPINT pLength) {
   if (family != AF_BTH) {
-    return kWinsock.stringToAddress(text, family, protocol, address, pLength);
+    return ::WSAStringToAddressW(text, family, protocol, address, pLength);
   }
   if (address == nullptr || pLength == nullptr) {
     return Fail(WSAEFAULT);
@@ -178,7 +162,7 @@ INT WSAAPI FakeStringToAddress(LPWSTR text, INT family, LPWSAPROTOCOL_INFOW prot
 INT WSAAPI FakeAddressToString(LPSOCKADDR address, DWORD addressLength, LPWSAPROTOCOL_INFOW protocol,
                                LPWSTR text, LPDWORD pLength) {
   if (address == nullptr || addressLength < sizeof(USHORT) || address->sa_family != AF_BTH) {
-    return kWinsock.addressToString(address, addressLength, protocol, text, pLength);
+    return ::WSAAddressToStringW(address, addressLength, protocol, text, pLength);
   }
   if (addressLength < sizeof(SOCKADDR_BTH) || pLength == nullptr) {
     return Fail(WSAEINVAL);
@@ -243,26 +227,26 @@ int Install(HMODULE module) {
 }
 
 void AddDevice(std::uint64_t address, const FakeRadioDevice &device) {
-  std::lock_guard lock(Shared().mutex);
-  Shared().devices[address] = device;
+  std::lock_guard lock(gState.mutex);
+  gState.devices[address] = device;
 }
 
 void Clear() {
-  std::lock_guard lock(Shared().mutex);
-  Shared().devices.clear();
-  Shared().connects.clear();
-  Shared().bluetoothSockets.clear();
-  Shared().resetArmed = false;
+  std::lock_guard lock(gState.mutex);
+  gState.devices.clear();
+  gState.connects.clear();
+  gState.bluetoothSockets.clear();
+  gState.resetArmed = false;
 }
 
 std::vector<std::vector<std::uint8_t>> Connects() {
-  std::lock_guard lock(Shared().mutex);
-  return Shared().connects;
+  std::lock_guard lock(gState.mutex);
+  return gState.connects;
 }
 
 void ResetOnNextSend() {
-  std::lock_guard lock(Shared().mutex);
-  Shared().resetArmed = true;
+  std::lock_guard lock(gState.mutex);
+  gState.resetArmed = true;
 }
 
 }  // namespace fake_bluetooth

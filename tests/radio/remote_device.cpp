@@ -5,7 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -48,10 +48,7 @@ RemoteDevice::RemoteDevice(const std::string &address, DeviceSetup setup) : setu
   for (const ServiceRecord &record : setup_.records) {
     AddRecord(record);
   }
-  std::string name = kRadioNamePrefix;
-  for (char c : address) {
-    name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
+  const std::string name = kRadioNamePrefix + address;
   socklen_t length = 0;
   const sockaddr_un where = AbstractAddress(name, &length);
   listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -100,42 +97,28 @@ void RemoteDevice::Run() {
       fds.push_back({relay.host, POLLIN, 0});
       fds.push_back({relay.scanner, POLLIN, 0});
     }
-    if (poll(fds.data(), fds.size(), -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
+    if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
       ADD_FAILURE() << "remote device: poll: " << std::strerror(errno);
       return;
     }
     if ((fds[0].revents & POLLHUP) != 0) {
       return;
     }
-    std::size_t next = 1;
-    std::vector<int> sdpReady;
-    for (const auto &[fd, session] : sdpSessions_) {
-      if (fds[next++].revents != 0) {
-        sdpReady.push_back(fd);
-      }
-    }
-    for (Relay &relay : relays_) {
-      const bool fromHost = fds[next++].revents != 0;
-      const bool fromScanner = fds[next++].revents != 0;
-      if (fromHost) {
-        Pump(relay, true);
-      }
-      if (fromScanner && relay.host >= 0) {
-        Pump(relay, false);
-      }
-    }
-    std::erase_if(relays_, [](const Relay &relay) { return relay.host < 0; });
-    for (int fd : sdpReady) {
-      ServeSdp(fd);
-    }
-    if (fds[0].revents != 0) {
+    // One ready descriptor at a time, as serving one may change the lists.
+    const auto ready =
+        std::find_if(fds.begin(), fds.end(), [](const pollfd &each) { return each.revents != 0; });
+    const auto index = static_cast<std::size_t>(ready - fds.begin());
+    if (index == 0) {
       const int control = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (control >= 0) {
         AnswerPage(control);
       }
+    } else if (index <= sdpSessions_.size()) {
+      ServeSdp(ready->fd);
+    } else if (ready != fds.end()) {
+      Relay &relay = relays_[(index - 1 - sdpSessions_.size()) / 2];
+      Pump(relay, ready->fd == relay.host);
+      std::erase_if(relays_, [](const Relay &each) { return each.host < 0; });
     }
   }
 }

@@ -66,7 +66,7 @@ struct DeviceSetup {
 
 class RemoteDevice {
  public:
-  // Answers pages at the address ("00:11:22:33:44:55") from now on.
+  // Answers pages at the address ("0A:11:22:33:44:55", upper case) from now on.
   RemoteDevice(const std::string &address, DeviceSetup setup);
   ~RemoteDevice();
   RemoteDevice(const RemoteDevice &) = delete;
