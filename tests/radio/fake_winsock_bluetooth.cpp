@@ -226,9 +226,11 @@ int Install(HMODULE module) {
   return patched;
 }
 
-void AddDevice(std::uint64_t address, const FakeRadioDevice &device) {
+void AddDevice(const std::string &address, const FakeRadioDevice &device) {
+  std::uint64_t value = 0;
+  ParseAddress(std::wstring(address.begin(), address.end()), &value);
   std::lock_guard lock(gState.mutex);
-  gState.devices[address] = device;
+  gState.devices[value] = device;
 }
 
 void Clear() {

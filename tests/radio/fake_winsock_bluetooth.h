@@ -45,8 +45,8 @@ namespace fake_bluetooth {
 // Patches module's Winsock imports, in this process only; returns the slots
 // rewritten.
 int Install(HMODULE module);
-// The device answering at the address, until Clear.
-void AddDevice(std::uint64_t address, const FakeRadioDevice &device);
+// The device answering at the address ("XX:XX:XX:XX:XX:XX"), until Clear.
+void AddDevice(const std::string &address, const FakeRadioDevice &device);
 // Forgets the devices, the connects seen and any reset armed.
 void Clear();
 // Every SOCKADDR_BTH a Bluetooth socket was connected to, as 30 raw bytes.

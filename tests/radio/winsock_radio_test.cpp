@@ -4,7 +4,7 @@
 #include <winsock2.h>
 #include <ws2bth.h>
 
-#include <cstdlib>
+#include <string>
 
 #include "tests/emulator/unique_address.h"
 #include "tests/radio/fake_winsock_bluetooth.h"
@@ -19,23 +19,14 @@ constexpr std::uint8_t kChannel = 5;
 constexpr GuidBytes kDialupNetworkingGuid = {0x03, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
                                              0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
 
-std::uint64_t DeviceAddress(const std::string &text) {
-  std::uint64_t value = 0;
-  for (std::size_t i = 0; i < text.size(); i += 3) {
-    value = value << 8 | std::strtoull(text.substr(i, 2).c_str(), nullptr, 16);
-  }
-  return value;
-}
-
 // SOCKADDR_BTH as Windows wants it for a Serial Port connect: family 32,
 // the device address least significant byte first, the service class as a
 // GUID's bytes in memory, port 0 so that Windows finds the channel.
 std::vector<std::uint8_t> SerialPortRecord(const std::string &address) {
   std::vector<std::uint8_t> record(sizeof(SOCKADDR_BTH), 0);
   record[0] = 32;
-  const std::uint64_t value = DeviceAddress(address);
-  for (int i = 0; i < 8; ++i) {
-    record[2 + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  for (int i = 0; i < 6; ++i) {
+    record[2 + i] = static_cast<std::uint8_t>(std::stoul(address.substr(15 - 3 * i, 2), nullptr, 16));
   }
   std::copy(kSerialPortGuid.begin(), kSerialPortGuid.end(), record.begin() + 10);
   return record;
@@ -60,7 +51,7 @@ class WinsockRadioTest : public RadioHost {
       device.services[kSerialPortGuid] = kChannel;
       device.channels[kChannel] = scanner.ListenName();
     }
-    fake_bluetooth::AddDevice(DeviceAddress(AddressOf(scanner)), device);
+    fake_bluetooth::AddDevice(AddressOf(scanner), device);
     return scanner;
   }
 };
