@@ -26,17 +26,6 @@ std::uint16_t GetU16(const std::uint8_t *p) {
   return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
 
-// The header of a data element sequence holding size bytes.
-void PutSequenceHeader(Bytes &out, std::size_t size) {
-  if (size <= 0xFF) {
-    out.push_back(SDP_SEQ8);
-    out.push_back(static_cast<std::uint8_t>(size));
-  } else {
-    out.push_back(SDP_SEQ16);
-    PutU16(out, static_cast<std::uint16_t>(size));
-  }
-}
-
 Bytes Pdu(std::uint8_t id, std::uint16_t tid, const Bytes &parameters) {
   Bytes pdu{id};
   PutU16(pdu, tid);
@@ -187,7 +176,8 @@ std::optional<Bytes> RemoteDevice::RespondSdp(Input request, SdpSession &session
     }
     session.request = asked;
     session.lists.clear();
-    PutSequenceHeader(session.lists, body.size());
+    session.lists.push_back(SDP_SEQ16);  // a 16-bit size suits any length
+    PutU16(session.lists, static_cast<std::uint16_t>(body.size()));
     session.lists.insert(session.lists.end(), body.begin(), body.end());
   } else {
     if (continuation.size() != kContinuationBytes || asked != session.request ||
