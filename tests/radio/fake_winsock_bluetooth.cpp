@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -14,11 +15,9 @@
 namespace vdm::radio::test {
 namespace {
 
-// WSAAddressToStringW refuses a Bluetooth address a buffer of fewer
-// characters, although the text is 20 long with its terminator.
+// Windows wants room for 40 characters and reports 38 for the bracketed
+// text, 20 long with its terminator; the module checks for the 38.
 constexpr DWORD kAddressTextCapacity = 40;
-// The length Windows reports for the bracketed text, which the module
-// checks for before it takes the brackets off.
 constexpr DWORD kBracketedTextLength = 38;
 constexpr int kAddressBytes = 6;
 
@@ -192,7 +191,6 @@ namespace fake_bluetooth {
 // Rewrites the slots of the module's import address table that hold one of
 // the Winsock functions: whether imported by name or by ordinal, a slot is
 // the function's if it is bound to the address Winsock gives for the name.
-// The PE32 and PE32+ layouts come from the build's headers.
 int Install(HMODULE module) {
   const std::pair<const char *, ULONG_PTR> replacements[] = {
       {"socket", Address(FakeSocket)},
@@ -205,24 +203,23 @@ int Install(HMODULE module) {
   auto *const base = reinterpret_cast<BYTE *>(module);
   const auto *nt =
       reinterpret_cast<const IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  const IMAGE_DATA_DIRECTORY &table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+  const std::span slots(reinterpret_cast<ULONG_PTR *>(base + table.VirtualAddress),
+                        table.Size / sizeof(ULONG_PTR));
+  DWORD protection = 0;
+  if (slots.empty() || !VirtualProtect(slots.data(), table.Size, PAGE_READWRITE, &protection)) {
+    return 0;
+  }
   int patched = 0;
-  for (auto *descriptor = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(base + imports.VirtualAddress);
-       imports.VirtualAddress != 0 && descriptor->Name != 0; ++descriptor) {
-    for (auto *slot = reinterpret_cast<IMAGE_THUNK_DATA *>(base + descriptor->FirstThunk);
-         slot->u1.Function != 0; ++slot) {
-      for (const auto &[name, replacement] : replacements) {
-        DWORD protection = 0;
-        if (slot->u1.Function != Address(GetProcAddress(winsock, name)) ||
-            !VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection)) {
-          continue;
-        }
-        slot->u1.Function = replacement;
-        VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
+  for (ULONG_PTR &slot : slots) {
+    for (const auto &[name, replacement] : replacements) {
+      if (slot == Address(GetProcAddress(winsock, name))) {
+        slot = replacement;
         ++patched;
       }
     }
   }
+  VirtualProtect(slots.data(), table.Size, protection, &protection);
   return patched;
 }
 

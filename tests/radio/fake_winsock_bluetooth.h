@@ -1,19 +1,11 @@
 // Windows' Bluetooth sockets faked over Wine's Winsock, which has neither
-// AF_BTH nor its address conversions. Install() patches a loaded module's
-// imports of socket, connect, send and the two address conversions; the
-// fakes take the Bluetooth calls and pass every other one to Winsock.
-//
-// The fakes behave as Microsoft documents the calls for AF_BTH: an RFCOMM
-// stream socket; a 30-byte SOCKADDR_BTH whose zero port makes the stack
-// find the channel by the service class; WSAETIMEDOUT for a page time-out,
-// WSAEHOSTDOWN when RFCOMM answers DM, WSAEADDRNOTAVAIL when the device has
-// no service of the class; "(XX:XX:XX:XX:XX:XX)" from WSAAddressToStringW,
-// refused with WSAEFAULT unless the buffer holds 40 characters. Microsoft
-// does not list the texts WSAStringToAddressW takes for AF_BTH: the fake
-// takes six hexadecimal pairs separated by colons.
-//
-// A connected socket is a loopback TCP stream to the scanner emulator
-// serving the channel.
+// AF_BTH nor its address conversions: Install() patches a loaded module's
+// imports of socket, connect, send and the two conversions, and the fakes
+// pass every call that is not Bluetooth's on to Winsock. They answer as
+// Microsoft documents the calls for AF_BTH (a zero port: the stack finds
+// the channel by the service class; WSAAddressToStringW wants room for 40
+// characters); WSAStringToAddressW takes "XX:XX:XX:XX:XX:XX". A connected
+// socket is a loopback TCP stream to the scanner emulator.
 #ifndef TESTS_RADIO_FAKE_WINSOCK_BLUETOOTH_H
 #define TESTS_RADIO_FAKE_WINSOCK_BLUETOOTH_H
 
