@@ -21,18 +21,6 @@ namespace {
 namespace emu = bluefin::emu;
 namespace fs = std::filesystem;
 
-// The exit status of a capture from the address into directory/finger.pgm,
-// run with the fake kernel preloaded; its stderr goes to
-// directory/stderr.txt.
-int CaptureOnTheFakeKernel(const std::string &address, const fs::path &directory) {
-  const std::string command = "LD_PRELOAD='" VDM_FAKE_KERNEL_PATH
-                              "'${LD_PRELOAD:+:$LD_PRELOAD} '" BLUEFIN_TOOL_PATH "' capture --address " +
-                              address + " --out '" + (directory / "finger.pgm").string() +
-                              "' </dev/null >/dev/null 2>'" + (directory / "stderr.txt").string() + "'";
-  const int status = std::system(command.c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 std::string ReadFile(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -73,9 +61,16 @@ TEST(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
     }
     char directory[] = "/tmp/vdm-radio-XXXXXX";
     ASSERT_NE(mkdtemp(directory), nullptr);
-    const fs::path image = fs::path(directory) / "finger.pgm";
-    const int status = CaptureOnTheFakeKernel(options.address, directory);
-    const std::string said = ReadFile(fs::path(directory) / "stderr.txt");
+    const fs::path image = fs::path(directory) / "finger.pgm",
+                   stderrText = fs::path(directory) / "stderr.txt";
+    // The fake kernel goes ahead of any library already preloaded.
+    const std::string command = "LD_PRELOAD='" VDM_FAKE_KERNEL_PATH
+                                "'${LD_PRELOAD:+:$LD_PRELOAD} '" BLUEFIN_TOOL_PATH "' capture --address " +
+                                options.address + " --out '" + image.string() +
+                                "' </dev/null >/dev/null 2>'" + stderrText.string() + "'";
+    const int waited = std::system(command.c_str());
+    const int status = WIFEXITED(waited) ? WEXITSTATUS(waited) : -1;
+    const std::string said = ReadFile(stderrText);
     if (c.says == nullptr) {
       EXPECT_EQ(status, 0) << said;
       const emu::Image pixels = emulator.ExpectedImage();
