@@ -84,8 +84,6 @@ class Locked {
  public:
   Locked() : lock_(gMutex) { tHolding = true; }
   ~Locked() { tHolding = false; }
-  Locked(const Locked &) = delete;
-  Locked &operator=(const Locked &) = delete;
 
  private:
   std::lock_guard<std::mutex> lock_;

@@ -69,8 +69,6 @@ class RemoteDevice {
   // Answers pages at the address ("0A:11:22:33:44:55", upper case) from now on.
   RemoteDevice(const std::string &address, DeviceSetup setup);
   ~RemoteDevice();
-  RemoteDevice(const RemoteDevice &) = delete;
-  RemoteDevice &operator=(const RemoteDevice &) = delete;
 
   // The stream is closed under the host's next bytes, unread: a reset.
   void ResetOnNextHostBytes() { resetArmed_ = true; }
