@@ -79,10 +79,6 @@ class RemoteDevice {
 
  private:
   using Bytes = std::vector<std::uint8_t>;
-  struct SdpSession {
-    Bytes request;  // the parameters before the continuation state
-    Bytes lists;    // the whole AttributeLists
-  };
   struct Relay {
     int host;
     int scanner;
@@ -95,9 +91,10 @@ class RemoteDevice {
   void ServeSdp(int fd);
   void Pump(Relay &relay, bool fromHost);
   // In sdp_server.cpp: the records in libbluetooth's form, and the
-  // response PDU to a request PDU (nullopt: close the channel).
+  // response PDU to a request PDU (nullopt: close the channel); a channel
+  // keeps the whole AttributeLists for their continued parts.
   void AddRecord(const ServiceRecord &record);
-  std::optional<Bytes> RespondSdp(std::span<const std::uint8_t> request, SdpSession &session) const;
+  std::optional<Bytes> RespondSdp(std::span<const std::uint8_t> request, Bytes &lists) const;
 
   const DeviceSetup setup_;
   std::vector<sdp_record_t *> records_;
@@ -110,7 +107,7 @@ class RemoteDevice {
   // Owned by the thread.
   std::size_t sdpPagesSeen_ = 0;
   std::size_t rfcommPagesSeen_ = 0;
-  std::map<int, SdpSession> sdpSessions_;
+  std::map<int, Bytes> sdpSessions_;
   std::vector<Relay> relays_;
   std::thread thread_;
 };

@@ -134,7 +134,7 @@ void RemoteDevice::AddRecord(const ServiceRecord &wanted) {
   records_.push_back(record);
 }
 
-std::optional<Bytes> RemoteDevice::RespondSdp(Input request, SdpSession &session) const {
+std::optional<Bytes> RemoteDevice::RespondSdp(Input request, Bytes &lists) const {
   const std::uint16_t tid = request.size() >= kHeaderSize ? GetU16(&request[1]) : 0;
   if (request.size() < kHeaderSize || GetU16(&request[3]) != request.size() - kHeaderSize) {
     return ErrorResponse(tid, SDP_INVALID_PDU_SIZE);
@@ -162,38 +162,33 @@ std::optional<Bytes> RemoteDevice::RespondSdp(Input request, SdpSession &session
     return ErrorResponse(tid, SDP_INVALID_SYNTAX);
   }
   const std::uint16_t byteCount = GetU16(&parameters[countAt]);
-  const Bytes asked(parameters.begin(), parameters.begin() + static_cast<std::ptrdiff_t>(at));
   const Input continuation = parameters.subspan(at + 1);
 
   std::size_t offset = 0;
   if (continuation.empty()) {
-    Bytes body;
+    lists = {SDP_SEQ16, 0, 0};  // a 16-bit size suits any length
     for (sdp_record_t *record : records_) {
       if (Matches(record, pattern.get(), setup_.matchShortUuidsOnly)) {
         const Bytes list = AttributeList(record, ids.get());
-        body.insert(body.end(), list.begin(), list.end());
+        lists.insert(lists.end(), list.begin(), list.end());
       }
     }
-    session.request = asked;
-    session.lists.clear();
-    session.lists.push_back(SDP_SEQ16);  // a 16-bit size suits any length
-    PutU16(session.lists, static_cast<std::uint16_t>(body.size()));
-    session.lists.insert(session.lists.end(), body.begin(), body.end());
+    lists[1] = static_cast<std::uint8_t>((lists.size() - 3) >> 8);
+    lists[2] = static_cast<std::uint8_t>(lists.size() - 3);
   } else {
-    if (continuation.size() != kContinuationBytes || asked != session.request ||
-        GetU16(continuation.data()) >= session.lists.size()) {
+    if (continuation.size() != kContinuationBytes || GetU16(continuation.data()) >= lists.size()) {
       return ErrorResponse(tid, SDP_INVALID_CSTATE);
     }
     offset = GetU16(continuation.data());
   }
 
   const std::size_t count =
-      std::min({static_cast<std::size_t>(byteCount), setup_.responseLimit, session.lists.size() - offset});
+      std::min({static_cast<std::size_t>(byteCount), setup_.responseLimit, lists.size() - offset});
   Bytes response;
   PutU16(response, static_cast<std::uint16_t>(count));
-  response.insert(response.end(), session.lists.begin() + static_cast<std::ptrdiff_t>(offset),
-                  session.lists.begin() + static_cast<std::ptrdiff_t>(offset + count));
-  if (offset + count < session.lists.size()) {
+  response.insert(response.end(), lists.begin() + static_cast<std::ptrdiff_t>(offset),
+                  lists.begin() + static_cast<std::ptrdiff_t>(offset + count));
+  if (offset + count < lists.size()) {
     response.push_back(kContinuationBytes);
     PutU16(response, static_cast<std::uint16_t>(offset + count));
   } else {
