@@ -144,13 +144,8 @@ void RemoteDevice::AnswerPage(int control) {
   if (verdict.interrupted) {
     Reply(control, kInterrupted, -1);
   }
-  int socket = -1;
-  int error = verdict.error;
-  if (error == 0) {
-    socket = Accepted(request);
-    error = socket < 0 ? -socket : 0;
-  }
-  Reply(control, error, socket);
+  const int socket = verdict.error == 0 ? Accepted(request) : -verdict.error;
+  Reply(control, socket < 0 ? -socket : 0, socket);
   if (socket >= 0) {
     ::close(socket);
   }
