@@ -158,11 +158,11 @@ void RadioHost::ExpectTheWholeLife(emu::Emulator &scanner) {
 }
 
 void RadioHost::ExpectCreationsFail(const std::vector<Refusal> &refusals) {
-  for (const Refusal &refusal : refusals) {
-    SCOPED_TRACE(refusal.what);
+  for (const auto &[what, address, error, at] : refusals) {
+    SCOPED_TRACE(what);
     HVDevice hDevice = nullptr;
-    EXPECT_EQ(Create(refusal.address, &hDevice), V_E_WIN32);
-    EXPECT_EQ(LastPlatformError(), (PlatformError{V_E_WIN32, refusal.error, refusal.at}));
+    EXPECT_EQ(Create(address, &hDevice), V_E_WIN32);
+    EXPECT_EQ(LastPlatformError(), (PlatformError{V_E_WIN32, error, at}));
     EXPECT_EQ(hDevice, nullptr);
   }
   EXPECT_TRUE(module_->Events().empty()) << "a failed creation told the host of a device";

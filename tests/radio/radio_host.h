@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "emulator/emulator.h"
@@ -77,13 +78,8 @@ class RadioHost : public ::testing::Test {
   // back each time, at the unplug in one exchange.
   void ExpectTheWholeLife(bluefin::emu::Emulator &scanner);
   // Each creation fails with the platform's error at the call, and no
-  // device is made or told of.
-  struct Refusal {
-    const char *what;
-    std::string address;
-    VInt32 error;
-    const wchar_t *at;
-  };
+  // device is made or told of. Rows: what, address, error, at.
+  using Refusal = std::tuple<const char *, std::string, VInt32, const wchar_t *>;
   void ExpectCreationsFail(const std::vector<Refusal> &refusals);
   // A device on the address whose link reset() resets after the third
   // image part: the capture fails with the platform's error at the call,
