@@ -35,9 +35,7 @@
 
 namespace {
 
-using vdm::radio::ConnectReply;
-using vdm::radio::ConnectRequest;
-using vdm::radio::Link;
+using namespace vdm::radio;
 
 template <typename Function>
 Function Next(const char *name) {
@@ -118,8 +116,7 @@ int CallDevice(const bdaddr_t &address, const ConnectRequest &request) {
   std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", address.b[5], address.b[4], address.b[3],
                 address.b[2], address.b[1], address.b[0]);
   socklen_t length = 0;
-  const sockaddr_un peer =
-      vdm::radio::AbstractAddress(vdm::radio::kRadioNamePrefix + std::string(text), &length);
+  const sockaddr_un peer = AbstractAddress(kRadioNamePrefix + std::string(text), &length);
   const int control = Real().socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (control >= 0 && (Real().connect(control, reinterpret_cast<const sockaddr *>(&peer), length) != 0 ||
                        send(control, &request, sizeof(request), MSG_NOSIGNAL) <= 0)) {
@@ -142,7 +139,7 @@ bool ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
   message.msg_control = space;
   message.msg_controllen = sizeof(space);
   const ssize_t got = recvmsg(control, &message, MSG_CMSG_CLOEXEC | (wait ? 0 : MSG_DONTWAIT));
-  if ((got < 0 && (errno == EINTR || errno == EAGAIN)) || reply.error == vdm::radio::kInterrupted) {
+  if ((got < 0 && (errno == EINTR || errno == EAGAIN)) || reply.error == kInterrupted) {
     return false;
   }
   *pError = got == static_cast<ssize_t>(sizeof(reply)) ? reply.error : ECONNRESET;
@@ -303,9 +300,6 @@ int getsockopt(int fd, int level, int name, void *value, socklen_t *pLength) noe
   }
   if (error == 0) {
     return Real().getsockopt(fd, level, name, value, pLength);
-  }
-  if (value == nullptr || pLength == nullptr || *pLength < sizeof(int)) {
-    return Fail(EINVAL);
   }
   std::memcpy(value, &error, sizeof(int));
   *pLength = sizeof(int);

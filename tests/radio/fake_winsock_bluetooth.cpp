@@ -141,9 +141,6 @@ INT WSAAPI FakeStringToAddress(LPWSTR text, INT family, LPWSAPROTOCOL_INFOW prot
   if (family != AF_BTH) {
     return ::WSAStringToAddressW(text, family, protocol, address, pLength);
   }
-  if (address == nullptr || pLength == nullptr) {
-    return Fail(WSAEFAULT);
-  }
   if (*pLength < static_cast<INT>(sizeof(SOCKADDR_BTH))) {
     *pLength = sizeof(SOCKADDR_BTH);
     return Fail(WSAEFAULT);
