@@ -20,7 +20,6 @@ ServiceRecord SerialPort(std::optional<std::uint8_t> channel = kChannel) {
   return {{kSerialPortClass}, channel};
 }
 
-// A device with its Serial Port service on kChannel.
 const DeviceSetup kSerialPortDevice{.records = {SerialPort()}, .served = kChannel};
 
 // A scanner on the air: the emulator, and the remote device that answers
