@@ -1,75 +1,25 @@
 // `bluefin capture --address` without --emulated, the way a user captures
 // from a real scanner: the command and VdmBlueFin.so in a child process on
 // the fake Bluetooth kernel (LD_PRELOAD), the scanner in this one.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "emulator/emulator.h"
 #include "tests/emulator/unique_address.h"
 #include "tests/radio/remote_device.h"
-
-extern char **environ;
 
 namespace vdm::radio::test {
 namespace {
 
 namespace emu = bluefin::emu;
 namespace fs = std::filesystem;
-
-std::vector<char *> Pointers(std::vector<std::string> &strings) {
-  std::vector<char *> pointers;
-  for (std::string &text : strings) {
-    pointers.push_back(text.data());
-  }
-  pointers.push_back(nullptr);
-  return pointers;
-}
-
-// The exit status of a capture from the address into directory/finger.pgm,
-// run with the fake kernel preloaded; its stderr goes to
-// directory/stderr.txt.
-int CaptureOnTheFakeKernel(const std::string &address, const fs::path &directory) {
-  std::vector<std::string> environment{"LD_PRELOAD=" VDM_FAKE_KERNEL_PATH};
-  for (char **entry = environ; *entry != nullptr; ++entry) {
-    const std::string variable = *entry;
-    if (variable.starts_with("LD_PRELOAD=")) {
-      environment[0] += ":" + variable.substr(11);
-    } else {
-      environment.push_back(variable);
-    }
-  }
-  std::vector<std::string> args{BLUEFIN_TOOL_PATH, "capture", "--address",
-                                address,           "--out",   directory / "finger.pgm"};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (directory / "stderr.txt").c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  const int spawned = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, Pointers(args).data(),
-                                  Pointers(environment).data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << args[0];
-    return -1;
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 std::string ReadFile(const fs::path &path) {
   std::ifstream in(path, std::ios::binary);
@@ -111,9 +61,16 @@ TEST(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
     }
     char directory[] = "/tmp/vdm-radio-XXXXXX";
     ASSERT_NE(mkdtemp(directory), nullptr);
-    const fs::path image = fs::path(directory) / "finger.pgm";
-    const int status = CaptureOnTheFakeKernel(options.address, directory);
-    const std::string said = ReadFile(fs::path(directory) / "stderr.txt");
+    const fs::path image = fs::path(directory) / "finger.pgm",
+                   stderrText = fs::path(directory) / "stderr.txt";
+    // The fake kernel goes ahead of any library already preloaded.
+    const std::string command = "LD_PRELOAD='" VDM_FAKE_KERNEL_PATH
+                                "'${LD_PRELOAD:+:$LD_PRELOAD} '" BLUEFIN_TOOL_PATH "' capture --address " +
+                                options.address + " --out '" + image.string() +
+                                "' </dev/null >/dev/null 2>'" + stderrText.string() + "'";
+    const int waited = std::system(command.c_str());
+    const int status = WIFEXITED(waited) ? WEXITSTATUS(waited) : -1;
+    const std::string said = ReadFile(stderrText);
     if (c.says == nullptr) {
       EXPECT_EQ(status, 0) << said;
       const emu::Image pixels = emulator.ExpectedImage();

@@ -1,22 +1,17 @@
-// A stand-in for the kernel's Bluetooth sockets, for tests on machines
-// whose kernel has no AF_BLUETOOTH. Loaded ahead of libc (linked into a test
-// program, or with LD_PRELOAD), it answers the socket calls of the
-// AF_BLUETOOTH family and passes every other call through untouched, so that
-// libbluetooth's SDP client and the module's BlueZ backend run unmodified.
+// A stand-in for the kernel's Bluetooth sockets, for machines whose kernel
+// has no AF_BLUETOOTH. Loaded ahead of libc (linked in, or LD_PRELOAD), it
+// answers the AF_BLUETOOTH socket calls and passes every other call on, so
+// that libbluetooth's SDP client and the BlueZ backend run unmodified.
 //
-// A Bluetooth socket is an AF_UNIX socket of the same kind: SEQPACKET for
-// L2CAP, whose packets keep their boundaries, STREAM for RFCOMM. A connect
-// asks the remote device of the address (radio_wire.h) and, when it accepts,
-// the socket it hands back takes the place of the descriptor. The checks and
-// errno values are the kernel's: EINVAL for a malformed address or an RFCOMM
-// channel outside 1..30, EHOSTDOWN when nobody answers the page, whatever
-// the device answers otherwise. A connect that a signal interrupts fails with
-// EINTR and goes on: ppoll reports the socket writable once it is done,
-// SO_ERROR gives its outcome, and a second connect meanwhile gets EALREADY.
-//
-// Not modelled: non-blocking connects, socket options other than SO_ERROR,
-// binding, LE and fixed L2CAP channels, descriptors duplicated with dup()
-// while a connect is in progress.
+// A Bluetooth socket is an AF_UNIX socket of the same kind (SEQPACKET for
+// L2CAP, STREAM for RFCOMM); a connect asks the remote device of the address
+// (radio_wire.h), and the socket it hands back takes the descriptor's place.
+// The errno values are the kernel's: EINVAL for a malformed address or an
+// RFCOMM channel outside 1..30, EHOSTDOWN when nobody answers the page. A
+// connect a signal interrupts fails with EINTR and goes on: ppoll reports
+// the socket once it is done, SO_ERROR gives the outcome, and a second
+// connect meanwhile gets EALREADY. Not modelled: non-blocking connects,
+// other socket options, binding, LE and fixed L2CAP channels, dup().
 #include <bluetooth/bluetooth.h>
 #include <bluetooth/l2cap.h>
 #include <bluetooth/rfcomm.h>
@@ -40,9 +35,7 @@
 
 namespace {
 
-using vdm::radio::ConnectReply;
-using vdm::radio::ConnectRequest;
-using vdm::radio::Link;
+using namespace vdm::radio;
 
 template <typename Function>
 Function Next(const char *name) {
@@ -89,8 +82,6 @@ class Locked {
  public:
   Locked() : lock_(gMutex) { tHolding = true; }
   ~Locked() { tHolding = false; }
-  Locked(const Locked &) = delete;
-  Locked &operator=(const Locked &) = delete;
 
  private:
   std::lock_guard<std::mutex> lock_;
@@ -100,45 +91,45 @@ bool Active() {
   return !tHolding && gSocketCount.load(std::memory_order_acquire) != 0;
 }
 
-bool Tracked(int fd, FakeSocket *pCopy = nullptr) {
+// Changes fd's entry under the lock; false when fd is no Bluetooth socket.
+template <typename Change>
+bool Update(int fd, Change change) {
   if (!Active()) {
     return false;
   }
   Locked lock;
   const auto found = gSockets.find(fd);
-  if (found == gSockets.end()) {
-    return false;
+  if (found != gSockets.end()) {
+    change(found->second);
   }
-  if (pCopy != nullptr) {
-    *pCopy = found->second;
-  }
-  return true;
+  return found != gSockets.end();
 }
 
-// The remote device's control socket, or -1 when nobody listens there.
-int CallDevice(const bdaddr_t &address) {
+bool Tracked(int fd, FakeSocket *pCopy) {
+  return Update(fd, [pCopy](const FakeSocket &socket) { *pCopy = socket; });
+}
+
+// The remote device's control socket with the request sent, or -1 when
+// nobody listens there.
+int CallDevice(const bdaddr_t &address, const ConnectRequest &request) {
   char text[18];  // bdaddr_t order: least significant byte first
   std::snprintf(text, sizeof(text), "%02X:%02X:%02X:%02X:%02X:%02X", address.b[5], address.b[4], address.b[3],
                 address.b[2], address.b[1], address.b[0]);
   socklen_t length = 0;
-  const sockaddr_un peer =
-      vdm::radio::AbstractAddress(vdm::radio::kRadioNamePrefix + std::string(text), &length);
+  const sockaddr_un peer = AbstractAddress(kRadioNamePrefix + std::string(text), &length);
   const int control = Real().socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  if (control < 0) {
-    return -1;
-  }
-  if (Real().connect(control, reinterpret_cast<const sockaddr *>(&peer), length) != 0) {
+  if (control >= 0 && (Real().connect(control, reinterpret_cast<const sockaddr *>(&peer), length) != 0 ||
+                       send(control, &request, sizeof(request), MSG_NOSIGNAL) <= 0)) {
     Real().close(control);
     return -1;
   }
   return control;
 }
 
-enum class Answer { kDone, kInterrupted, kNotYet };
-
-// Reads the device's next reply. On kDone *pError is 0 with the connected
-// socket in *pSocket, or the connect's errno.
-Answer ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
+// Reads the device's next reply: false while the connect goes on (a signal
+// came, or nothing yet where wait is false); else *pError is 0 with the
+// connected socket in *pSocket, or the connect's errno.
+bool ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
   ConnectReply reply{};
   iovec data{&reply, sizeof(reply)};
   alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
@@ -148,30 +139,17 @@ Answer ReadAnswer(int control, bool wait, int *pError, int *pSocket) {
   message.msg_control = space;
   message.msg_controllen = sizeof(space);
   const ssize_t got = recvmsg(control, &message, MSG_CMSG_CLOEXEC | (wait ? 0 : MSG_DONTWAIT));
-  if (got < 0 && errno == EINTR) {
-    return Answer::kInterrupted;  // a real signal, while the page goes on
+  if ((got < 0 && (errno == EINTR || errno == EAGAIN)) || reply.error == kInterrupted) {
+    return false;
   }
-  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    return Answer::kNotYet;
-  }
-  if (got != static_cast<ssize_t>(sizeof(reply))) {
-    *pError = ECONNRESET;  // the device went away before it answered
-    return Answer::kDone;
-  }
-  if (reply.error == vdm::radio::kInterrupted) {
-    return Answer::kInterrupted;
-  }
-  *pError = reply.error;
-  *pSocket = -1;
+  *pError = got == static_cast<ssize_t>(sizeof(reply)) ? reply.error : ECONNRESET;
   const cmsghdr *header = CMSG_FIRSTHDR(&message);
-  if (reply.error == 0) {
-    if (header == nullptr || header->cmsg_type != SCM_RIGHTS) {
-      *pError = EPROTO;
-    } else {
-      std::memcpy(pSocket, CMSG_DATA(header), sizeof(int));
-    }
+  if (*pError == 0 && (header == nullptr || header->cmsg_type != SCM_RIGHTS)) {
+    *pError = EPROTO;
+  } else if (*pError == 0) {
+    std::memcpy(pSocket, CMSG_DATA(header), sizeof(int));
   }
-  return Answer::kDone;
+  return true;
 }
 
 // Settles a connect: the connected socket takes fd's place (keeping its
@@ -182,14 +160,11 @@ void Settle(int fd, int error, int connected, bool background) {
     dup3(connected, fd, (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0 ? O_CLOEXEC : 0);
     Real().close(connected);
   }
-  Locked lock;
-  const auto found = gSockets.find(fd);
-  if (found == gSockets.end()) {
-    return;
-  }
-  found->second.control = -1;
-  found->second.connected = error == 0;
-  found->second.error = background ? error : 0;
+  Update(fd, [&](FakeSocket &socket) {
+    socket.control = -1;
+    socket.connected = error == 0;
+    socket.error = background ? error : 0;
+  });
 }
 
 // A connect in progress finishes if the device has answered by now.
@@ -200,7 +175,7 @@ void TrySettle(int fd) {
   }
   int error = 0;
   int connected = -1;
-  if (ReadAnswer(socket.control, false, &error, &connected) == Answer::kDone) {
+  if (ReadAnswer(socket.control, false, &error, &connected)) {
     Real().close(socket.control);
     Settle(fd, error, connected, true);
   }
@@ -242,22 +217,14 @@ int ConnectBluetooth(int fd, const FakeSocket &socket, const sockaddr *address, 
   if (const int invalid = Destination(socket.protocol, address, length, &device, &request)) {
     return Fail(invalid);
   }
-  const int control = CallDevice(device);
+  const int control = CallDevice(device, request);
   if (control < 0) {
     return Fail(EHOSTDOWN);  // page time-out: no device answers at this address
   }
-  if (send(control, &request, sizeof(request), MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof(request))) {
-    Real().close(control);
-    return Fail(EHOSTDOWN);
-  }
   int error = 0;
   int connected = -1;
-  if (ReadAnswer(control, true, &error, &connected) == Answer::kInterrupted) {
-    Locked lock;
-    const auto found = gSockets.find(fd);
-    if (found != gSockets.end()) {
-      found->second.control = control;
-    }
+  if (!ReadAnswer(control, true, &error, &connected)) {
+    Update(fd, [control](FakeSocket &socket) { socket.control = control; });
     return Fail(EINTR);
   }
   Real().close(control);
@@ -298,66 +265,41 @@ int connect(int fd, const sockaddr *address, socklen_t length) {
   return ConnectBluetooth(fd, socket, address, length);
 }
 
-// Polls with every connect in progress replaced by its control socket:
-// readable there means the device has answered, which makes the Bluetooth
-// socket writable (connected) or in error.
+// Only the wait for an interrupted connect polls its socket, and alone:
+// the device's answer on the control socket makes the socket writable
+// (connected) or in error.
 int ppoll(pollfd *fds, nfds_t count, const timespec *timeout, const sigset_t *mask) {
-  std::vector<pollfd> waits(fds, fds + count);
-  std::vector<bool> settling(count, false);
-  bool any = false;
-  if (Active()) {
-    Locked lock;
-    for (nfds_t i = 0; i < count; ++i) {
-      const auto found = gSockets.find(fds[i].fd);
-      if (found != gSockets.end() && found->second.control >= 0) {
-        waits[i] = {found->second.control, POLLIN, 0};
-        settling[i] = any = true;
-      }
-    }
-  }
-  if (!any) {
+  FakeSocket socket;
+  const std::vector<pollfd> asked(fds, fds + count);  // libc declares fds write-only
+  if (count != 1 || !Tracked(asked[0].fd, &socket) || socket.control < 0) {
     return Real().ppoll(fds, count, timeout, mask);
   }
-  const int ready = Real().ppoll(waits.data(), count, timeout, mask);
-  if (ready < 0) {
+  pollfd answer{socket.control, POLLIN, 0};
+  const int ready = Real().ppoll(&answer, 1, timeout, mask);
+  if (ready <= 0) {
     return ready;
   }
-  int reported = 0;
-  for (nfds_t i = 0; i < count; ++i) {
-    fds[i].revents = waits[i].revents;
-    if (settling[i] && waits[i].revents != 0) {
-      TrySettle(fds[i].fd);
-      FakeSocket socket;
-      Tracked(fds[i].fd, &socket);
-      if (socket.control >= 0) {
-        fds[i].revents = 0;  // only another interruption came
-      } else if (socket.connected) {
-        pollfd now{fds[i].fd, fds[i].events, 0};
-        const timespec zero{};
-        Real().ppoll(&now, 1, &zero, nullptr);
-        fds[i].revents = now.revents;
-      } else {
-        fds[i].revents = POLLERR | POLLHUP;
-      }
-    }
-    reported += fds[i].revents != 0 ? 1 : 0;
+  TrySettle(asked[0].fd);
+  Tracked(asked[0].fd, &socket);
+  if (socket.control >= 0) {
+    return Fail(EINTR);  // only another interruption came
   }
-  return reported;
+  if (socket.connected) {
+    const timespec now{};
+    return Real().ppoll(fds, 1, &now, nullptr);
+  }
+  fds[0].revents = POLLERR | POLLHUP;
+  return 1;
 }
 
 int getsockopt(int fd, int level, int name, void *value, socklen_t *pLength) noexcept {
   int error = 0;
-  if (level == SOL_SOCKET && name == SO_ERROR && Tracked(fd)) {
+  if (level == SOL_SOCKET && name == SO_ERROR) {
     TrySettle(fd);
-    Locked lock;
-    const auto found = gSockets.find(fd);
-    error = found != gSockets.end() ? std::exchange(found->second.error, 0) : 0;
+    Update(fd, [&error](FakeSocket &socket) { error = std::exchange(socket.error, 0); });
   }
   if (error == 0) {
     return Real().getsockopt(fd, level, name, value, pLength);
-  }
-  if (value == nullptr || pLength == nullptr || *pLength < sizeof(int)) {
-    return Fail(EINVAL);
   }
   std::memcpy(value, &error, sizeof(int));
   *pLength = sizeof(int);

@@ -1,24 +1,11 @@
 // Windows' Bluetooth sockets faked over Wine's Winsock, which has neither
-// AF_BTH nor its address conversions. Install() patches a loaded module's
-// imports of socket, connect, WSAStringToAddressW and WSAAddressToStringW;
-// the fakes take the Bluetooth calls and pass every other one to Winsock,
-// and every other import stays Winsock's own.
-//
-// The fakes behave as Microsoft documents the calls for AF_BTH: an RFCOMM
-// stream socket; a connect to a SOCKADDR_BTH (30 bytes, family 32) whose
-// zero port makes the stack find the channel by the service class; the
-// errors the connect documents (WSAETIMEDOUT for a page time-out, WSAEACCES
-// for failed authentication, WSAEHOSTDOWN when RFCOMM answers DM, and
-// WSAEADDRNOTAVAIL when the device has no service of the class);
-// WSAAddressToStringW's "(XX:XX:XX:XX:XX:XX)", refused with WSAEFAULT unless
-// the buffer holds 40 characters. Microsoft does not list the texts
-// WSAStringToAddressW takes for AF_BTH: the fake takes six hexadecimal
-// pairs separated by colons and fills the address alone (the service class
-// zero, port 0, missing parts defaulting to zero as for every family).
-//
-// A connected socket is a loopback TCP stream that a relay thread carries
-// to the scanner emulator serving the channel, byte for byte, so that a test
-// can reset it in the middle of a capture.
+// AF_BTH nor its address conversions: Install() patches a loaded module's
+// imports of socket, connect, send and the two conversions, and the fakes
+// pass every call that is not Bluetooth's on to Winsock. They answer as
+// Microsoft documents the calls for AF_BTH (a zero port: the stack finds
+// the channel by the service class; WSAAddressToStringW wants room for 40
+// characters); WSAStringToAddressW takes "XX:XX:XX:XX:XX:XX". A connected
+// socket is a loopback TCP stream to the scanner emulator.
 #ifndef TESTS_RADIO_FAKE_WINSOCK_BLUETOOTH_H
 #define TESTS_RADIO_FAKE_WINSOCK_BLUETOOTH_H
 
@@ -50,18 +37,15 @@ namespace fake_bluetooth {
 // Patches module's Winsock imports, in this process only; returns the slots
 // rewritten.
 int Install(HMODULE module);
-// The device answering at the address, until Clear.
-void AddDevice(std::uint64_t address, const FakeRadioDevice &device);
-// Forgets the devices and the connects seen; joins the relays, whose
-// streams must have ended.
+// The device answering at the address ("XX:XX:XX:XX:XX:XX"), until Clear.
+void AddDevice(const std::string &address, const FakeRadioDevice &device);
+// Forgets the devices, the connects seen and any reset armed.
 void Clear();
 // Every SOCKADDR_BTH a Bluetooth socket was connected to, as 30 raw bytes.
 std::vector<std::vector<std::uint8_t>> Connects();
-// Resets the stream connected last, and returns once the reset has reached
-// the module's socket. Wine reports a reset to recv as the end of the stream
-// (its server takes the socket's error first), so a test resets between two
-// exchanges, where the module's next send meets it as it would on Windows.
-void ResetNow();
+// The next send on a Bluetooth socket finds the stream reset by the device
+// (WSAECONNRESET).
+void ResetOnNextSend();
 
 }  // namespace fake_bluetooth
 

@@ -14,18 +14,12 @@ namespace emu = bluefin::emu;
 constexpr char kModuleOf[] = "VdmBlueFinModuleOf";
 constexpr std::size_t kImagePixels = 256 * 360;
 
-struct CaptureContext {
-  CaptureRun *run;
-  OnReport *onReport;
-};
+// The capture's parameter: told whether a report brought an image part.
+using Counter = std::function<void(bool part)>;
 
 VResult V_CALL OnCaptureReport(HVDevice, HVObject, HVImage *arhImages, VInt32, VBiometricStatus *,
                                void *pParam) {
-  auto *context = static_cast<CaptureContext *>(pParam);
-  ++(arhImages[0] != nullptr ? context->run->parts : context->run->polls);
-  if (*context->onReport) {
-    (*context->onReport)(*context->run);
-  }
+  (*static_cast<Counter *>(pParam))(arhImages[0] != nullptr);
   return V_OK;
 }
 
@@ -98,13 +92,18 @@ std::wstring RadioHost::Property(VDeviceManagerGetStringProc slot, HVDevice hDev
 
 CaptureRun RadioHost::Capture(HVDevice hDevice, OnReport onReport) {
   CaptureRun run;
-  CaptureContext context{&run, &onReport};
-  captureParam_ = &context;
+  Counter count = [&](bool part) {
+    ++(part ? run.parts : run.polls);
+    if (onReport) {
+      onReport(run);
+    }
+  };
+  captureParam_ = &count;
   HVImage images[1] = {};
   VInt32 imageCount = 0;
   run.result =
       Slots().pCapture(hDevice, captureObject_.get(), nullptr, nullptr, nullptr, nullptr, V_TRUE, nullptr,
-                       nullptr, nullptr, images, 1, &imageCount, &run.status, OnCaptureReport, &context);
+                       nullptr, nullptr, images, 1, &imageCount, &run.status, OnCaptureReport, &count);
   captureParam_ = nullptr;
   if (stopper_.joinable()) {
     stopper_.join();
@@ -156,6 +155,17 @@ void RadioHost::ExpectTheWholeLife(emu::Emulator &scanner) {
   EXPECT_EQ(module_->Unplug(), V_OK);
   EXPECT_EQ(scanner.CurrentKey(), emu::kDefaultKey);
   EXPECT_EQ(scanner.Transcript().size(), 1u) << "unplug did not restore the key alone";
+}
+
+void RadioHost::ExpectCreationsFail(const std::vector<Refusal> &refusals) {
+  for (const auto &[what, address, error, at] : refusals) {
+    SCOPED_TRACE(what);
+    HVDevice hDevice = nullptr;
+    EXPECT_EQ(Create(address, &hDevice), V_E_WIN32);
+    EXPECT_EQ(LastPlatformError(), (PlatformError{V_E_WIN32, error, at}));
+    EXPECT_EQ(hDevice, nullptr);
+  }
+  EXPECT_TRUE(module_->Events().empty()) << "a failed creation told the host of a device";
 }
 
 void RadioHost::ExpectAResetFailsTheCapture(const std::string &address, const std::function<void()> &reset,

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "emulator/emulator.h"
@@ -76,6 +77,10 @@ class RadioHost : public ::testing::Test {
   // the module unplugged with it open. The scanner gets its default key
   // back each time, at the unplug in one exchange.
   void ExpectTheWholeLife(bluefin::emu::Emulator &scanner);
+  // Each creation fails with the platform's error at the call, and no
+  // device is made or told of. Rows: what, address, error, at.
+  using Refusal = std::tuple<const char *, std::string, VInt32, const wchar_t *>;
+  void ExpectCreationsFail(const std::vector<Refusal> &refusals);
   // A device on the address whose link reset() resets after the third
   // image part: the capture fails with the platform's error at the call,
   // and the device is removed all the same.

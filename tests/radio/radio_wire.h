@@ -1,12 +1,8 @@
-// What the fake Bluetooth kernel (fake_kernel.cpp) and the remote devices of
-// the tests (remote_device.h) say to each other. A remote device listens on
-// the abstract AF_UNIX SEQPACKET name "vdm-fake-bluetooth/" + its address
-// ("00:11:22:33:44:55", upper case); nobody listening there is a device that
-// does not answer pages. For each connect the kernel opens one connection
-// and sends a ConnectRequest; the device answers with ConnectReply packets:
-// first an optional kInterrupted (a signal arrives while the connect waits:
-// connect() fails with EINTR and the connection goes on), then the outcome,
-// which on success carries the connected socket as SCM_RIGHTS.
+// Between the fake kernel and the remote devices: a device listens on the
+// abstract AF_UNIX SEQPACKET name kRadioNamePrefix + its upper-case address.
+// Each connect sends a ConnectRequest on a connection of its own; the
+// device replies with an optional kInterrupted (connect() fails with EINTR
+// and goes on), then the outcome, with the connected socket as SCM_RIGHTS.
 #ifndef TESTS_RADIO_RADIO_WIRE_H
 #define TESTS_RADIO_RADIO_WIRE_H
 

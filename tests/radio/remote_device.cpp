@@ -5,7 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cctype>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -36,18 +36,6 @@ void Reply(int control, std::int32_t error, int socket) {
   [[maybe_unused]] const ssize_t sent = sendmsg(control, &message, MSG_NOSIGNAL);
 }
 
-bool SendAll(int fd, const std::uint8_t *bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t sent = send(fd, bytes, size, MSG_NOSIGNAL);
-    if (sent <= 0) {
-      return false;
-    }
-    bytes += sent;
-    size -= static_cast<std::size_t>(sent);
-  }
-  return true;
-}
-
 }  // namespace
 
 void RemoteDevice::Relay::Close() {
@@ -60,10 +48,7 @@ RemoteDevice::RemoteDevice(const std::string &address, DeviceSetup setup) : setu
   for (const ServiceRecord &record : setup_.records) {
     AddRecord(record);
   }
-  std::string name = kRadioNamePrefix;
-  for (char c : address) {
-    name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
+  const std::string name = kRadioNamePrefix + address;
   socklen_t length = 0;
   const sockaddr_un where = AbstractAddress(name, &length);
   listener_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -112,42 +97,28 @@ void RemoteDevice::Run() {
       fds.push_back({relay.host, POLLIN, 0});
       fds.push_back({relay.scanner, POLLIN, 0});
     }
-    if (poll(fds.data(), fds.size(), -1) < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
+    if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
       ADD_FAILURE() << "remote device: poll: " << std::strerror(errno);
       return;
     }
     if ((fds[0].revents & POLLHUP) != 0) {
       return;
     }
-    std::size_t next = 1;
-    std::vector<int> sdpReady;
-    for (const auto &[fd, session] : sdpSessions_) {
-      if (fds[next++].revents != 0) {
-        sdpReady.push_back(fd);
-      }
-    }
-    for (Relay &relay : relays_) {
-      const bool fromHost = fds[next++].revents != 0;
-      const bool fromScanner = fds[next++].revents != 0;
-      if (fromHost) {
-        Pump(relay, true);
-      }
-      if (fromScanner && relay.host >= 0) {
-        Pump(relay, false);
-      }
-    }
-    std::erase_if(relays_, [](const Relay &relay) { return relay.host < 0; });
-    for (int fd : sdpReady) {
-      ServeSdp(fd);
-    }
-    if (fds[0].revents != 0) {
+    // One ready descriptor at a time, as serving one may change the lists.
+    const auto ready =
+        std::find_if(fds.begin(), fds.end(), [](const pollfd &each) { return each.revents != 0; });
+    const auto index = static_cast<std::size_t>(ready - fds.begin());
+    if (index == 0) {
       const int control = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (control >= 0) {
         AnswerPage(control);
       }
+    } else if (index <= sdpSessions_.size()) {
+      ServeSdp(ready->fd);
+    } else if (ready != fds.end()) {
+      Relay &relay = relays_[(index - 1 - sdpSessions_.size()) / 2];
+      Pump(relay, ready->fd == relay.host);
+      std::erase_if(relays_, [](const Relay &each) { return each.host < 0; });
     }
   }
 }
@@ -173,13 +144,8 @@ void RemoteDevice::AnswerPage(int control) {
   if (verdict.interrupted) {
     Reply(control, kInterrupted, -1);
   }
-  int socket = -1;
-  int error = verdict.error;
-  if (error == 0) {
-    socket = Accepted(request);
-    error = socket < 0 ? -socket : 0;
-  }
-  Reply(control, error, socket);
+  const int socket = verdict.error == 0 ? Accepted(request) : -verdict.error;
+  Reply(control, socket < 0 ? -socket : 0, socket);
   if (socket >= 0) {
     ::close(socket);
   }
@@ -221,7 +187,8 @@ void RemoteDevice::ServeSdp(int fd) {
   if (got > 0) {
     response = RespondSdp({request.data(), static_cast<std::size_t>(got)}, sdpSessions_[fd]);
   }
-  if (!response || !SendAll(fd, response->data(), response->size())) {
+  // A SEQPACKET socket sends a packet whole or not at all.
+  if (!response || send(fd, response->data(), response->size(), MSG_NOSIGNAL) <= 0) {
     ::close(fd);
     sdpSessions_.erase(fd);
   }
@@ -236,7 +203,8 @@ void RemoteDevice::Pump(Relay &relay, bool fromHost) {
   const int from = fromHost ? relay.host : relay.scanner;
   const int to = fromHost ? relay.scanner : relay.host;
   const ssize_t got = recv(from, buffer, sizeof(buffer), 0);
-  if (got <= 0 || !SendAll(to, buffer, static_cast<std::size_t>(got))) {
+  // A blocking stream socket sends everything unless the peer is gone.
+  if (got <= 0 || send(to, buffer, static_cast<std::size_t>(got), MSG_NOSIGNAL) != got) {
     relay.Close();
   }
 }

@@ -1,15 +1,8 @@
-// A remote Bluetooth device for the fake kernel (fake_kernel.cpp): it answers
-// the pages for its address, serves SDP on PSM 1 from its service records,
-// and carries an RFCOMM channel to a scanner emulator's listen name. Any
-// connect can be given the errno a real device and kernel produce instead,
-// or be interrupted by a signal first.
-//
-// One thread serves the device: pages, SDP channels and the RFCOMM streams,
-// which it relays byte for byte, so that a test can reset one in the middle
-// of a capture. The SDP server (sdp_server.cpp) builds its records with
-// libbluetooth's own record functions and answers ServiceSearchAttribute
-// requests as real SDP PDUs, split into continued responses past its
-// response limit; any other request gets an error response.
+// A remote Bluetooth device for the fake kernel (fake_kernel.cpp): it
+// answers the pages for its address, serves SDP on PSM 1 from its service
+// records (sdp_server.cpp, with libbluetooth's record functions) and relays
+// an RFCOMM channel to a scanner emulator, on one thread, so that a test
+// can reset the stream in the middle of a capture.
 #ifndef TESTS_RADIO_REMOTE_DEVICE_H
 #define TESTS_RADIO_REMOTE_DEVICE_H
 
@@ -58,36 +51,26 @@ struct Verdict {
 // What a device offers and how it answers, fixed before it runs.
 struct DeviceSetup {
   std::vector<ServiceRecord> records{};
-  // RFCOMM connects to this channel reach the stream listening at the
-  // abstract name; to any other the device answers that nothing is there
-  // (ECONNREFUSED).
+  // The RFCOMM channel leading to the abstract name; any other is refused.
   std::uint8_t served = 0;
   std::string listenName{};
-  // The first SDP and RFCOMM connects get these verdicts, in turn; the
-  // rest are accepted.
+  // The verdicts of the first SDP and RFCOMM connects; the rest succeed.
   std::vector<Verdict> sdpPages{};
   std::vector<Verdict> rfcommPages{};
   SdpAnswer answer = SdpAnswer::kRecords;
-  // The attribute bytes one response carries at most: the default L2CAP
-  // MTU of 672 less the PDU header, the byte count and the continuation
-  // state.
+  // The default L2CAP MTU less the PDU header, byte count and continuation.
   std::size_t responseLimit = 672 - 5 - 2 - 3;
-  // Like some embedded servers: a 128-bit UUID in the search pattern never
-  // matches, even one on the Bluetooth base UUID.
+  // Like some embedded servers: a 128-bit UUID in the pattern never matches.
   bool matchShortUuidsOnly = false;
 };
 
 class RemoteDevice {
  public:
-  // Answers pages at the address ("00:11:22:33:44:55") from now on.
+  // Answers pages at the address ("0A:11:22:33:44:55", upper case) from now on.
   RemoteDevice(const std::string &address, DeviceSetup setup);
   ~RemoteDevice();
-  RemoteDevice(const RemoteDevice &) = delete;
-  RemoteDevice &operator=(const RemoteDevice &) = delete;
 
-  // The next bytes the host sends on the RFCOMM stream are never read: the
-  // stream is closed under them, which the host sees as a reset
-  // (ECONNRESET).
+  // The stream is closed under the host's next bytes, unread: a reset.
   void ResetOnNextHostBytes() { resetArmed_ = true; }
 
   // The RFCOMM channels asked for, in order, and the SDP connects.
@@ -96,13 +79,6 @@ class RemoteDevice {
 
  private:
   using Bytes = std::vector<std::uint8_t>;
-  // What one SDP channel remembers between a response and its continuation.
-  struct SdpSession {
-    Bytes request;  // the parameters before the continuation state
-    Bytes lists;    // the whole AttributeLists
-  };
-  // One RFCOMM stream: the host's end of it and the connection to the
-  // scanner.
   struct Relay {
     int host;
     int scanner;
@@ -115,9 +91,10 @@ class RemoteDevice {
   void ServeSdp(int fd);
   void Pump(Relay &relay, bool fromHost);
   // In sdp_server.cpp: the records in libbluetooth's form, and the
-  // response PDU to a request PDU (nullopt: close the channel).
+  // response PDU to a request PDU (nullopt: close the channel); a channel
+  // keeps the whole AttributeLists for their continued parts.
   void AddRecord(const ServiceRecord &record);
-  std::optional<Bytes> RespondSdp(std::span<const std::uint8_t> request, SdpSession &session) const;
+  std::optional<Bytes> RespondSdp(std::span<const std::uint8_t> request, Bytes &lists) const;
 
   const DeviceSetup setup_;
   std::vector<sdp_record_t *> records_;
@@ -130,7 +107,7 @@ class RemoteDevice {
   // Owned by the thread.
   std::size_t sdpPagesSeen_ = 0;
   std::size_t rfcommPagesSeen_ = 0;
-  std::map<int, SdpSession> sdpSessions_;
+  std::map<int, Bytes> sdpSessions_;
   std::vector<Relay> relays_;
   std::thread thread_;
 };
