@@ -87,9 +87,6 @@ class TestPeer {
 
   int Accept();
   void Write(int fd, const std::vector<VUInt8> &bytes);
-  void Close(int fd) {
-    std::erase_if(accepted_, [fd](const emu::Fd &each) { return each.get() == fd; });
-  }
 
  private:
   emu::Fd listener_;
