@@ -140,28 +140,17 @@ TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
   ScratchDir dir;
   const emu::Image finger = emu::MakeSyntheticFinger(0);
   WriteFinger(dir / "narrow.pgm", ImageFormat::kPgm, finger, 255);
-  const std::string address = UniqueAddress();
-  const struct {
-    std::vector<std::string> args;
-    std::string line;
-  } cases[] = {
-      // clang-format off
+  // clang-format off
+  ExpectRefusals({"emulate", "--address", UniqueAddress()}, {
       {{"--image", dir / "narrow.pgm"}, "Image " + (dir / "narrow.pgm") + " is 255 x 360 pixels; the scanner's images are 256 x 360 (code -10)"},
       {{"--image", dir / "absent.png"}, "Cannot read " + (dir / "absent.png") + ": No such file or directory (code -90)"},
       {{"--serial", "12345678A"}, "Serial number must be 1 to 8 hexadecimal digits, not 12345678A (code -10)"},
-      {{"--model", "TOOLONG8"}, "Model text must be at most 7 characters"},
+      {{"--model", "TOOLONG8"}, "Cannot start the scanner emulator: Model text must be at most 7 characters without NUL, not \"TOOLONG8\" (code -1)"},
       {{"--fault", "silence"}, "Fault \"silence\": say which command it hits"},
       {{"--fault", "payload-length=0@echo"}, "Fault \"payload-length=0@echo\": the value is out of range (code -10)"},
       {{"--image", dir / "absent.png", "--new-image-per-capture"}, "--new-image-per-capture serves synthetic fingers; leave out --image (code -10)"},
-      // clang-format on
-  };
-  for (const auto &row : cases) {
-    const ChildResult run = RunBluefin(Concat({"emulate", "--address", address}, row.args));
-    EXPECT_EQ(run.exitStatus, 1) << row.line;
-    EXPECT_EQ(run.out, "") << row.line;
-    EXPECT_THAT(run.err, StartsWith("bluefin: "));
-    EXPECT_THAT(run.err, HasSubstr(row.line));
-  }
+  });
+  // clang-format on
 }
 
 }  // namespace
