@@ -134,15 +134,20 @@ TEST(EmulateCommand, SwitchingOffAndOnClearsAKeyAKilledHostLeft) {
   EXPECT_EQ(again.exitStatus, 0) << again.err;
 }
 
-// The reader's, the emulator's and the fault parser's refusals are checked
-// where they are made; one of each shows they reach the command's line.
+// The PGM parser's, the emulator's and the fault parser's refusals are
+// checked where they are made; one of each shows they reach the command's
+// line. Files that are no image at all, or a cut PNG, are only checked here.
 TEST(EmulateCommand, BadOptionsAreRefusedBeforeListening) {
   ScratchDir dir;
   const emu::Image finger = emu::MakeSyntheticFinger(0);
   WriteFinger(dir / "narrow.pgm", ImageFormat::kPgm, finger, 255);
+  std::ofstream(dir / "notes.txt") << "hello";
+  std::ofstream(dir / "cut.png", std::ios::binary) << std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
   // clang-format off
   ExpectRefusals({"emulate", "--address", UniqueAddress()}, {
       {{"--image", dir / "narrow.pgm"}, "Image " + (dir / "narrow.pgm") + " is 255 x 360 pixels; the scanner's images are 256 x 360 (code -10)"},
+      {{"--image", dir / "notes.txt"}, "Cannot read " + (dir / "notes.txt") + ": neither a PNG nor a binary PGM (P5) (code -14)"},
+      {{"--image", dir / "cut.png"}, "Cannot read " + (dir / "cut.png") + ": read beyond end of data (code -14)"},
       {{"--image", dir / "absent.png"}, "Cannot read " + (dir / "absent.png") + ": No such file or directory (code -90)"},
       {{"--serial", "12345678A"}, "Serial number must be 1 to 8 hexadecimal digits, not 12345678A (code -10)"},
       {{"--model", "TOOLONG8"}, "Cannot start the scanner emulator: Model text must be at most 7 characters without NUL, not \"TOOLONG8\" (code -1)"},

@@ -148,17 +148,5 @@ TEST(ToolImageFiles, BothFormatsDropThePadding) {
   EXPECT_EQ(test::FileText(dir / "x.pgm"), "P5\n7 5\n255\n" + std::string(expected.begin(), expected.end()));
 }
 
-// A missing file is the emulate command's test's.
-TEST(ToolImageFiles, FilesThatAreNoImagesAreRefused) {
-  ScratchDir dir;
-  Failure failure;
-  std::ofstream(dir / "notes.txt") << "hello";
-  EXPECT_FALSE(ReadImage(dir / "notes.txt", &failure));
-  EXPECT_EQ(failure.code, V_E_INVALID_DATA);
-  std::ofstream(dir / "cut.png", std::ios::binary) << std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-  EXPECT_FALSE(ReadImage(dir / "cut.png", &failure));
-  EXPECT_EQ(failure.code, V_E_INVALID_DATA);
-}
-
 }  // namespace
 }  // namespace bluefin::tool
