@@ -54,12 +54,12 @@ TEST(EmulateCommand, CaptureSavesExactlyWhatTheScannerSendsOnceAFaultIsUsedUp) {
   EXPECT_EQ(faulty.exitStatus, 1);
   EXPECT_THAT(faulty.err, HasSubstr("bluefin: Received invalid image part (code -14)\n"));
   EXPECT_THAT(faulty.err, HasSubstr("25%\n")) << "three parts came";
-  const ChildResult run =
-      RunBluefin(emulate.Run("capture", {"--out", out, "--name", "Desk \"2\"", "--json"}));
+  const ChildResult run = RunBluefin(
+      emulate.Run("capture", {"--out", out, "--name", "Desk \"2\" \xc3\xa9\xf0\x9f\x98\x80\x80.", "--json"}));
   ExpectDocumented("capture", run);
+  const std::string name = "Desk \"2\" \xc3\xa9\xf0\x9f\x98\x80\xef\xbf\xbd.";  // as the module got it
   EXPECT_EQ(run.out,
-            Identity("XY-9", "DEADBEEF", "Desk \"2\"").Add("status", 1).Add("image", SavedImage(out)).Text() +
-                "\n");
+            Identity("XY-9", "DEADBEEF", name).Add("status", 1).Add("image", SavedImage(out)).Text() + "\n");
   // Ready at the first poll: no waiting line, straight to the transfer.
   EXPECT_THAT(run.err, Not(HasSubstr("Waiting")));
   EXPECT_THAT(run.err, HasSubstr("Finger detected (poll 1)"));

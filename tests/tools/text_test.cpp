@@ -11,7 +11,6 @@
 #include "tools/fault_spelling.h"
 #include "tools/hints.h"
 #include "tools/json.h"
-#include "tools/text.h"
 
 namespace bluefin::tool {
 namespace {
@@ -51,12 +50,6 @@ TEST(ToolJson, NumbersPrintAsScriptsExpect) {
   EXPECT_EQ(object.Text(),
             "{\"width\": 256, \"code\": -90, \"big\": 1099511627776, \"resolution\": 508, \"half\": 0.5, "
             "\"nan\": null}");
-}
-
-TEST(ToolText, WideStringsFromUtf8ReplaceWhatIsNotUtf8) {
-  EXPECT_EQ(FromUtf8("Pacific \xc3\xa9\xe2\x82\xac"), L"Pacific \u00e9\u20ac");
-  EXPECT_EQ(FromUtf8("\xf0\x9f\x98\x80"), std::wstring(1, static_cast<wchar_t>(0x1F600)));
-  EXPECT_EQ(FromUtf8("a\x80z"), L"a\ufffdz");
 }
 
 TEST(ToolFailure, MessagesReadOnTheirOwn) {
