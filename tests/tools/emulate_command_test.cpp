@@ -127,6 +127,8 @@ TEST(EmulateCommand, SwitchingOffAndOnClearsAKeyAKilledHostLeft) {
   const ChildResult stranded = RunBluefin(emulate.Run("capture", {"--json"}));
   EXPECT_EQ(stranded.exitStatus, 1);
   EXPECT_THAT(stranded.out, HasSubstr("\"code\": -30"));
+  EXPECT_THAT(stranded.out,
+              HasSubstr("\"hint\": \"The emulated scanner did not answer the opening exchange"));
   EXPECT_THAT(stranded.out, HasSubstr("power-cycle it with `kill -USR1`"));
   emulate.Signal(SIGUSR1);
   ASSERT_TRUE(emulate.WaitFor(&ChildResult::err, "bluefin emulate: switched off and on"));
