@@ -191,6 +191,23 @@ inline std::vector<std::string> EmulatedCommand(const std::string &address, cons
   return Concat({command, "--emulated", "--address", address}, extra);
 }
 
+// A run refused before it starts: exit status 1, nothing on stdout, and
+// stderr opening with the line, without ever connecting.
+struct Refusal {
+  std::vector<std::string> args;  // after the command's own
+  std::string line;               // after "bluefin: "
+};
+
+inline void ExpectRefusals(const std::vector<std::string> &command, const std::vector<Refusal> &rows) {
+  for (const Refusal &row : rows) {
+    const ChildResult run = RunBluefin(Concat(command, row.args));
+    EXPECT_EQ(run.exitStatus, 1) << row.line;
+    EXPECT_EQ(run.out, "") << row.line;
+    EXPECT_THAT(run.err, StartsWith("bluefin: " + row.line));
+    EXPECT_THAT(run.err, Not(HasSubstr("Connecting")));
+  }
+}
+
 // A scanner in the test process, for runs whose effect on it is the point,
 // that answers "ready" after this many polls. It can hold its answer to one
 // command until the test lets it go, so that a test knows where in the

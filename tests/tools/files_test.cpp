@@ -23,11 +23,9 @@ TEST(ToolOutputNames, APatternNumbersTheCapturesFromOneOrSaysWhyNot) {
       // clang-format off
       {"finger.png",        std::nullopt, {"finger.png"},                                        ""},
       {"100%.png",          std::nullopt, {"100%.png"},                                          ""},
-      {"finger-%02d.png",   3,            {"finger-01.png", "finger-02.png", "finger-03.png"},   ""},
       {"f%d.pgm",           2,            {"f1.pgm", "f2.pgm"},                                  ""},
       {"f%3d.pgm",          1,            {"f  1.pgm"},                                          ""},
       {"run%%/%d%%.png",    2,            {"run%/1%.png", "run%/2%.png"},                        ""},
-      {"finger.png",        2,            {}, "has no %d"},
       {"f%%d.png",          2,            {}, "has no %d"},
       {"f%d-%d.png",        2,            {}, "has more than one %d"},
       {"f%s.png",           2,            {}, "has a % that is neither %d nor %%"},
@@ -62,7 +60,6 @@ TEST(ToolImageFiles, FormatComesFromTheExtensionAlone) {
       {"out/A.PNG",      ImageFormat::kPng},
       {"x.y.pgm",        ImageFormat::kPgm},
       {"/tmp/F.Pgm",     ImageFormat::kPgm},
-      {"finger.jpg",     std::nullopt},
       {"finger",         std::nullopt},
       {".png",           std::nullopt},
       {"dir.png/finger", std::nullopt},
@@ -146,18 +143,6 @@ TEST(ToolImageFiles, BothFormatsDropThePadding) {
   EXPECT_EQ(png.phys, std::string("\0\0\x4e\x20\0\0\x27\x10\x01", 9));
   // The PGM is the bare format: no comment, no resolution.
   EXPECT_EQ(test::FileText(dir / "x.pgm"), "P5\n7 5\n255\n" + std::string(expected.begin(), expected.end()));
-}
-
-// A missing file is the emulate command's test's.
-TEST(ToolImageFiles, FilesThatAreNoImagesAreRefused) {
-  ScratchDir dir;
-  Failure failure;
-  std::ofstream(dir / "notes.txt") << "hello";
-  EXPECT_FALSE(ReadImage(dir / "notes.txt", &failure));
-  EXPECT_EQ(failure.code, V_E_INVALID_DATA);
-  std::ofstream(dir / "cut.png", std::ios::binary) << std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
-  EXPECT_FALSE(ReadImage(dir / "cut.png", &failure));
-  EXPECT_EQ(failure.code, V_E_INVALID_DATA);
 }
 
 }  // namespace
