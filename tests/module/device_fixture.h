@@ -40,6 +40,7 @@
 namespace vdm::test {
 
 inline constexpr char kModuleOf[] = "VdmBlueFinModuleOf";
+inline constexpr wchar_t kOpeningExchangeFailed[] = L"The scanner did not complete the opening exchange";
 
 class ModuleTest : public ::testing::Test {
  public:
@@ -434,9 +435,7 @@ class SeveralDevicesTest : public DeviceTest {
   }
 
   void TearDown() override {
-    for (auto &object : captureObjects_) {
-      object.reset();
-    }
+    captureObjects_ = {};
     DeviceTest::TearDown();
   }
 
