@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <list>
 #include <map>
 #include <memory>
@@ -40,6 +41,7 @@
 namespace vdm::test {
 
 inline constexpr char kModuleOf[] = "VdmBlueFinModuleOf";
+inline constexpr wchar_t kOpeningExchangeFailed[] = L"The scanner did not complete the opening exchange";
 
 class ModuleTest : public ::testing::Test {
  public:
@@ -148,6 +150,22 @@ struct CaptureRun {
     VObjectUnref(handle);
     handle = nullptr;
   }
+};
+
+// Where a step on the module's way waits until the test has acted: the
+// first arrival tells the test and every arrival waits until opened. The
+// code names the step, for those that tell steps apart.
+struct Gate {
+  void Reach() {
+    std::call_once(reachedOnce, [this] { reached.set_value(); });
+    opened.wait();
+  }
+
+  const std::uint8_t code = 0;
+  std::promise<void> reached{};
+  std::promise<void> open{};
+  std::shared_future<void> opened = open.get_future().share();
+  std::once_flag reachedOnce{};
 };
 
 namespace detail {
@@ -434,9 +452,7 @@ class SeveralDevicesTest : public DeviceTest {
   }
 
   void TearDown() override {
-    for (auto &object : captureObjects_) {
-      object.reset();
-    }
+    captureObjects_ = {};
     DeviceTest::TearDown();
   }
 

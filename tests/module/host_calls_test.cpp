@@ -4,10 +4,9 @@
 // still being created, and a host that shuts down after its scanners went
 // away. A watchdog turns a deadlock into a failure.
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <mutex>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -97,36 +96,21 @@ TEST_F(HostCallsTest, AStopDoesNotStallOtherDevices) {
   const HVDevice hDevice = CreateOn(scanner);
   const HVDevice hOther = CreateOn(StartScanner());
 
-  struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool held = false;
-    bool open = false;
-  } gate;
+  Gate gate;
+  std::future<void> held = gate.reached.get_future();
   VTestSetSleepHook(VCallFunction<VTestSleepHook>([](VInt32 milliseconds, void *pContext) {
                       detail::OnSleep(milliseconds, nullptr);  // starts the cancel at the first sleep
-                      auto &held = *static_cast<Gate *>(pContext);
-                      std::unique_lock lock(held.mutex);
-                      held.held = true;
-                      held.changed.notify_all();
-                      held.changed.wait(lock, [&] { return held.open; });
+                      static_cast<Gate *>(pContext)->Reach();
                     }),
                     &gate);
   CaptureRun run;
   std::thread capture([&] { run = Capture(hDevice, {StopKind::kCancel, ReportKind::kSleep, 1}); });
-  {
-    std::unique_lock lock(gate.mutex);
-    gate.changed.wait(lock, [&] { return gate.held; });
-  }
+  held.wait();
   while (VTestGetBlockedWaitCount() == 0) {  // the cancel waits for the capture's end
     std::this_thread::yield();
   }
   EXPECT_EQ(Property(Slots().pGetId, hOther), L"TopLink Pacific BF-2000 0BF12345");
-  {
-    std::lock_guard lock(gate.mutex);
-    gate.open = true;
-  }
-  gate.changed.notify_all();
+  gate.open.set_value();
   capture.join();
   VTestSetSleepHook(detail::OnSleep, nullptr);
   EXPECT_EQ(run.stopResult, V_OK);

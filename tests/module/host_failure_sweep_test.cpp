@@ -12,7 +12,6 @@ namespace vdm::test {
 namespace {
 
 constexpr VResult kInjected = -77;
-constexpr wchar_t kOpeningExchangeFailed[] = L"The scanner did not complete the opening exchange";
 
 struct StepResult {
   std::vector<VResult> results;

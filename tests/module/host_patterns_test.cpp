@@ -1,28 +1,12 @@
 // The module driven as real hosts drive it, in seeded random sessions of
 // the four kinds below, under a watchdog and the fixture's leak check.
 // VDM_PATTERN_SEED sets the first seed and VDM_PATTERN_ITERATIONS the count.
-#include <future>
 #include <iostream>
 
 #include "device_fixture.h"
 
 namespace vdm::test {
 namespace {
-
-// Where a creation waits at one step until the test has acted: one of the
-// opening exchange's commands, or the host's notification (code 0xFF).
-struct Gate {
-  // On the creation's way: tells the step reached and waits until opened.
-  void Reach() {
-    reached.set_value();
-    opened.wait();
-  }
-
-  const std::uint8_t code;
-  std::promise<void> reached{};
-  std::promise<void> open{};
-  std::shared_future<void> opened = open.get_future().share();
-};
 
 class HostPatternsTest : public SeveralDevicesTest {
  public:

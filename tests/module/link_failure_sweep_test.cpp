@@ -18,7 +18,6 @@ using emu::FaultTarget;
 
 constexpr VResult kNoFailure = V_OK;
 constexpr wchar_t kTimeout[] = L"Timeout while reading from bluetooth socket";
-constexpr wchar_t kOpeningExchangeFailed[] = L"The scanner did not complete the opening exchange";
 
 enum class Phase { kCreate, kCapture, kRemove };
 
