@@ -5,21 +5,24 @@
 #include <optional>
 #include <string>
 
+#include "tests/radio/radio_host.h"
 #include "tests/radio/remote_device.h"
 #include "tests/tools/command_support.h"
 
 namespace vdm::radio::test {
 namespace {
 
-namespace emu = bluefin::emu;
 using bluefin::tool::test::ChildOptions;
 using bluefin::tool::test::FileText;
 using bluefin::tool::test::ScratchDir;
 
+using BluefinCommandOnTheRadio = RadioHost;  // the module runs in the child
+
 // The scanner's image saved; or, without a working link, the host's
 // message and code, then one sentence that says what it means and what to
 // do, and no file.
-TEST(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
+
+TEST_F(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
   // The fake kernel goes ahead of any library already preloaded.
   const char *preloaded = std::getenv("LD_PRELOAD");
   const ChildOptions onTheFakeKernel{
@@ -41,23 +44,19 @@ TEST(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    emu::Options options;
-    options.address = emu::test::UniqueAddress();
-    options.readyAfterPolls = 0;  // no two-second poll wait in the child
-    emu::Emulator emulator(options);
-    std::string error;
-    ASSERT_TRUE(emulator.Start(&error)) << error;
+    emu::Emulator &emulator = StartScanner(ReadyAfter(0));  // no two-second poll wait in the child
+    const std::string address = AddressOf(emulator);
     std::optional<RemoteDevice> device;
     if (c.answers) {
-      device.emplace(options.address, DeviceSetup{.records = {{{c.serviceClass}, 3}},
-                                                  .served = 3,
-                                                  .listenName = emulator.ListenName(),
-                                                  .rfcommPages = c.rfcommPages});
+      device.emplace(address, DeviceSetup{.records = {{{c.serviceClass}, 3}},
+                                          .served = 3,
+                                          .listenName = emulator.ListenName(),
+                                          .rfcommPages = c.rfcommPages});
     }
     ScratchDir dir;
     const std::string image = dir / "finger.pgm";
-    const auto run = bluefin::tool::test::RunBluefin(
-        {"capture", "--address", options.address, "--out", image}, onTheFakeKernel);
+    const auto run =
+        bluefin::tool::test::RunBluefin({"capture", "--address", address, "--out", image}, onTheFakeKernel);
     if (c.says == nullptr) {
       EXPECT_EQ(run.exitStatus, 0) << run.err;
       const emu::Image pixels = emulator.ExpectedImage();
