@@ -7,6 +7,7 @@
 
 #include "framework/v_support.h"
 #include "framework/v_test_controls.h"
+#include "tests/host_footprint.h"
 
 class FrameworkTest : public ::testing::Test {
  protected:
@@ -14,21 +15,15 @@ class FrameworkTest : public ::testing::Test {
     VTestClearFailures();
     VTestResetCalls();
     VErrorClearLast();
-    objects_ = VTestGetLiveObjectCount();
-    allocations_ = VTestGetOutstandingAllocationCount();
-    monitors_ = VTestGetLiveMonitorCount();
-    events_ = VTestGetLiveEventCount();
+    before_ = vdm::test::HostFootprint{};
   }
   void TearDown() override {
     VTestClearFailures();
     VTestSetCallLog(V_FALSE);
-    EXPECT_EQ(objects_, VTestGetLiveObjectCount()) << "objects leaked";
-    EXPECT_EQ(allocations_, VTestGetOutstandingAllocationCount()) << "allocations leaked";
-    EXPECT_EQ(monitors_, VTestGetLiveMonitorCount()) << "monitors leaked";
-    EXPECT_EQ(events_, VTestGetLiveEventCount()) << "events leaked";
+    EXPECT_EQ(vdm::test::HostFootprint{}, before_) << "the test left host objects behind";
   }
 
-  VInt64 objects_ = 0, allocations_ = 0, monitors_ = 0, events_ = 0;
+  vdm::test::HostFootprint before_;
 };
 
 #endif  // VFW_TESTS_FRAMEWORK_TEST_H

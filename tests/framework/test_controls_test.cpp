@@ -110,10 +110,10 @@ TEST_F(TestControlsTest, LeakCountersCountWhatIsAlive) {
   ASSERT_EQ(V_OK, VSyncEventCreate(V_TRUE, V_FALSE, event.put()));
   VMonitor monitor{};
   ASSERT_EQ(V_OK, VMonitorInit(&monitor));
-  EXPECT_EQ(allocations_ + 2, allocations);
-  EXPECT_EQ(objects_ + 1, VTestGetLiveObjectCount());
-  EXPECT_EQ(events_ + 1, VTestGetLiveEventCount());
-  EXPECT_EQ(monitors_ + 1, VTestGetLiveMonitorCount());
+  EXPECT_EQ(before_.allocations + 2, allocations);
+  EXPECT_EQ(before_.objects + 1, VTestGetLiveObjectCount());
+  EXPECT_EQ(before_.events + 1, VTestGetLiveEventCount());
+  EXPECT_EQ(before_.monitors + 1, VTestGetLiveMonitorCount());
   VFree(block);
   VFree(zeroed);
   VFree(nullptr);

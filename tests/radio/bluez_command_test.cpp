@@ -1,35 +1,33 @@
 // `bluefin capture --address` without --emulated, the way a user captures
 // from a real scanner: the command and VdmBlueFin.so in a child process on
 // the fake Bluetooth kernel (LD_PRELOAD), the scanner in this one.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 
-#include "emulator/emulator.h"
-#include "tests/emulator/unique_address.h"
+#include "tests/radio/radio_host.h"
 #include "tests/radio/remote_device.h"
+#include "tests/tools/command_support.h"
 
 namespace vdm::radio::test {
 namespace {
 
-namespace emu = bluefin::emu;
-namespace fs = std::filesystem;
+using bluefin::tool::test::ChildOptions;
+using bluefin::tool::test::FileText;
+using bluefin::tool::test::ScratchDir;
 
-std::string ReadFile(const fs::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using BluefinCommandOnTheRadio = RadioHost;  // the module runs in the child
 
 // The scanner's image saved; or, without a working link, the host's
 // message and code, then one sentence that says what it means and what to
 // do, and no file.
-TEST(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
+
+TEST_F(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
+  // The fake kernel goes ahead of any library already preloaded.
+  const char *preloaded = std::getenv("LD_PRELOAD");
+  const ChildOptions onTheFakeKernel{
+      .wrapper = {"/usr/bin/env",
+                  "LD_PRELOAD=" VDM_FAKE_KERNEL_PATH + (preloaded ? ":" + std::string(preloaded) : "")}};
   struct Case {
     const char *what;
     bool answers;  // a device answers at the address
@@ -46,44 +44,31 @@ TEST(BluefinCommandOnTheRadio, CapturesOrSaysWhatToDo) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
-    emu::Options options;
-    options.address = emu::test::UniqueAddress();
-    options.readyAfterPolls = 0;  // no two-second poll wait in the child
-    emu::Emulator emulator(options);
-    std::string error;
-    ASSERT_TRUE(emulator.Start(&error)) << error;
+    emu::Emulator &emulator = StartScanner(ReadyAfter(0));  // no two-second poll wait in the child
+    const std::string address = AddressOf(emulator);
     std::optional<RemoteDevice> device;
     if (c.answers) {
-      device.emplace(options.address, DeviceSetup{.records = {{{c.serviceClass}, 3}},
-                                                  .served = 3,
-                                                  .listenName = emulator.ListenName(),
-                                                  .rfcommPages = c.rfcommPages});
+      device.emplace(address, DeviceSetup{.records = {{{c.serviceClass}, 3}},
+                                          .served = 3,
+                                          .listenName = emulator.ListenName(),
+                                          .rfcommPages = c.rfcommPages});
     }
-    char directory[] = "/tmp/vdm-radio-XXXXXX";
-    ASSERT_NE(mkdtemp(directory), nullptr);
-    const fs::path image = fs::path(directory) / "finger.pgm",
-                   stderrText = fs::path(directory) / "stderr.txt";
-    // The fake kernel goes ahead of any library already preloaded.
-    const std::string command = "LD_PRELOAD='" VDM_FAKE_KERNEL_PATH
-                                "'${LD_PRELOAD:+:$LD_PRELOAD} '" BLUEFIN_TOOL_PATH "' capture --address " +
-                                options.address + " --out '" + image.string() +
-                                "' </dev/null >/dev/null 2>'" + stderrText.string() + "'";
-    const int waited = std::system(command.c_str());
-    const int status = WIFEXITED(waited) ? WEXITSTATUS(waited) : -1;
-    const std::string said = ReadFile(stderrText);
+    ScratchDir dir;
+    const std::string image = dir / "finger.pgm";
+    const auto run =
+        bluefin::tool::test::RunBluefin({"capture", "--address", address, "--out", image}, onTheFakeKernel);
     if (c.says == nullptr) {
-      EXPECT_EQ(status, 0) << said;
+      EXPECT_EQ(run.exitStatus, 0) << run.err;
       const emu::Image pixels = emulator.ExpectedImage();
-      EXPECT_TRUE(ReadFile(image) == "P5\n256 360\n255\n" + std::string(pixels.begin(), pixels.end()))
+      EXPECT_TRUE(FileText(image) == "P5\n256 360\n255\n" + std::string(pixels.begin(), pixels.end()))
           << "the saved image is not the scanner's";
       EXPECT_EQ(device->RfcommConnects(), std::vector<std::uint8_t>{3});
     } else {
-      EXPECT_EQ(status, 1) << said;
-      EXPECT_NE(said.find("(code -90)"), std::string::npos) << said;
-      EXPECT_NE(said.find(c.says), std::string::npos) << said;
-      EXPECT_FALSE(fs::exists(image));
+      EXPECT_EQ(run.exitStatus, 1) << run.err;
+      EXPECT_NE(run.err.find("(code -90)"), std::string::npos) << run.err;
+      EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+      EXPECT_FALSE(std::filesystem::exists(image));
     }
-    fs::remove_all(directory);
   }
 }
 

@@ -12,8 +12,6 @@
 namespace vdm::radio::test {
 namespace {
 
-namespace emu = bluefin::emu;
-
 constexpr std::uint8_t kChannel = 5;
 
 ServiceRecord SerialPort(std::optional<std::uint8_t> channel = kChannel) {
@@ -48,9 +46,7 @@ class BlueZRadioTest : public RadioHost {
 };
 
 TEST_F(BlueZRadioTest, CreatesCapturesCancelsAndRemovesOverTheRadio) {
-  emu::Options neverReady;
-  neverReady.readyAfterPolls = 1u << 30;
-  ExpectCancelEndsTheCapture(AddScanner(kSerialPortDevice, neverReady).address);
+  ExpectCancelEndsTheCapture(AddScanner(kSerialPortDevice, ReadyAfter(1u << 30)).address);
   const Scanner scanner = AddScanner();
   ExpectTheWholeLife(scanner.emulator);
   // An SDP search before each connect, then the channel it found.

@@ -13,8 +13,6 @@
 namespace vdm::radio::test {
 namespace {
 
-namespace emu = bluefin::emu;
-
 constexpr std::uint8_t kChannel = 5;
 constexpr GuidBytes kDialupNetworkingGuid = {0x03, 0x11, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10,
                                              0x80, 0x00, 0x00, 0x80, 0x5F, 0x9B, 0x34, 0xFB};
@@ -57,9 +55,7 @@ class WinsockRadioTest : public RadioHost {
 };
 
 TEST_F(WinsockRadioTest, CreatesCapturesCancelsAndRemovesOverTheRadio) {
-  emu::Options neverReady;
-  neverReady.readyAfterPolls = 1u << 30;
-  const std::string waiting = AddressOf(AddScanner({}, neverReady));
+  const std::string waiting = AddressOf(AddScanner({}, ReadyAfter(1u << 30)));
   ExpectCancelEndsTheCapture(waiting);
   emu::Emulator &scanner = AddScanner();
   ExpectTheWholeLife(scanner);
